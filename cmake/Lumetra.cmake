@@ -1,0 +1,45 @@
+# Helpers shared by the folder CMakeLists files.
+#
+# Sources are picked up by glob so that a new file needs no CMake edit:
+#   *Win32.cpp         compiled only in the Windows build
+#   everything else    portable, compiled in both builds
+
+# lumetra_sources(<out-var> <dir>): the .cpp files of <dir> that belong in this build.
+function(lumetra_sources out dir)
+  file(GLOB all CONFIGURE_DEPENDS ${dir}/*.cpp)
+  set(result)
+  foreach(f IN LISTS all)
+    get_filename_component(name ${f} NAME_WE)
+    if(name MATCHES "Win32$" AND NOT WIN32)
+      continue()
+    endif()
+    list(APPEND result ${f})
+  endforeach()
+  set(${out} ${result} PARENT_SCOPE)
+endfunction()
+
+# lumetra_library(<name> DIR <dir> [DEPS <targets...>] [EXCLUDE <file names...>])
+function(lumetra_library name)
+  cmake_parse_arguments(ARG "" "DIR" "DEPS;EXCLUDE" ${ARGN})
+  lumetra_sources(srcs ${ARG_DIR})
+  foreach(ex IN LISTS ARG_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "/${ex}$")
+  endforeach()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${ARG_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# lumetra_test(<name> DIR <dir> DEPS <targets...>): one GoogleTest executable for a test folder.
+function(lumetra_test name)
+  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  lumetra_sources(srcs ${ARG_DIR})
+  add_executable(${name} ${srcs})
+  target_include_directories(${name} PRIVATE ${ARG_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE LUMETRA_TEST_DATA_DIR="${ARG_DIR}")
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 300
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT 600)
+endfunction()

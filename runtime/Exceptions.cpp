@@ -1,0 +1,6 @@
+#include "Exceptions.h"
+
+#include "TextUtils.h"
+
+Exception::Exception(std::wstring message)
+    : FMessage(std::move(message)), FNarrow(WideToUtf8(FMessage)) {}
