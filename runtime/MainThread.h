@@ -1,0 +1,35 @@
+#pragma once
+// The main thread and the hand-offs that worker threads make to it.
+//
+// Only the HID read threads run beside the main thread. They reach it through
+// Synchronize, which blocks until the main thread has run the call. The main thread
+// runs pending hand-offs from its message loop, from ProcessMessages, and while it waits
+// for a thread to finish (so that a thread delivering a report when it is stopped can
+// finish its delivery).
+//
+// Win32: a message-only window woken with PostMessageW, served by the GUI message loop.
+// Host: a queue and a condition variable.
+
+#include <functional>
+#include <thread>
+
+namespace MainThread {
+
+// Marks the calling thread as the main thread (done once at program start; tests call it
+// in their fixture). Also creates the Win32 message-only window.
+void Initialize();
+
+bool IsMainThread();
+
+// From a worker: queue `call` for the main thread and block until it has run. An exception
+// thrown by `call` is passed to the application's default handler on the main thread; it
+// does not travel back to the worker. Called on the main thread: runs `call` at once.
+void Synchronize(const std::function<void()>& call);
+
+// Runs pending window messages (Win32) and pending hand-offs, then returns.
+void ProcessMessages();
+
+// Joins `thread` while serving the hand-offs queued meanwhile.
+void WaitFor(std::thread& thread);
+
+}  // namespace MainThread
