@@ -2,6 +2,7 @@
 #
 # Sources are picked up by glob so that a new file needs no CMake edit:
 #   *Win32.cpp         compiled only in the Windows build
+#   *Host.cpp          compiled only in the Linux build
 #   everything else    portable, compiled in both builds
 
 # lumetra_sources(<out-var> <dir>): the .cpp files of <dir> that belong in this build.
@@ -11,6 +12,9 @@ function(lumetra_sources out dir)
   foreach(f IN LISTS all)
     get_filename_component(name ${f} NAME_WE)
     if(name MATCHES "Win32$" AND NOT WIN32)
+      continue()
+    endif()
+    if(name MATCHES "Host$" AND WIN32)
       continue()
     endif()
     list(APPEND result ${f})

@@ -7,6 +7,7 @@
 // the controller and the read thread lives above this seam and is tested in both builds.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -79,6 +80,26 @@ struct THidInterface {
     std::uint32_t DevInst = 0;
 };
 
+// A hidden window that receives device-change notices on the main thread. Destroying it
+// stops the notices (a registration it made is not undone).
+class HidNotifyWindow {
+public:
+    virtual ~HidNotifyWindow() = default;
+    // Posts a device-change notice with `event` (and no header) to this window; it is
+    // handled later on the main thread, like the platform's own.
+    virtual void PostDeviceChange(std::uint32_t event) = 0;
+};
+
+// Device-change notice: `event` is the notice's code (DBT_DEVNODES_CHANGED 0x0007,
+// DBT_DEVICEARRIVAL 0x8000, DBT_DEVICEREMOVECOMPLETE 0x8004, ...); `deviceType` is the
+// dbch_devicetype of its header (DBT_DEVTYP_DEVICEINTERFACE 5), or kNoDeviceHeader.
+constexpr std::uint32_t kNoDeviceHeader = 0xFFFFFFFFu;
+constexpr std::uint32_t DBT_DEVNODES_CHANGED_ = 0x0007;
+constexpr std::uint32_t DBT_DEVICEARRIVAL_ = 0x8000;
+constexpr std::uint32_t DBT_DEVICEREMOVECOMPLETE_ = 0x8004;
+constexpr std::uint32_t DBT_DEVTYP_DEVICEINTERFACE_ = 5;
+using THidDeviceChangeHandler = std::function<void(std::uint32_t event, std::uint32_t deviceType)>;
+
 // Result of an alertable wait.
 enum class THidWaitResult { Timeout, IoCompletion };
 
@@ -133,6 +154,12 @@ public:
     // Waits at most `milliseconds`, returning early with IoCompletion when a read that this
     // thread started has ended.
     virtual THidWaitResult SleepAlertable(std::uint32_t milliseconds) = 0;
+
+    // A hidden top-level window whose device-change notices (the platform's broadcasts, and
+    // when `usbInterfaces` is set, arrivals and removals of USB device interfaces it
+    // registers for) go to `handler` on the main thread.
+    virtual std::unique_ptr<HidNotifyWindow> CreateNotifyWindow(THidDeviceChangeHandler handler,
+                                                                bool usbInterfaces) = 0;
 
     // The calling thread's last platform error code.
     virtual std::uint32_t LastError() = 0;

@@ -26,6 +26,10 @@ bool IsMainThread();
 // does not travel back to the worker. Called on the main thread: runs `call` at once.
 void Synchronize(const std::function<void()>& call);
 
+// Queues `call` for the main thread and returns at once (from any thread). It runs from
+// the message loop or ProcessMessages; what it throws goes to the default handler.
+void Post(std::function<void()> call);
+
 // Runs pending window messages (Win32) and pending hand-offs, then returns.
 void ProcessMessages();
 
