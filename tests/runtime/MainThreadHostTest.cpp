@@ -1,0 +1,140 @@
+#include "Application.h"
+#include "Exceptions.h"
+#include "MainThread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class MainThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MainThread::Initialize();
+        MainThread::ProcessMessages();  // nothing left over from another test
+        Application::SetMessageShower([this](const std::wstring& m) { Shown.push_back(m); });
+    }
+    void TearDown() override { Application::SetMessageShower(nullptr); }
+
+    // Serves hand-offs until `done` holds; the host has no message loop of its own.
+    template <typename Pred>
+    void PumpUntil(Pred done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done()) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "hand-off never arrived";
+            MainThread::ProcessMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    std::vector<std::wstring> Shown;
+};
+
+TEST_F(MainThreadTest, SynchronizeOnTheMainThreadRunsAtOnce) {
+    EXPECT_TRUE(MainThread::IsMainThread());
+    bool ran = false;
+    MainThread::Synchronize([&] { ran = true; });
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(MainThreadTest, SynchronizeFromAWorkerRunsOnTheMainThreadAndBlocksUntilDone) {
+    std::atomic<bool> workerIsMain{true};
+    std::atomic<bool> callIsMain{false};
+    std::atomic<bool> returned{false};
+    int value = 0;  // written by the hand-off, read by the worker after Synchronize returns
+    std::thread worker([&] {
+        workerIsMain = MainThread::IsMainThread();
+        MainThread::Synchronize([&] {
+            callIsMain = MainThread::IsMainThread();
+            value = 42;
+        });
+        EXPECT_EQ(value, 42);
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(returned) << "Synchronize returned before the main thread ran the call";
+    PumpUntil([&] { return returned.load(); });
+    worker.join();
+    EXPECT_FALSE(workerIsMain);
+    EXPECT_TRUE(callIsMain);
+}
+
+TEST_F(MainThreadTest, ExceptionsFromHandOffsGoToTheDefaultHandler) {
+    std::atomic<bool> released{false};
+    std::thread worker([&] {
+        MainThread::Synchronize([] { throw EControllerError(L"from a worker"); });
+        MainThread::Synchronize([] { throw EAbort(); });
+        MainThread::Synchronize([] { throw std::runtime_error("plain"); });
+        released = true;
+    });
+    PumpUntil([&] { return released.load(); });
+    worker.join();
+    MainThread::Post([] { throw EControllerError(L"from a post"); });
+    MainThread::ProcessMessages();
+    EXPECT_EQ(Shown, (std::vector<std::wstring>{L"from a worker", L"plain", L"from a post"}));
+}
+
+TEST_F(MainThreadTest, PostRunsLaterInOrderAndOnlyWhatWasQueuedBeforeTheCall) {
+    std::vector<int> order;
+    std::function<void()> requeue = [&] {
+        order.push_back(0);
+        MainThread::Post(requeue);  // would keep ProcessMessages busy for ever if served now
+    };
+    MainThread::Post([&] { order.push_back(1); });
+    MainThread::Post([&] { order.push_back(2); });
+    MainThread::Post(requeue);
+    EXPECT_TRUE(order.empty());
+    MainThread::ProcessMessages();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 0}));
+    MainThread::ProcessMessages();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 0, 0}));
+    requeue = [&] {};  // the last queued copy ends the chain
+    MainThread::ProcessMessages();
+    MainThread::ProcessMessages();
+}
+
+TEST_F(MainThreadTest, WaitForServesTheThreadsHandOffsWhileJoining) {
+    // Without serving, the worker would block in Synchronize and the join would never end.
+    int served = 0;
+    std::thread worker([&] {
+        for (int i = 0; i < 50; ++i) MainThread::Synchronize([&] { ++served; });
+    });
+    MainThread::WaitFor(worker);
+    EXPECT_FALSE(worker.joinable());
+    EXPECT_EQ(served, 50);
+
+    std::thread idle([] {});
+    MainThread::WaitFor(idle);
+    EXPECT_FALSE(idle.joinable());
+    MainThread::WaitFor(idle);  // not joinable: returns at once
+}
+
+TEST_F(MainThreadTest, ManyWorkersAreEachServedOnce) {
+    constexpr int kWorkers = 8, kCalls = 200;
+    int total = 0;
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w)
+        workers.emplace_back([&] {
+            for (int i = 0; i < kCalls; ++i) MainThread::Synchronize([&] { ++total; });
+        });
+    for (auto& t : workers) MainThread::WaitFor(t);
+    EXPECT_EQ(total, kWorkers * kCalls);
+}
+
+TEST_F(MainThreadTest, ProcessMessagesOffTheMainThreadServesNothing) {
+    bool ran = false;
+    MainThread::Post([&] { ran = true; });
+    std::thread other([] { MainThread::ProcessMessages(); });
+    other.join();
+    EXPECT_FALSE(ran);
+    MainThread::ProcessMessages();
+    EXPECT_TRUE(ran);
+}
+
+}  // namespace
