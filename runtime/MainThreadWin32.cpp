@@ -1,0 +1,226 @@
+// The main-thread dispatcher on Windows.
+//
+// Hand-offs wait in one queue. A message-only window owned by the main thread is woken with
+// PostMessageW so that the GUI message loop (or ProcessMessages) runs them; an event is set
+// as well, so that WaitFor can serve them without dispatching unrelated window messages.
+
+#include "MainThread.h"
+
+#include "Application.h"
+
+#include <windows.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <utility>
+
+namespace MainThread {
+namespace {
+
+constexpr UINT kWakeMessage = WM_APP + 0x4C4D;  // private to the dispatcher's own window
+constexpr wchar_t kWindowClass[] = L"LumetraMainThreadDispatcher";
+
+struct THandOff {
+    std::uint64_t Sequence = 0;
+    std::function<void()> Call;
+    bool* Done = nullptr;  // set when a waiting worker must be released; lives on its stack
+};
+
+struct TDispatcher {
+    std::mutex Lock;
+    std::condition_variable Finished;  // a synchronous hand-off has run
+    std::deque<THandOff> Queue;
+    std::uint64_t NextSequence = 1;
+    // A wake message is in the window's queue. Guarded by Lock. While the queue is not
+    // empty a wake is always on its way, so the message loop never leaves work behind.
+    bool WakePosted = false;
+    std::atomic<DWORD> MainThreadId{0};
+    std::atomic<HWND> Window{nullptr};
+    HANDLE QueueEvent = nullptr;  // auto-reset, set on every queued hand-off
+};
+
+TDispatcher& Dispatcher() {
+    static TDispatcher* dispatcher = [] {
+        auto* d = new TDispatcher;  // never destroyed: workers may still reach it at exit
+        d->QueueEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        return d;
+    }();
+    return *dispatcher;
+}
+
+// Posts one wake message unless one is already on its way. Called with d.Lock held.
+void WakeLocked(TDispatcher& d) {
+    if (d.WakePosted)
+        return;
+    HWND window = d.Window.load();
+    if (window && PostMessageW(window, kWakeMessage, 0, 0))
+        d.WakePosted = true;
+}
+
+std::uint64_t LastQueued() {
+    TDispatcher& d = Dispatcher();
+    std::lock_guard<std::mutex> guard(d.Lock);
+    return d.NextSequence - 1;
+}
+
+// Runs, one at a time, the hand-offs queued no later than `limit`. What they queue in turn
+// waits for the next serving, so a hand-off that queues another cannot keep us here for
+// ever. A hand-off may itself process messages; the nested run takes the next items.
+void RunPending(std::uint64_t limit) {
+    TDispatcher& d = Dispatcher();
+    for (;;) {
+        THandOff item;
+        {
+            std::lock_guard<std::mutex> guard(d.Lock);
+            if (d.Queue.empty() || d.Queue.front().Sequence > limit)
+                break;
+            item = std::move(d.Queue.front());
+            d.Queue.pop_front();
+        }
+        Application::Guarded(item.Call);
+        if (item.Done) {
+            std::lock_guard<std::mutex> guard(d.Lock);
+            *item.Done = true;
+            d.Finished.notify_all();
+        }
+    }
+    std::lock_guard<std::mutex> guard(d.Lock);
+    if (!d.Queue.empty())
+        WakeLocked(d);
+}
+
+// A wake message has been taken off the thread's queue.
+void WakeConsumed() {
+    TDispatcher& d = Dispatcher();
+    std::lock_guard<std::mutex> guard(d.Lock);
+    d.WakePosted = false;
+}
+
+void Enqueue(THandOff item) {
+    TDispatcher& d = Dispatcher();
+    item.Sequence = d.NextSequence++;
+    d.Queue.push_back(std::move(item));
+    SetEvent(d.QueueEvent);
+    WakeLocked(d);
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kWakeMessage) {
+        WakeConsumed();
+        RunPending(LastQueued());  // never throws: every hand-off is guarded
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreateDispatcherWindow() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = kWindowClass;
+    RegisterClassExW(&wc);  // fails harmlessly when the class already exists
+    return CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
+                           nullptr);
+}
+
+}  // namespace
+
+void Initialize() {
+    TDispatcher& d = Dispatcher();
+    const DWORD self = GetCurrentThreadId();
+    HWND window = d.Window.load();
+    if (window && GetWindowThreadProcessId(window, nullptr) == self) {
+        d.MainThreadId = self;
+        return;
+    }
+    // A window belongs to the thread that made it, so a new main thread needs its own.
+    window = CreateDispatcherWindow();
+    std::lock_guard<std::mutex> guard(d.Lock);
+    d.MainThreadId = self;
+    d.Window = window;
+    d.WakePosted = false;
+    if (!d.Queue.empty())
+        WakeLocked(d);
+}
+
+bool IsMainThread() {
+    return Dispatcher().MainThreadId.load() == GetCurrentThreadId();
+}
+
+void Synchronize(const std::function<void()>& call) {
+    if (IsMainThread()) {
+        Application::Guarded(call);
+        return;
+    }
+    TDispatcher& d = Dispatcher();
+    bool done = false;
+    std::unique_lock<std::mutex> guard(d.Lock);
+    Enqueue(THandOff{0, call, &done});
+    d.Finished.wait(guard, [&] { return done; });
+}
+
+void Post(std::function<void()> call) {
+    TDispatcher& d = Dispatcher();
+    std::lock_guard<std::mutex> guard(d.Lock);
+    Enqueue(THandOff{0, std::move(call), nullptr});
+}
+
+void ProcessMessages() {
+    if (!IsMainThread())
+        return;
+    // Only what is waiting now runs: window messages that handlers post meanwhile and
+    // hand-offs queued meanwhile wait for the next call or the message loop.
+    const std::uint64_t limit = LastQueued();
+    HWND dispatcherWindow = Dispatcher().Window.load();
+    MSG msg;
+    bool quit = false;
+    WPARAM quitCode = 0;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // The application's own loop must still see it; stop here and put it back.
+            quit = true;
+            quitCode = msg.wParam;
+            break;
+        }
+        if (msg.message == kWakeMessage && msg.hwnd == dispatcherWindow) {
+            WakeConsumed();  // the hand-offs run below, once
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    RunPending(limit);
+    if (quit)
+        PostQuitMessage(static_cast<int>(quitCode));
+}
+
+void WaitFor(std::thread& thread) {
+    if (!thread.joinable())
+        return;
+    if (!IsMainThread() || thread.get_id() == std::this_thread::get_id()) {
+        thread.join();
+        return;
+    }
+    TDispatcher& d = Dispatcher();
+    HANDLE handle = static_cast<HANDLE>(pthread_gethandle(thread.native_handle()));
+    if (handle) {
+        // The thread's end comes first in the list: once it has ended, what is left waits
+        // for the message loop, even if hand-offs keep queueing others.
+        const HANDLE handles[2] = {handle, d.QueueEvent};
+        for (;;) {
+            const DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+            if (r != WAIT_OBJECT_0 + 1)
+                break;  // ended (or the wait failed: the join below still tells)
+            RunPending(LastQueued());
+        }
+    }
+    thread.join();
+}
+
+}  // namespace MainThread
