@@ -1,0 +1,116 @@
+#include "Exceptions.h"
+#include "MainThread.h"
+#include "ProcessInfo.h"
+#include "uLogs.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(LogLine, FormatsDateTimeNameAndTextSeparatedByTabs) {
+    struct Case {
+        TLogTime Time;
+        TLogSeparators Separators;
+        std::wstring Proc;
+        std::wstring Text;
+        std::wstring Expected;
+    };
+    const Case cases[] = {
+        {{2026, 12, 9, 5, 3, 7}, {}, L"", L"", L"09/12/2026\t05:03:07\t\t\r"},
+        {{2026, 1, 31, 23, 59, 59}, {}, L"FormCreate", L"", L"31/01/2026\t23:59:59\tFormCreate\t\r"},
+        {{2026, 7, 4, 0, 0, 0}, {L".", L"."}, L"HIDreader", L"Bouton 1", L"04.07.2026\t00.00.00\tHIDreader\tBouton 1\r"},
+        {{987, 3, 2, 1, 2, 3}, {L"-", L":"}, L"", L"x", L"02-03-0987\t01:02:03\t\tx\r"},
+        // Names and texts go out unchanged, even when they hold the separators of the line.
+        {{2026, 12, 9, 10, 11, 12}, {}, L"a\tb", L"line\rnext\t\r", L"09/12/2026\t10:11:12\ta\tb\tline\rnext\t\r\r"},
+        {{2026, 12, 9, 10, 11, 12}, {}, L"TimerFindVanto", L"Vanto trouv\u00e9 : 66070",
+         L"09/12/2026\t10:11:12\tTimerFindVanto\tVanto trouv\u00e9 : 66070\r"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatLogLine(c.Time, c.Separators, c.Proc, c.Text), c.Expected);
+}
+
+TEST(LogFolder, IsNamedAfterTheExecutableUnderTheRoamingFolder) {
+    const wchar_t d = ProcessInfo::PathDelim;
+    EXPECT_EQ(LogFolderFor(L"R", L"LumetraControlBox"),
+              std::wstring(L"R") + d + L"Lumetra" + d + L"LumetraControlBox" + d);
+
+    const std::wstring held = LogFolder();
+    ProcessInfo::OverrideRoamingAppDataFolder(L"Roaming");
+    ProcessInfo::OverrideExecutablePath(L"C:\\Program Files\\Lumetra\\LumetraControlBox.exe");
+    const std::wstring first = ComputeLogFolder();
+    ProcessInfo::OverrideExecutablePath(L"C:\\Program Files\\Lumetra\\Box Copy.v2.exe");
+    const std::wstring renamed = ComputeLogFolder();
+    const std::wstring stillHeld = LogFolder();
+    ProcessInfo::OverrideExecutablePath(std::nullopt);
+    ProcessInfo::OverrideRoamingAppDataFolder(std::nullopt);
+
+    EXPECT_EQ(first, std::wstring(L"Roaming") + d + L"Lumetra" + d + L"LumetraControlBox" + d);
+    EXPECT_EQ(renamed, std::wstring(L"Roaming") + d + L"Lumetra" + d + L"Box Copy.v2" + d);
+    EXPECT_EQ(stillHeld, held) << "the trace keeps the folder it found when the program started";
+}
+
+// Records what the line writer hands to the platform.
+class RecordingTrace : public TraceFile {
+public:
+    TLogTime Now() override { return {2026, 12, 9, 5, 3, 7}; }
+    TLogSeparators Separators() override { return {L".", L"h"}; }
+    std::vector<std::uint8_t> ToAnsi(const std::wstring& text) override {
+        std::vector<std::uint8_t> bytes;
+        for (wchar_t c : text) bytes.push_back(c < 256 ? static_cast<std::uint8_t>(c) : '?');
+        return bytes;
+    }
+    void Append(const std::wstring& path, const std::vector<std::uint8_t>& bytes) override {
+        if (Refuse) throw EInOutError(L"Cannot write to \"" + path + L"\": held by another program");
+        Appends.emplace_back(path, std::string(bytes.begin(), bytes.end()));
+    }
+    void CreateFolder(const std::wstring& folder) override { Folders.push_back(folder); }
+
+    bool Refuse = false;
+    std::vector<std::pair<std::wstring, std::string>> Appends;
+    std::vector<std::wstring> Folders;
+};
+
+class LineWriter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MainThread::Initialize();
+        SetTraceFile(&FTrace);
+    }
+    void TearDown() override {
+        MainThread::ProcessMessages();
+        SetTraceFile(nullptr);
+    }
+    RecordingTrace FTrace;
+    bool FRan = false;  // set by work posted to the main thread; drained in TearDown
+};
+
+TEST_F(LineWriter, AppendsTheConvertedLineThenLetsWaitingWorkRun) {
+    MainThread::Post([this] { FRan = true; });
+    AppendLogLine(L"trace.log", L"actSetAsDefault", L"N\u00b0S\u00e9rie AL12 est d\u00e9finit par defaut \u0394");
+    ASSERT_EQ(FTrace.Appends.size(), 1u);
+    EXPECT_EQ(FTrace.Appends[0].first, L"trace.log");
+    EXPECT_EQ(FTrace.Appends[0].second,
+              "09.12.2026\t05h03h07\tactSetAsDefault\tN\xB0S\xE9rie AL12 est d\xE9" "finit par defaut ?\r");
+    EXPECT_TRUE(FRan);
+}
+
+TEST_F(LineWriter, AFailedAppendReachesTheCallerAndNothingElseRuns) {
+    MainThread::Post([this] { FRan = true; });
+    FTrace.Refuse = true;
+    EXPECT_THROW(AppendLogLine(L"trace.log", L"FormShow", L""), EInOutError);
+    EXPECT_FALSE(FRan) << "waiting work runs only after a line was written";
+    EXPECT_TRUE(FTrace.Appends.empty());
+}
+
+TEST_F(LineWriter, WriteLogUsesTheHeldFolderAndCreateLogFolderTheGivenOne) {
+    WriteLog(L"HIDreader", L"");
+    ASSERT_EQ(FTrace.Appends.size(), 1u);
+    EXPECT_EQ(FTrace.Appends[0].first, LogFolder() + L"Error.log");
+    CreateLogFolder(L"some folder");
+    EXPECT_EQ(FTrace.Folders, std::vector<std::wstring>{L"some folder"});
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+#include "Exceptions.h"
+#include "MainThread.h"
+#include "ProcessInfo.h"
+#include "StoreUnderTest.h"
+#include "SystemErrorWin32.h"
+#include "uLogs.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+namespace {
+
+std::string ReadBytes(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What follows the date and the time: the line without its first two fields.
+std::string AfterTime(const std::string& line) {
+    const auto first = line.find('\t');
+    return line.substr(line.find('\t', first + 1) + 1);
+}
+
+class HandleHolder {
+public:
+    explicit HandleHolder(HANDLE handle) : FHandle(handle) {}
+    ~HandleHolder() {
+        if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
+    }
+    HANDLE Get() const { return FHandle; }
+
+private:
+    HANDLE FHandle;
+};
+
+// A log folder of its own under the user's real roaming folder, removed afterwards.
+class TraceOnDisk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MainThread::Initialize();
+        FName = UniqueName(L"LumetraTrace");
+        FFolder = LogFolderFor(ProcessInfo::RoamingAppDataFolder(), FName);
+        CreateLogFolder(FFolder);
+        FFile = FFolder + LogFileName;
+    }
+    void TearDown() override {
+        MainThread::ProcessMessages();
+        DeleteFileW(FFile.c_str());
+        RemoveDirectoryW(FFolder.c_str());
+    }
+    std::string Content() const { return ReadBytes(FFile); }
+
+    std::wstring FName;
+    std::wstring FFolder;
+    std::wstring FFile;
+    bool FRan = false;  // set by work posted to the main thread; drained in TearDown
+};
+
+TEST_F(TraceOnDisk, TheFolderIsCreatedUnderTheRoamingDataFolder) {
+    wchar_t roaming[MAX_PATH] = {};
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, roaming), S_OK);
+    EXPECT_EQ(FFolder, std::wstring(roaming) + L"\\Lumetra\\" + FName + L"\\");
+    const DWORD attributes = GetFileAttributesW(FFolder.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST_F(TraceOnDisk, LinesKeepTheirTabsAndCarriageReturnsAndGetNoLineFeed) {
+    AppendLogLine(FFile, L"", L"");
+    AppendLogLine(FFile, L"Hid\treader", L"first\rsecond\t");
+    const std::string content = Content();
+    static const std::regex kLine(R"(\d\d\D\d\d\D\d{4}\t\d\d\D\d\d\D\d\d\t\t\r)");
+    const auto end = content.find('\r') + 1;
+    EXPECT_TRUE(std::regex_match(content.substr(0, end), kLine)) << content;
+    EXPECT_EQ(AfterTime(content.substr(end)), "Hid\treader\tfirst\rsecond\t\r");
+    EXPECT_EQ(content.find('\n'), std::string::npos);
+}
+
+TEST_F(TraceOnDisk, AccentedTextsAreSingleAnsiBytes) {
+    if (GetACP() != 1252) GTEST_SKIP() << "the expected bytes are those of code page 1252";
+    AppendLogLine(FFile, L"TimerFindVanto", L"Vanto trouv\u00e9 : 66070");
+    AppendLogLine(FFile, L"actNoDefault", L"SERIAL N\u00b0AL12 par default supprim\u00e9 \u0394");
+    const std::string content = Content();
+    const auto second = content.find('\r') + 1;
+    EXPECT_EQ(AfterTime(content.substr(0, second)), "TimerFindVanto\tVanto trouv\xE9 : 66070\r");
+    // Greek delta is not in the code page: the platform's default character stands in.
+    EXPECT_EQ(AfterTime(content.substr(second)), "actNoDefault\tSERIAL N\xB0" "AL12 par default supprim\xE9 ?\r");
+}
+
+TEST_F(TraceOnDisk, TheUsersDateSeparatorIsUsed) {
+    wchar_t original[16] = {};
+    ASSERT_GT(GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDATE, original, 16), 0);
+    ASSERT_TRUE(SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDATE, L"."));
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    try {
+        AppendLogLine(FFile, L"FormShow", L"");
+    } catch (...) {
+        SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDATE, original);
+        throw;
+    }
+    SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDATE, original);
+    const std::string content = Content();
+    static const std::regex kLine(R"((\d\d)\.(\d\d)\.(\d{4})\t\d\d\D\d\d\D\d\d\tFormShow\t\r)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(content, match, kLine)) << content;
+    EXPECT_EQ(std::stoi(match[3]), now.wYear);
+    EXPECT_EQ(std::stoi(match[2]), now.wMonth) << "day first, then month";
+}
+
+TEST_F(TraceOnDisk, AFileHeldWithoutWriteSharingFailsAndKeepsItsContent) {
+    AppendLogLine(FFile, L"FormCreate", L"");
+    const std::string before = Content();
+    HandleHolder other(CreateFileW(FFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(other.Get(), INVALID_HANDLE_VALUE);
+
+    MainThread::Post([this] { FRan = true; });
+    try {
+        AppendLogLine(FFile, L"FormShow", L"");
+        ADD_FAILURE() << "no error";
+    } catch (const EInOutError& e) {
+        EXPECT_NE(e.Message().find(SystemErrorText(ERROR_SHARING_VIOLATION)), std::wstring::npos) << e.what();
+        EXPECT_NE(e.Message().find(FFile), std::wstring::npos) << e.what();
+    }
+    EXPECT_FALSE(FRan) << "waiting work runs only after a line was written";
+    EXPECT_EQ(Content(), before);
+}
+
+TEST_F(TraceOnDisk, ReadersThatShareWritingDoNotStopTheTrace) {
+    AppendLogLine(FFile, L"FormCreate", L"");
+    HandleHolder reader(CreateFileW(FFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(reader.Get(), INVALID_HANDLE_VALUE);
+    MainThread::Post([this] { FRan = true; });
+    AppendLogLine(FFile, L"FormShow", L"");
+    EXPECT_TRUE(FRan);
+    const std::string content = Content();
+    EXPECT_EQ(AfterTime(content.substr(content.find('\r') + 1)), "FormShow\t\r");
+}
+
+TEST_F(TraceOnDisk, AMissingFolderIsAnErrorAndCreatesNothing) {
+    const std::wstring missing = FFolder + L"gone\\";
+    EXPECT_THROW(AppendLogLine(missing + LogFileName, L"FormCreate", L""), EInOutError);
+    EXPECT_EQ(GetFileAttributesW(missing.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(TraceWriteLog, WritesIntoTheFolderOfTheRunningExecutable) {
+    MainThread::Initialize();
+    wchar_t roaming[MAX_PATH] = {};
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, roaming), S_OK);
+    const std::wstring folder = LogFolder();
+    EXPECT_EQ(folder, std::wstring(roaming) + L"\\Lumetra\\app_tests\\");
+    CreateLogFolder(folder);
+    const std::wstring file = folder + L"Error.log";
+    const auto before = ReadBytes(file).size();
+    WriteLog(L"HIDreader", L"Bouton 3");
+    const std::string content = ReadBytes(file);
+    ASSERT_GT(content.size(), before);
+    EXPECT_NE(content.find("\tHIDreader\tBouton 3\r", before), std::string::npos);
+}
+
+}  // namespace
