@@ -52,8 +52,9 @@ public:
         if (size <= 0)
             throw EInOutError(L"Cannot convert a log line to the ANSI code page: " + SystemErrorText(GetLastError()));
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-        WideCharToMultiByte(CP_ACP, 0, text.data(), units, reinterpret_cast<char*>(bytes.data()), size, nullptr,
-                            nullptr);
+        if (WideCharToMultiByte(CP_ACP, 0, text.data(), units, reinterpret_cast<char*>(bytes.data()), size, nullptr,
+                                nullptr) != size)
+            throw EInOutError(L"Cannot convert a log line to the ANSI code page: " + SystemErrorText(GetLastError()));
         return bytes;
     }
 

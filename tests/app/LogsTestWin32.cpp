@@ -71,6 +71,19 @@ TEST_F(TraceOnDisk, TheFolderIsCreatedUnderTheRoamingDataFolder) {
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+TEST_F(TraceOnDisk, FoldersAreMadeWithTheirMissingParentsOrTheCallFails) {
+    const std::wstring nested = FFolder + L"a\\b\\";
+    CreateLogFolder(nested);
+    CreateLogFolder(nested);  // an existing folder is fine
+    EXPECT_TRUE(GetFileAttributesW(nested.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    RemoveDirectoryW(nested.c_str());
+    RemoveDirectoryW((FFolder + L"a").c_str());
+
+    // A plain file where a folder should be.
+    AppendLogLine(FFile, L"", L"");
+    EXPECT_THROW(CreateLogFolder(FFile + L"\\Lumetra\\"), EInOutError);
+}
+
 TEST_F(TraceOnDisk, LinesKeepTheirTabsAndCarriageReturnsAndGetNoLineFeed) {
     AppendLogLine(FFile, L"", L"");
     AppendLogLine(FFile, L"Hid\treader", L"first\rsecond\t");
@@ -114,35 +127,43 @@ TEST_F(TraceOnDisk, TheUsersDateSeparatorIsUsed) {
     EXPECT_EQ(std::stoi(match[2]), now.wMonth) << "day first, then month";
 }
 
-TEST_F(TraceOnDisk, AFileHeldWithoutWriteSharingFailsAndKeepsItsContent) {
+TEST_F(TraceOnDisk, OtherHandlesOnTheFileDecideWhetherALineCanBeWritten) {
+    struct Case {
+        const char* What;
+        DWORD Access;
+        DWORD Share;
+        bool Written;
+    };
+    const Case cases[] = {
+        {"a reader that does not share writing", GENERIC_READ, FILE_SHARE_READ, false},
+        {"a writer, while the trace keeps other writers out", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+        {"a reader that shares writing", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, true},
+    };
     AppendLogLine(FFile, L"FormCreate", L"");
-    const std::string before = Content();
-    HandleHolder other(CreateFileW(FFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_NE(other.Get(), INVALID_HANDLE_VALUE);
-
-    MainThread::Post([this] { FRan = true; });
-    try {
-        AppendLogLine(FFile, L"FormShow", L"");
-        ADD_FAILURE() << "no error";
-    } catch (const EInOutError& e) {
-        EXPECT_NE(e.Message().find(SystemErrorText(ERROR_SHARING_VIOLATION)), std::wstring::npos) << e.what();
-        EXPECT_NE(e.Message().find(FFile), std::wstring::npos) << e.what();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        const std::string before = Content();
+        HandleHolder other(
+            CreateFileW(FFile.c_str(), c.Access, c.Share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_NE(other.Get(), INVALID_HANDLE_VALUE);
+        FRan = false;
+        MainThread::Post([this] { FRan = true; });
+        try {
+            AppendLogLine(FFile, L"FormShow", L"");
+            EXPECT_TRUE(c.Written) << "no error";
+        } catch (const EInOutError& e) {
+            EXPECT_FALSE(c.Written) << e.what();
+            EXPECT_NE(e.Message().find(SystemErrorText(ERROR_SHARING_VIOLATION)), std::wstring::npos) << e.what();
+            EXPECT_NE(e.Message().find(FFile), std::wstring::npos) << e.what();
+        }
+        EXPECT_EQ(FRan, c.Written) << "waiting work runs only after a line was written";
+        const std::string after = Content();
+        if (c.Written)
+            EXPECT_EQ(AfterTime(after.substr(before.size())), "FormShow\t\r");
+        else
+            EXPECT_EQ(after, before);
+        MainThread::ProcessMessages();
     }
-    EXPECT_FALSE(FRan) << "waiting work runs only after a line was written";
-    EXPECT_EQ(Content(), before);
-}
-
-TEST_F(TraceOnDisk, ReadersThatShareWritingDoNotStopTheTrace) {
-    AppendLogLine(FFile, L"FormCreate", L"");
-    HandleHolder reader(CreateFileW(FFile.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_NE(reader.Get(), INVALID_HANDLE_VALUE);
-    MainThread::Post([this] { FRan = true; });
-    AppendLogLine(FFile, L"FormShow", L"");
-    EXPECT_TRUE(FRan);
-    const std::string content = Content();
-    EXPECT_EQ(AfterTime(content.substr(content.find('\r') + 1)), "FormShow\t\r");
 }
 
 TEST_F(TraceOnDisk, AMissingFolderIsAnErrorAndCreatesNothing) {
