@@ -165,4 +165,7 @@ public:
     virtual std::uint32_t LastError() = 0;
     // Blocks the calling thread.
     virtual void Sleep(std::uint32_t milliseconds) = 0;
+    // Names the calling thread for debuggers (SetThreadDescription); a back end that
+    // cannot do it ignores the call.
+    virtual void SetCurrentThreadName(const std::wstring& name) { (void)name; }
 };

@@ -1,0 +1,70 @@
+#pragma once
+// The hot-plug wrapper that the control box list owns: on every USB arrival or removal,
+// and whenever asked, it re-enumerates, checks out every device not yet held, wraps each
+// in a TqvHIDDevice with its serial number and announces it; wrappers whose device has
+// gone are announced and dropped. Input reports of every device arrive through one event.
+
+#include "ComponentUSB.h"
+#include "HidPlatform.h"
+#include "JvHidDevice.h"
+#include "JvHidDeviceController.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TqvHIDDevice {
+public:
+    // Reads the serial number, which opens and closes the device.
+    explicit TqvHIDDevice(TJvHidDevice* _dev);
+
+    std::wstring Serial;   // empty when the device has none
+    TJvHidDevice* Device;  // not owned
+};
+
+using TqvHidPlugEvent = std::function<void(TqvHIDDevice* HidDev)>;
+
+class TqvHIDController {
+public:
+    // `platform` outlives the wrapper. Nothing is enumerated until CheckChanged.
+    explicit TqvHIDController(HidPlatform& platform);
+    ~TqvHIDController();
+    TqvHIDController(const TqvHIDController&) = delete;
+    TqvHIDController& operator=(const TqvHIDController&) = delete;
+
+    // One wrapper pass; never reports an error. A pass asked for while one runs (from a
+    // handler that lets pending work run) runs right after it.
+    void CheckChanged(bool _ForceChange);
+    bool CheckOut(TJvHidDevice*& HidDev) { return FJvController->CheckOut(HidDev); }
+
+    const TJvHidDataEvent& OnDeviceData() const { return FOnDeviceData; }
+    void SetOnDeviceData(TJvHidDataEvent handler) { FOnDeviceData = std::move(handler); }
+    const TqvHidPlugEvent& OnPlugged() const { return FOnPlugged; }
+    void SetOnPlugged(TqvHidPlugEvent handler) { FOnPlugged = std::move(handler); }
+    const TqvHidPlugEvent& OnUnPlugged() const { return FOnUnPlugged; }
+    void SetOnUnPlugged(TqvHidPlugEvent handler) { FOnUnPlugged = std::move(handler); }
+
+    // The announced devices, in announcement order.
+    const std::vector<std::unique_ptr<TqvHIDDevice>>& Devices() const { return FDevices; }
+    TJvHidDeviceController& JvController() const { return *FJvController; }
+    TComponentUSB& USB() const { return *FUSB; }
+
+private:
+    void RunPass(bool forceChange);
+    void Forward(TJvHidDevice* HidDev, std::uint8_t ReportID, const void* Data, std::uint16_t Size);
+
+    std::unique_ptr<TJvHidDeviceController> FJvController;
+    std::unique_ptr<TComponentUSB> FUSB;
+    std::vector<std::unique_ptr<TqvHIDDevice>> FDevices;
+    TJvHidDataEvent FOnDeviceData;
+    TqvHidPlugEvent FOnPlugged;
+    TJvHidDevice* dev = nullptr;
+    TqvHIDDevice* qvdev = nullptr;
+    TqvHidPlugEvent FOnUnPlugged;
+    // Devices whose wrappers the last pass dropped; destroyed at the start of the next.
+    std::vector<TJvHidDevice*> FToDestroy;
+    bool FInPass = false;
+    bool FPassRequested = false;
+    bool FRequestedForce = false;
+};
