@@ -1,0 +1,153 @@
+#pragma once
+// The self-update engine: the control file, its decisions, and the numbered status
+// messages through which every step reports.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ControlFileText.h"
+#include "FileFacts.h"
+#include "IniFile.h"
+#include "KnownFolders.h"
+
+// One file entry of the control file ("file1" ... "fileN").
+struct TFileDescription {
+    std::wstring URL;           // url (path tokens expanded)
+    std::wstring LocalVersion;  // localversion (expanded): the installed file compared with
+    std::wstring NewVersion;    // newversion
+    std::int32_t NewSize = 0;   // newsize; 0 = no size test
+    std::int32_t NewCheckSum = -1;  // newchecksum; -1 = no checksum test
+    std::wstring NewCustomVer;  // customversion
+    std::wstring NewDate;       // date
+    std::wstring NewTime;       // time
+    std::wstring Description;   // descr
+    std::wstring TargetDir;     // targetdir (expanded, with a trailing backslash when set)
+    bool Compressed = false;    // compressed: any value but 0
+    std::int32_t FileSize = 0;  // filesize
+    bool Mandatory = false;     // mandatory: exactly 1
+    bool Preselect = true;      // preselect: exactly 1 (default 1)
+    bool Hidden = false;        // hidden: exactly 1
+    bool Selected = false;      // not read from the file
+};
+
+class TFileList {
+public:
+    std::size_t Count() const { return FItems.size(); }
+    bool Empty() const { return FItems.empty(); }
+    TFileDescription& operator[](std::size_t index) { return FItems.at(index); }
+    const TFileDescription& operator[](std::size_t index) const { return FItems.at(index); }
+    void Add(TFileDescription item) { FItems.push_back(std::move(item)); }
+    void Delete(std::size_t index) { FItems.erase(FItems.begin() + static_cast<std::ptrdiff_t>(index)); }
+    void Clear() {
+        FItems.clear();
+        FActiveIndex = -1;
+    }
+    // The entry being fetched; -1 when none.
+    int ActiveIndex() const { return FActiveIndex; }
+    void SetActiveIndex(int index) { FActiveIndex = index; }
+
+private:
+    std::vector<TFileDescription> FItems;
+    int FActiveIndex = -1;
+};
+
+// The engine's message table: the text for `ident`, "" for a number without message.
+std::wstring StatusMessage(int ident);
+// The text with `extra` in place of its "%s" (a text without "%s" ignores it).
+std::wstring FormatStatusText(int ident, const std::wstring& extra);
+
+class TWebUpdate {
+public:
+    // Status codes.
+    enum : int {
+        scProgressDetail = 0,
+        scConnectionError = 1,
+        scFileNotObtained = 2,
+        scProgressStep = 3,
+        scNoNewVersion = 4,
+        scNewVersion = 5,
+        scHttpStatus = 6,
+        scHtmlDialog = 7,
+        scCabError = 8,
+        scInvalidSignature = 11,
+        scWhatsNew = 12,
+        scEula = 13,
+        scWhatsNewRefused = 14,
+        scDeleteRenameFailure = 19,
+        scLengthMismatch = 20,
+    };
+
+    using TStatusEvent = std::function<void(TWebUpdate& Sender, const std::wstring& StatusStr,
+                                            int StatusCode, int ErrCode)>;
+    using TFileVersionCheckEvent = std::function<void(TWebUpdate& Sender, const std::wstring& NewVersion,
+                                                      const std::wstring& LocalVersion, bool& IsNew)>;
+
+    // The engine's own version, reported at the start of a run.
+    static constexpr const wchar_t* Version = L"2.6.0.2";
+
+    // Over the real file system and the system's folders.
+    TWebUpdate();
+    TWebUpdate(std::unique_ptr<TFileFacts> facts, TKnownFolders folders);
+
+    TStatusEvent OnStatus;
+    TFileVersionCheckEvent OnFileVersionCheck;
+
+    // Reports message `ident` (text formatted with `extra`) to OnStatus.
+    void DoStatus(int ident, const std::wstring& extra, int statusCode, int errCode);
+
+    // The downloaded control file; every step opens it afresh. A missing file reads as empty.
+    const std::wstring& ControlFile() const { return FControlFile; }
+    void SetControlFile(const std::wstring& path) { FControlFile = path; }
+    TIniFile ReadControlFile();
+
+    // Path tokens over this engine's folders.
+    std::wstring ExpandPrefixes(const std::wstring& text) const;
+    // The engine's temporary folder, with its trailing backslash.
+    std::wstring WinTempDir() const;
+
+    // Reads the application section: the close flag, program, parameters, components.
+    void ReadApplicationSection();
+    bool AppUpdate() const { return FAppUpdate; }
+    void SetAppUpdate(bool value) { FAppUpdate = value; }
+    const std::wstring& AppName() const { return FAppName; }
+    const std::wstring& AppParam() const { return FAppParam; }
+    const std::wstring& AppComps() const { return FAppComps; }
+    bool SilentRestart() const { return FSilentRestart; }
+
+    // The global check on the update section: is the release an update?
+    bool DoVersionCheck();
+    // Empties the file list and reads the file entries into it; answers their number.
+    int GetFileDetails();
+    // Drops the entries that need no fetching; 0, or -1 when none is left.
+    int ProcessFileDetails();
+    // Must `LocalFile` be replaced? Rewrites `NewVersion` into its four-number form when
+    // versions are compared.
+    bool CompareVersion(std::wstring& NewVersion, const std::wstring& LocalFile, std::int32_t NewCheckSum,
+                        std::int32_t NewSize);
+
+    TFileList& FileList() { return FFileList; }
+    const std::wstring& Description() const { return FDescription; }
+    const std::wstring& NewVersionText() const { return FNewVersionText; }
+    const std::wstring& LocalVersionText() const { return FLocalVersionText; }
+
+    TFileFacts& Facts() { return *FFacts; }
+    const TKnownFolders& Folders() const { return FFolders; }
+
+private:
+    std::unique_ptr<TFileFacts> FFacts;
+    TKnownFolders FFolders;
+    std::wstring FControlFile;
+    TFileList FFileList;
+    std::wstring FDescription;
+    std::wstring FNewVersionText;
+    std::wstring FLocalVersionText;
+    bool FAppUpdate = false;
+    std::wstring FAppName;
+    std::wstring FAppParam;
+    std::wstring FAppComps;
+    bool FSilentRestart = false;
+};
