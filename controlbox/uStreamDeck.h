@@ -1,0 +1,222 @@
+#pragma once
+// The control box driver: Stream Deck models, one connected control box (TSD), its keys
+// and their pictures (TSDButtons, TSDButton), and the list of control boxes (TSDList).
+//
+// Everything here runs on the main thread.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Bitmap24.h"
+
+class TJvHidDevice;
+class SDImageEncoder;
+class TSD;
+class TSDButtons;
+class TSDList;
+
+// ---------------------------------------------------------------------------------------
+// Models
+
+enum TSDType { sdtUndefined, sdtMini, sdtStandard, sdtXL };
+
+struct TSDModelInfo {
+    std::uint16_t ProductID;
+    TSDType Type;
+    int Keys;
+};
+
+// The Stream Deck models we know, by USB product id. Only the six-key one (sdtMini) is
+// admitted by the list; the others still get their model and key count.
+inline constexpr TSDModelInfo SDModels[] = {
+    {0x0060, sdtStandard, 15},
+    {0x0063, sdtMini, 6},
+    {0x006C, sdtXL, 32},
+};
+
+// sdtUndefined for any product id not in the table.
+TSDType SDTypeOfProduct(std::uint16_t productId);
+// 1 for sdtUndefined.
+int SDKeyCount(TSDType type);
+
+// The built-in black key picture "Noir80": 80 × 80, every pixel 0. Made once, on first
+// use, and kept until the program ends.
+const Bitmap24& Noir80();
+
+// ---------------------------------------------------------------------------------------
+// Keys
+
+class TSDButton {
+public:
+    // Makes the key's own picture, a copy of the black one, and shows it.
+    explicit TSDButton(TSDButtons* _Owner);
+    ~TSDButton();
+    TSDButton(const TSDButton&) = delete;
+    TSDButton& operator=(const TSDButton&) = delete;
+
+    // The key's own picture becomes black again, and the key shows it.
+    void Clear();
+    // The key shows `Value` (owned by the caller, who keeps it alive). Sends nothing.
+    void SetDefBitmap(const Bitmap24* Value);
+
+    const Bitmap24* Bitmap() const { return FBitmap; }
+    // The key shows `Value` (owned by the caller), and the control box repaints this key.
+    void SetBitmap(const Bitmap24* Value);
+
+    // Key index: position in the key set, byte position in the input report.
+    std::int32_t Id() const { return FId; }
+    TSDButtons* Owner() const { return FOwner; }
+    // Whether the key shows the picture it made itself.
+    bool ShowsOwnBitmap() const { return FBitmap == FOwnBitmap.get(); }
+
+private:
+    friend class TSDButtons;
+
+    const Bitmap24* FBitmap = nullptr;
+    TSDButtons* FOwner;
+    std::int32_t FId = 0;
+    std::unique_ptr<Bitmap24> FOwnBitmap;  // the one picture the key frees
+};
+
+class TSDButtons {
+public:
+    // One key per key of the owner's model, each showing the list's default picture of its
+    // index when the list has one, black otherwise. Sends nothing.
+    explicit TSDButtons(TSD* _Owner);
+    ~TSDButtons();
+    TSDButtons(const TSDButtons&) = delete;
+    TSDButtons& operator=(const TSDButtons&) = delete;
+
+    // The key at Index for Index 0 to 15 that exists; null otherwise.
+    TSDButton* Get(int Index) const;
+    TSDButton* List(int Index) const { return Get(Index); }
+    // Replaces the key at Index (0 to 15, existing) and frees the old one; other indexes,
+    // and a null key, are ignored.
+    void Put(int Index, std::unique_ptr<TSDButton> btn);
+    int GetCount() const { return static_cast<int>(FList.size()); }
+    int Count() const { return GetCount(); }
+
+    // The first key whose index is _IdxBtn, or null.
+    TSDButton* IndexOf(std::int32_t _IdxBtn) const;
+    // Every key for which the list has a default picture shows it again. Sends nothing.
+    void ReloadDefaultBitmap();
+
+    TSD* Owner() const { return FOwner; }
+
+private:
+    const Bitmap24* DefaultBitmap(int index) const;
+
+    std::int32_t FNbButtons;
+    std::vector<std::unique_ptr<TSDButton>> FList;
+    TSD* FOwner;
+};
+
+// ---------------------------------------------------------------------------------------
+// One connected control box
+
+class TSD {
+public:
+    // Reads the identity of `_Device` (model from the product id, device-instance number,
+    // serial, vendor and product strings, USB ids), takes the list's active flag, then
+    // makes the key set. Sends nothing. Neither pointer is owned; a missing device gives
+    // an empty identity and a control box that writes nothing.
+    TSD(TSDList* _Owner, TJvHidDevice* _Device);
+    // Frees the key set; sends nothing and leaves the device to its controller.
+    ~TSD();
+    TSD(const TSD&) = delete;
+    TSD& operator=(const TSD&) = delete;
+
+    const std::wstring& Serial() const { return FSerial; }
+    void SetSerial(std::wstring Value) { FSerial = std::move(Value); }
+    const std::wstring& Model() const { return FModel; }
+    const std::wstring& Vendor() const { return FVendor; }
+    void SetVendor(std::wstring Value) { FVendor = std::move(Value); }
+    bool DefaultSD() const { return FDefaultSD; }
+    TSDButtons* Buttons() const { return FButtons.get(); }
+    std::uint16_t VID() const { return FVID; }
+    std::uint16_t PID() const { return FPID; }
+    std::int32_t Id() const { return FId; }
+    TSDType SDType() const { return sdType; }
+    TJvHidDevice* Device() const { return FDevice; }
+    TSDList* SDList() const { return FSDList; }
+
+    bool Active() const { return FActive; }
+    // Stores the flag and repaints every key, also when the flag did not change.
+    void SetActive(bool Value);
+
+    // Sends the reset report.
+    void RAZ();
+    // Sends the brightness report with _Value mod 101. ERangeError for a negative value,
+    // before anything is sent.
+    void SetBrigtness(int _Value);
+
+    // Repaints every key, key 0 first.
+    void RefreshImageButtons();
+    // Repaints key Index, greyed unless the list is active. ERangeError when Index does not
+    // fit in 16 bits; a key that does not exist is skipped.
+    void RefreshImageButton(int Index);
+    // Sends `_Bitmap` to key `_Index` as 20 image reports. Nothing is sent without a
+    // device or without a picture.
+    void WriteImageButton(int _Index, const Bitmap24* _Bitmap, bool _Grey);
+
+private:
+    friend class TSDList;  // sets and clears FDefaultSD
+
+    void SendFeature(const std::uint8_t* fields, std::size_t count);
+
+    std::int32_t FId = 0;
+    std::wstring FSerial;
+    std::wstring FModel;
+    bool FDefaultSD = false;
+    std::uint16_t FVID = 0;
+    std::uint16_t FPID = 0;
+    TSDType sdType = sdtUndefined;
+    std::unique_ptr<TSDButtons> FButtons;
+    TSDList* FSDList = nullptr;
+    bool FActive = false;
+    std::wstring FVendor;
+    TJvHidDevice* FDevice = nullptr;
+    // Conversion buffers of this control box's key pictures, made once.
+    std::unique_ptr<SDImageEncoder> FEncoder;
+};
+
+// ---------------------------------------------------------------------------------------
+// The list of control boxes
+//
+// For now the list holds what the key pictures need: the default pictures and the active
+// flag. The connected control boxes, the default and current one, hot-plug and the events
+// are added to this class when the list starts following the HID controller.
+
+class TSDList {
+public:
+    TSDList();
+    ~TSDList();
+    TSDList(const TSDList&) = delete;
+    TSDList& operator=(const TSDList&) = delete;
+
+    // Default key pictures: entry n is the default picture of key n. The list only refers
+    // to them; they must outlive it. Keys that already exist are not changed.
+    void AddDefaultBitmap(const Bitmap24* _Bitmap);
+    // Null when Index is out of range.
+    const Bitmap24* GetListDefaultBitmap(int Index) const;
+    // Replaces an existing entry; an index out of range is ignored.
+    void PutListDefaultBitmap(int Index, const Bitmap24* Value);
+    const Bitmap24* ListDefaultBitmap(int Index) const { return GetListDefaultBitmap(Index); }
+    void SetListDefaultBitmap(int Index, const Bitmap24* Value) { PutListDefaultBitmap(Index, Value); }
+
+    // True while the timing software's window is present; key pictures are greyed while
+    // it is false.
+    bool Active() const { return FActive; }
+    // Stores the flag and hands it to the current control box, which repaints its keys.
+    void SetActive(bool Value);
+
+    // The current control box, or null.
+    TSD* CurrentSD() const { return FCurrentSD; }
+
+private:
+    std::vector<const Bitmap24*> FListDefaultBitmap;
+    TSD* FCurrentSD = nullptr;
+    bool FActive = false;
+};
