@@ -30,8 +30,8 @@ protected:
     }
 
     // Plugs a virtual device, lists it and checks it out.
-    TJvHidDevice* Attach(const TVirtualHidSpec& spec, VirtualHidDevicePtr* virtualDevice = nullptr) {
-        VirtualHidDevicePtr v = Bus.Plug(spec);
+    TJvHidDevice* Attach(const TVirtualHidSpec& desc, VirtualHidDevicePtr* virtualDevice = nullptr) {
+        VirtualHidDevicePtr v = Bus.Plug(desc);
         if (virtualDevice) *virtualDevice = v;
         Controller->DeviceChange();
         TJvHidDevice* device = nullptr;

@@ -70,9 +70,9 @@ TEST_F(Keys, FreeingAControlBoxLeavesTheDefaultPicturesForTheNextOne) {
 }
 
 TEST_F(Keys, GetReachesExistingKeysUpToSixteen) {
-    TVirtualHidSpec spec = VirtualControlBoxSpec(L"XL");
-    spec.Attributes.ProductID = 0x006C;
-    TSD xl(&List, Attach(spec));
+    TVirtualHidSpec desc = VirtualControlBoxSpec(L"XL");
+    desc.Attributes.ProductID = 0x006C;
+    TSD xl(&List, Attach(desc));
     EXPECT_EQ(xl.Buttons()->Count(), 32);
     EXPECT_NE(xl.Buttons()->Get(15), nullptr);
     EXPECT_EQ(xl.Buttons()->Get(16), nullptr);

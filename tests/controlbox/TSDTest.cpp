@@ -13,9 +13,9 @@ struct ModelCase {
 class TSDModel : public ControlBoxTest, public ::testing::WithParamInterface<ModelCase> {};
 
 TEST_P(TSDModel, ProductIdGivesModelAndKeyCount) {
-    TVirtualHidSpec spec = VirtualControlBoxSpec(L"M1");
-    spec.Attributes.ProductID = GetParam().productId;
-    TSD box(&List, Attach(spec));
+    TVirtualHidSpec desc = VirtualControlBoxSpec(L"M1");
+    desc.Attributes.ProductID = GetParam().productId;
+    TSD box(&List, Attach(desc));
     EXPECT_EQ(box.SDType(), GetParam().type);
     EXPECT_EQ(box.Buttons()->Count(), GetParam().keys);
     EXPECT_EQ(box.PID(), GetParam().productId);
@@ -46,9 +46,9 @@ TEST_F(ControlBoxTest, CreationReadsTheIdentityAndSendsNothing) {
 }
 
 TEST_F(ControlBoxTest, DeviceWithoutSerialGivesEmptySerial) {
-    TVirtualHidSpec spec = VirtualControlBoxSpec(L"");
-    spec.HasSerialNumber = false;
-    TSD box(&List, Attach(spec));
+    TVirtualHidSpec desc = VirtualControlBoxSpec(L"");
+    desc.HasSerialNumber = false;
+    TSD box(&List, Attach(desc));
     EXPECT_EQ(box.Serial(), L"");
     EXPECT_EQ(box.Model(), L"Stream Deck Mini");
 }
@@ -99,10 +99,10 @@ TEST_F(ControlBoxTest, NegativeBrightnessIsARangeErrorAndSendsNothing) {
 TEST_F(ControlBoxTest, FeatureReportsTooShortForTheFieldsAreNotSent) {
     // A device whose feature length cannot hold the brightness fields must not get a
     // report cut short, nor have bytes written past its buffer.
-    TVirtualHidSpec spec = VirtualControlBoxSpec(L"SHORT");
-    spec.Caps.FeatureReportByteLength = 4;
+    TVirtualHidSpec desc = VirtualControlBoxSpec(L"SHORT");
+    desc.Caps.FeatureReportByteLength = 4;
     VirtualHidDevicePtr v;
-    TSD box(&List, Attach(spec, &v));
+    TSD box(&List, Attach(desc, &v));
     box.SetBrigtness(50);
     box.RAZ();  // two bytes fit
     ASSERT_EQ(v->FeatureReports().size(), 1u);

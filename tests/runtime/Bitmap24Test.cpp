@@ -18,7 +18,7 @@ void PutU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
 }
 
 // Layout of a hand-made BMP, so that each test can bend one field.
-struct BmpSpec {
+struct BmpLayout {
     bool fileHeader = true;
     std::uint32_t headerSize = 40;
     std::int32_t width = 3;  // 3 pixels: 9 bytes, padded to 12 per row
@@ -36,7 +36,7 @@ Rgb Expected(int x, int y) {
                static_cast<std::uint8_t>(30 + x + 4 * y)};
 }
 
-std::vector<std::uint8_t> MakeBmp(const BmpSpec& s) {
+std::vector<std::uint8_t> MakeBmp(const BmpLayout& s) {
     const int w = s.width > 0 ? s.width : 1;
     const int h = s.height < 0 ? -s.height : s.height;
     const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) & ~std::size_t{3};
@@ -83,7 +83,7 @@ void ExpectPicture(const Bitmap24& bmp, int w, int h) {
 
 struct AcceptCase {
     const char* name;
-    BmpSpec spec;
+    BmpLayout layout;
 };
 
 void PrintTo(const AcceptCase& c, std::ostream* os) { *os << c.name; }
@@ -91,7 +91,7 @@ void PrintTo(const AcceptCase& c, std::ostream* os) { *os << c.name; }
 class Bitmap24Accepts : public testing::TestWithParam<AcceptCase> {};
 
 TEST_P(Bitmap24Accepts, ReadsEveryPixelInPlace) {
-    const BmpSpec& s = GetParam().spec;
+    const BmpLayout& s = GetParam().layout;
     const Bitmap24 bmp = Bitmap24::LoadFromBmp(MakeBmp(s));
     ExpectPicture(bmp, s.width, s.height < 0 ? -s.height : s.height);
 }
@@ -124,7 +124,7 @@ TEST_P(Bitmap24Refuses, WithInvalidGraphic) {
     EXPECT_THROW(Bitmap24::LoadFromBmp(bytes), EInvalidGraphic);
 }
 
-std::vector<std::uint8_t> Bent(BmpSpec s, std::function<void(std::vector<std::uint8_t>&)> bend) {
+std::vector<std::uint8_t> Bent(BmpLayout s, std::function<void(std::vector<std::uint8_t>&)> bend) {
     std::vector<std::uint8_t> b = MakeBmp(s);
     bend(b);
     return b;
