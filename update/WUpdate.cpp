@@ -36,7 +36,7 @@ std::wstring TWebUpdate::ExpandPrefixes(const std::wstring& text) const {
 
 std::wstring TWebUpdate::WinTempDir() const {
     std::wstring folder = FFolders.Temp;
-    if (folder.empty() || folder.back() != L'\\') folder.push_back(L'\\');
+    if (folder.empty() || (folder.back() != L'\\' && folder.back() != L'/')) folder.push_back(L'\\');
     return folder;
 }
 

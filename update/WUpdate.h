@@ -13,6 +13,7 @@
 #include "FileFacts.h"
 #include "IniFile.h"
 #include "KnownFolders.h"
+#include "UpdateTransport.h"
 
 // One file entry of the control file ("file1" ... "fileN").
 struct TFileDescription {
@@ -134,6 +135,45 @@ public:
     const std::wstring& NewVersionText() const { return FNewVersionText; }
     const std::wstring& LocalVersionText() const { return FLocalVersionText; }
 
+    // --- Transfers and installation ---
+
+    using TFileProgressEvent = std::function<void(TWebUpdate& Sender, const std::wstring& FileName,
+                                                  std::int64_t Pos, std::int64_t Size)>;
+    using TProgressCancelEvent = std::function<void(TWebUpdate& Sender, bool& Cancel)>;
+    using TFileDownloadedEvent = std::function<void(TWebUpdate& Sender, const std::wstring& FileName)>;
+    TFileProgressEvent OnFileProgress;
+    TProgressCancelEvent OnProgressCancel;
+    TFileDownloadedEvent OnFileDownloaded;
+
+    // Name of the update log; a bare name lives in the Documents folder.
+    static constexpr const wchar_t* LogFileName = L"WUPDATE.LOG";
+
+    // The session every request of a run uses (not owned).
+    void SetSession(TInternetSession* session) { FSession = session; }
+    TInternetSession* Session() const { return FSession; }
+
+    // Fetches `url` into `folder` + its file name; true when the file now stands there.
+    bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder);
+    // Fetches and installs every entry of the file list; 0, or -1 when a fetch failed.
+    int GetFileUpdates();
+    // 0 on success, -1 on failure.
+    int ExtractCabinet(const std::wstring& cabinet, const std::wstring& targetFolder);
+    // Expands an LZ file into the name stored in its header and deletes it; a file that is
+    // not in LZ format is left as it was. True when the expanded file stands in place.
+    bool ExpandLZFile(const std::wstring& path);
+    // Reports a system error number (nothing for 0) with the session's text for it.
+    void Error(TInternetSession& session, std::uint32_t error);
+    // Appends one line to the update log, in the ANSI code page, ending in CR LF.
+    void WriteLogLine(const std::wstring& line);
+    std::wstring LogFilePath() const;
+
+    bool Cancelled() const { return FCancelled; }
+    void SetCancelled(bool value) { FCancelled = value; }
+    bool ComponentsIncluded() const { return FComponentsIncluded; }
+    void SetComponentsIncluded(bool value) { FComponentsIncluded = value; }
+    // Overrides the current folder that LZ files are expanded in (the program folder during a run).
+    void SetCurrentFolder(const std::wstring& folder) { FCurrentFolder = folder; }
+
     TFileFacts& Facts() { return *FFacts; }
     const TKnownFolders& Folders() const { return FFolders; }
 
@@ -150,4 +190,13 @@ private:
     std::wstring FAppParam;
     std::wstring FAppComps;
     bool FSilentRestart = false;
+    TInternetSession* FSession = nullptr;
+    bool FCancelled = false;
+    bool FComponentsIncluded = false;
+    std::wstring FCurrentFolder;
 };
+
+// The update log's path: a name without "\\", "/" or ":" is placed in `documents`; then
+// "{APP}" (any case) becomes `appFolder` with a trailing backslash, and every doubled
+// backslash becomes one, except the leading pair of a network path.
+std::wstring UpdateLogPath(const std::wstring& name, const std::wstring& documents, const std::wstring& appFolder);

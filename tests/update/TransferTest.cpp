@@ -1,0 +1,309 @@
+// The transfer logic against a session of the test's own: what reaches the disk, what is
+// reported, and what is left untouched when a transfer breaks.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TextUtils.h"
+#include "UpdateFiles.h"
+#include "WUpdate.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TResponse {
+    int Status = 200;
+    std::int64_t Length = -1;  // announced length; -1: the body's size; 0: none announced
+    std::string Body;
+    std::size_t FailReadAt = std::string::npos;  // a read at this offset fails
+    std::uint32_t OpenError = 0;                 // the open fails with this number
+    bool OpenFails = false;
+};
+
+class TFakeRequest : public TUrlRequest {
+public:
+    explicit TFakeRequest(const TResponse& response) : FResponse(response) {}
+    int StatusCode() override { return FResponse.Status; }
+    std::int64_t ContentLength() override {
+        return FResponse.Length < 0 ? static_cast<std::int64_t>(FResponse.Body.size()) : FResponse.Length;
+    }
+    bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        got = 0;
+        if (FOffset >= FResponse.FailReadAt) return false;
+        got = std::min(size, FResponse.Body.size() - FOffset);
+        std::copy_n(FResponse.Body.data() + FOffset, got, buffer);
+        FOffset += got;
+        return true;
+    }
+
+private:
+    TResponse FResponse;
+    std::size_t FOffset = 0;
+};
+
+class TFakeSession : public TInternetSession {
+public:
+    std::map<std::wstring, TResponse> Responses;
+    std::vector<std::uint32_t> Flags;
+
+    std::unique_ptr<TUrlRequest> OpenUrl(const std::wstring& url, const std::wstring& headers, std::uint32_t flags,
+                                         std::uint32_t& error) override {
+        EXPECT_TRUE(headers.empty());
+        Flags.push_back(flags);
+        auto found = Responses.find(url);
+        if (found == Responses.end()) {
+            error = 12007;
+            return nullptr;
+        }
+        if (found->second.OpenFails) {
+            error = found->second.OpenError;
+            return nullptr;
+        }
+        return std::make_unique<TFakeRequest>(found->second);
+    }
+    std::wstring ErrorText(std::uint32_t error) override {
+        return error == 12007 ? L"The server name could not be resolved" : L"";
+    }
+};
+
+std::wstring Wide(const fs::path& path) {
+    if constexpr (sizeof(wchar_t) == 2)
+        return path.wstring();
+    else
+        return Utf8ToWide(path.string());
+}
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct TStatus {
+    int Ident;  // recognised from the text
+    std::wstring Text;
+    int Code;
+    int Error;
+};
+
+class TransferFixture : public testing::Test {
+protected:
+    void SetUp() override {
+        Root = fs::temp_directory_path() /
+               ("lumetra-transfer-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        fs::remove_all(Root);
+        fs::create_directories(Root / "temp");
+        fs::create_directories(Root / "docs");
+        TKnownFolders folders;
+        folders.Temp = Folder(Root / "temp");
+        folders.Documents = Wide(Root / "docs");
+        folders.Application = Wide(Root);
+        Engine = std::make_unique<TWebUpdate>(std::make_unique<TFileFactsTable>(), folders);
+        Engine->SetSession(&Session);
+        Engine->OnStatus = [this](TWebUpdate&, const std::wstring& text, int code, int error) {
+            Statuses.push_back({0, text, code, error});
+        };
+    }
+    void TearDown() override {
+        std::error_code error;
+        fs::permissions(Root / "temp" / "f.bin", fs::perms::owner_all, fs::perm_options::add, error);
+        fs::remove_all(Root, error);
+    }
+
+    static std::wstring Folder(const fs::path& path) {
+        return Wide(path) + (sizeof(wchar_t) == 2 ? L"\\" : L"/");
+    }
+    std::wstring Temp() const { return Folder(Root / "temp"); }
+    std::size_t LeftoverTempFiles() const {
+        std::size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(Root / "temp"))
+            if (entry.path().filename().string().rfind("WUPD", 0) == 0) ++count;
+        return count;
+    }
+    std::vector<std::wstring> Texts() const {
+        std::vector<std::wstring> texts;
+        for (const auto& s : Statuses) texts.push_back(s.Text);
+        return texts;
+    }
+
+    fs::path Root;
+    TFakeSession Session;
+    std::unique_ptr<TWebUpdate> Engine;
+    std::vector<TStatus> Statuses;
+};
+
+using URLGetFileTest = TransferFixture;
+
+TEST_F(URLGetFileTest, LengthRules) {
+    const std::string big(10000, 'x');
+    const struct {
+        const char* Name;
+        TResponse Response;
+        bool Ok;
+        bool LengthMismatch;
+    } cases[] = {
+        {"no length: any size", {200, 0, big}, true, false},
+        {"exact length", {200, -1, big}, true, false},
+        {"cut short", {200, 20000, big}, false, true},
+        {"too long", {200, 5000, big}, false, true},
+        {"read failure", {200, 0, big, 4096}, false, false},
+        {"read failure at the start", {200, 0, big, 0}, false, false},
+        {"zero bytes", {200, 0, ""}, false, false},
+        {"zero bytes announced", {200, -1, ""}, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const fs::path target = Root / "temp" / "f.bin";
+        { std::ofstream(target, std::ios::binary) << "older copy"; }
+        Session.Responses[L"http://h/f.bin"] = c.Response;
+        Statuses.clear();
+        EXPECT_EQ(Engine->URLGetFile(Session, L"http://h/f.bin", Temp()), c.Ok);
+        EXPECT_EQ(Slurp(target), c.Ok ? c.Response.Body : "older copy");
+        EXPECT_EQ(LeftoverTempFiles(), 0u);
+        ASSERT_FALSE(Statuses.empty());
+        EXPECT_EQ(Statuses.front().Text, L"Download : f.bin");
+        const bool mismatch = Statuses.back().Code == 20;
+        EXPECT_EQ(mismatch, c.LengthMismatch);
+        if (mismatch) {
+            EXPECT_EQ(Statuses.back().Text, L"");
+            EXPECT_EQ(Statuses.back().Error, 10);
+        }
+    }
+    for (std::uint32_t flags : Session.Flags) EXPECT_EQ(flags, 0x84400100u);
+}
+
+TEST_F(URLGetFileTest, FailuresToOpen) {
+    Session.Responses[L"http://h/missing.exe"] = {404, 0, "not found"};
+    Session.Responses[L"http://h/quiet.exe"] = {200, 0, "", std::string::npos, 0, true};
+    Session.Responses[L"http://h/extended.exe"] = {200, 0, "", std::string::npos, kExtendedError, true};
+
+    EXPECT_FALSE(Engine->URLGetFile(Session, L"http://h/missing.exe", Temp()));
+    EXPECT_FALSE(Engine->URLGetFile(Session, L"http://nowhere/x.exe", Temp()));
+    EXPECT_FALSE(Engine->URLGetFile(Session, L"http://h/quiet.exe", Temp()));
+    EXPECT_FALSE(Engine->URLGetFile(Session, L"http://h/extended.exe", Temp()));
+    ASSERT_EQ(Statuses.size(), 9u);
+    EXPECT_EQ(Statuses[1].Text, L"Http status : 404");
+    EXPECT_EQ(Statuses[1].Code, 6);
+    EXPECT_EQ(Statuses[1].Error, 404);
+    EXPECT_EQ(Statuses[3].Text, L"System error : The server name could not be resolved");
+    EXPECT_EQ(Statuses[3].Code, 1);
+    EXPECT_EQ(Statuses[3].Error, 12007);
+    EXPECT_EQ(Statuses[4].Text, L"File not found : http://nowhere/x.exe");
+    EXPECT_EQ(Statuses[4].Code, 2);
+    EXPECT_EQ(Statuses[4].Error, 1);
+    // No error number, or an extended error without response text: no system error report.
+    EXPECT_EQ(Statuses[6].Text, L"File not found : http://h/quiet.exe");
+    EXPECT_EQ(Statuses[7].Text, L"Download : extended.exe");
+    EXPECT_EQ(Statuses[8].Text, L"File not found : http://h/extended.exe");
+    EXPECT_EQ(LeftoverTempFiles(), 0u);
+}
+
+TEST_F(URLGetFileTest, NamesFromTheAddress) {
+    Session.Responses[L"http://h/get?file=x.bin"] = {200, 0, "query"};
+    Session.Responses[L"http://h/dir/"] = {200, 0, "folder"};
+    EXPECT_TRUE(Engine->URLGetFile(Session, L"http://h/get?file=x.bin", Temp()));
+    EXPECT_EQ(Slurp(Root / "temp" / "file=x.bin"), "query");
+    // An address ending in "/" names no file: nothing can be put in place.
+    EXPECT_FALSE(Engine->URLGetFile(Session, L"http://h/dir/", Temp()));
+    EXPECT_EQ(LeftoverTempFiles(), 0u);
+}
+
+TEST_F(URLGetFileTest, ReadOnlyTargetIsReplaced) {
+    const fs::path target = Root / "temp" / "f.bin";
+    { std::ofstream(target, std::ios::binary) << "old"; }
+    fs::permissions(target, fs::perms::owner_read);
+    Session.Responses[L"http://h/f.bin"] = {200, -1, "new"};
+    EXPECT_TRUE(Engine->URLGetFile(Session, L"http://h/f.bin", Temp()));
+    EXPECT_EQ(Slurp(target), "new");
+}
+
+TEST_F(URLGetFileTest, ProgressInChunksAndCancel) {
+    Session.Responses[L"http://h/f.bin"] = {200, -1, std::string(10000, 'p')};
+    std::vector<std::int64_t> positions;
+    Engine->OnFileProgress = [&](TWebUpdate&, const std::wstring& name, std::int64_t pos, std::int64_t size) {
+        EXPECT_EQ(name, Temp() + L"f.bin");
+        EXPECT_EQ(size, 10000);
+        positions.push_back(pos);
+    };
+    EXPECT_TRUE(Engine->URLGetFile(Session, L"http://h/f.bin", Temp()));
+    EXPECT_EQ(positions, (std::vector<std::int64_t>{4096, 8192, 10000}));
+    int downloaded = 0;
+    Engine->OnFileDownloaded = [&](TWebUpdate&, const std::wstring&) { ++downloaded; };
+
+    Engine->OnProgressCancel = [&](TWebUpdate&, bool& cancel) { cancel = positions.size() >= 4; };
+    Statuses.clear();
+    EXPECT_FALSE(Engine->URLGetFile(Session, L"http://h/f.bin", Temp()));
+    EXPECT_TRUE(Engine->Cancelled());
+    EXPECT_EQ(Statuses.back().Text, L"WebUpdate process cancelled");
+    EXPECT_EQ(downloaded, 0);
+    EXPECT_EQ(LeftoverTempFiles(), 0u);
+    EXPECT_EQ(Slurp(Root / "temp" / "f.bin"), std::string(10000, 'p'));
+}
+
+using GetFileUpdatesTest = TransferFixture;
+
+TEST_F(GetFileUpdatesTest, EntriesFetchedAndPlaced) {
+    const std::wstring target = Folder(Root / "install" / "sub");
+    Session.Responses[L"http://h/a.txt"] = {200, 0, "plain"};
+    Session.Responses[L"http://h/b.txt"] = {404, 0, ""};
+    Session.Responses[L"http://h/c.txt"] = {200, 0, "stays"};
+    Session.Responses[L"http://h/Main.exe"] = {200, 0, "component"};
+    Session.Responses[L"http://h/d.cab"] = {200, 0, "not opened"};
+    TFileList& list = Engine->FileList();
+    auto add = [&](const wchar_t* url, const std::wstring& dir, bool compressed) {
+        TFileDescription item;
+        item.URL = url;
+        item.TargetDir = dir;
+        item.Compressed = compressed;
+        list.Add(item);
+    };
+    add(L"http://h/a.txt", target, false);
+    add(L"http://h/b.txt", target, false);
+    add(L"http://h/c.txt", L"", false);
+    add(L"http://h/Main.exe", target, false);
+    add(L"http://h/d.cab", target, false);
+    Engine->SetAppUpdate(true);
+    // The component test is a plain substring test on upper-case text.
+    std::wstring comps = L"x.dll MAIN.EXE";
+    // appcomps comes from the control file.
+    Engine->SetControlFile(L"C:\\c.inf");
+    static_cast<TFileFactsTable&>(Engine->Facts()).Add(L"C:\\c.inf", WideToUtf8(L"[application]\nappcomps=" + comps));
+    Engine->ReadApplicationSection();
+    Engine->SetAppUpdate(true);
+
+    EXPECT_EQ(Engine->GetFileUpdates(), -1);
+    EXPECT_FALSE(Engine->AppUpdate());  // a failed entry forbids the restart
+    EXPECT_TRUE(Engine->ComponentsIncluded());
+    EXPECT_EQ(Slurp(Root / "install" / "sub" / "a.txt"), "plain");
+    EXPECT_FALSE(fs::exists(Root / "temp" / "a.txt"));
+    EXPECT_EQ(Slurp(Root / "temp" / "c.txt"), "stays");
+    EXPECT_EQ(Slurp(Root / "temp" / "Main.exe"), "component");
+    EXPECT_FALSE(fs::exists(Root / "install" / "sub" / "Main.exe"));
+    EXPECT_EQ(Slurp(Root / "temp" / "d.cab"), "not opened");
+    const auto texts = Texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), L"Cannot download update file : http://h/b.txt"), texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), L"Found application component : Main.exe"), texts.end());
+    EXPECT_EQ(Engine->FileList().ActiveIndex(), -1);
+}
+
+TEST(UpdateLogPath, DocumentsAppAndBackslashes) {
+    const struct {
+        const wchar_t* Name;
+        const wchar_t* Expected;
+    } cases[] = {
+        {L"WUPDATE.LOG", L"C:\\Users\\Op\\Documents\\WUPDATE.LOG"},
+        {L"{app}\\logs\\\\u.log", L"C:\\Program Files\\Lumetra\\logs\\u.log"},
+        {L"\\\\server\\share\\\\u.log", L"\\\\server\\share\\u.log"},
+        {L"D:u.log", L"D:u.log"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(UpdateLogPath(c.Name, L"C:\\Users\\Op\\Documents\\", L"C:\\Program Files\\Lumetra"), c.Expected)
+            << testing::PrintToString(std::wstring(c.Name));
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#pragma once
+// The outside services of the transfers: an Internet session with its requests, cabinet
+// extraction and LZ expansion. Windows: WinInet, the FDI of cabinet.dll and lz32.dll.
+// Host builds have none of them (tests of the transfer logic bring their own session).
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+// One request opened on a session.
+class TUrlRequest {
+public:
+    virtual ~TUrlRequest() = default;
+    // The numeric HTTP status; 0 when there is none.
+    virtual int StatusCode() = 0;
+    // The announced content length; 0 when absent.
+    virtual std::int64_t ContentLength() = 0;
+    // Reads up to `size` bytes into `buffer`; `got` is 0 at the end. False on a read failure.
+    virtual bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& got) = 0;
+};
+
+class TInternetSession {
+public:
+    virtual ~TInternetSession() = default;
+    // Opens `url` with extra request `headers` and the request `flags`; nullptr on failure,
+    // with the system error number (0 when the system gave none) in `error`.
+    virtual std::unique_ptr<TUrlRequest> OpenUrl(const std::wstring& url, const std::wstring& headers,
+                                                 std::uint32_t flags, std::uint32_t& error) = 0;
+    // The text of an error number from the Internet library's own message table ("" when it
+    // does not know the number); for an extended error, the server's last response text.
+    virtual std::wstring ErrorText(std::uint32_t error) = 0;
+};
+
+// Request flags: reload from the server, do not write to the cache, send a no-cache
+// pragma, keep the connection alive.
+inline constexpr std::uint32_t kRequestFlags = 0x84000100u | 0x00400000u;
+// The extended error whose text is the server's response.
+inline constexpr std::uint32_t kExtendedError = 12003;
+
+// A session with the system's preconfigured access; nullptr on failure with `error` set.
+std::unique_ptr<TInternetSession> OpenInternetSession(const std::wstring& agent, std::uint32_t& error);
+
+// Unpacks every file of the cabinet into `targetFolder` (with its trailing separator; "" is
+// the current folder), recreating sub-folders; entry paths that would leave the target
+// folder are refused and fail the extraction. False on any failure.
+bool ExtractCabinetFiles(const std::wstring& cabinet, const std::wstring& targetFolder);
+
+// Where a cabinet entry goes: target folder + entry path, or nullopt when the entry path is
+// absolute, names a drive, or climbs above the target folder with "..".
+std::optional<std::wstring> CabinetEntryTarget(const std::wstring& targetFolder, const std::wstring& entryPath);
+
+// True when the bytes start with the header of the Windows LZ compression format.
+bool IsLZHeader(const std::uint8_t* data, std::size_t size);
+
+// Expands the LZ file `path` into `target`. False on failure.
+bool ExpandLZ(const std::wstring& path, const std::wstring& target);
+// The expanded name stored in the LZ file's header ("" when it cannot be read).
+std::wstring LZExpandedName(const std::wstring& path);
