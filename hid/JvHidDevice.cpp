@@ -142,17 +142,14 @@ bool TJvHidDevice::OpenFileEx(TJvHidOpenExMode Mode) {
             FHidOverlappedWrite = FPlatform->Open(FPnPInfo->DevicePath(), THidOpenKind::OverlappedWrite);
         return FHidOverlappedWrite != nullptr;
     }
-    if (FHidOverlappedRead.load()) return true;
+    if (ReadHandle()) return true;
     HidFilePtr opened = FPlatform->Open(FPnPInfo->DevicePath(), THidOpenKind::OverlappedRead);
     if (!opened) return false;
-    HidFilePtr expected;
-    if (!FHidOverlappedRead.compare_exchange_strong(expected, opened))
-        return true;  // opened meanwhile by the other side; ours closes on return
+    if (!PutReadHandle(opened)) return true;  // opened meanwhile by the other side; ours closes
     // The main thread may have unplugged the device while we were opening: it closed
     // nothing then, so take our handle out again unless it has been replaced already.
     if (!IsAccessible()) {
-        HidFilePtr ours = opened;
-        FHidOverlappedRead.compare_exchange_strong(ours, nullptr);
+        TakeReadHandleIf(opened);
         return false;
     }
     return true;
@@ -162,7 +159,30 @@ void TJvHidDevice::CloseFileEx(TJvHidOpenExMode Mode) {
     if (Mode == omhWrite)
         FHidOverlappedWrite.reset();
     else
-        FHidOverlappedRead.store(nullptr);  // a thread still using it keeps it open until done
+        TakeReadHandle();  // a thread still using it keeps it open until it is done
+}
+
+HidFilePtr TJvHidDevice::ReadHandle() const {
+    std::lock_guard<std::mutex> guard(FReadHandleLock);
+    return FHidOverlappedRead;
+}
+
+HidFilePtr TJvHidDevice::TakeReadHandle() {
+    std::lock_guard<std::mutex> guard(FReadHandleLock);
+    return std::move(FHidOverlappedRead);
+}
+
+bool TJvHidDevice::PutReadHandle(const HidFilePtr& file) {
+    std::lock_guard<std::mutex> guard(FReadHandleLock);
+    if (FHidOverlappedRead) return false;
+    FHidOverlappedRead = file;
+    return true;
+}
+
+HidFilePtr TJvHidDevice::TakeReadHandleIf(const HidFilePtr& file) {
+    std::lock_guard<std::mutex> guard(FReadHandleLock);
+    if (FHidOverlappedRead != file) return nullptr;
+    return std::move(FHidOverlappedRead);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -253,21 +273,21 @@ bool TJvHidDevice::WriteFile(const void* Report, std::uint32_t ToWrite, std::uin
 
 bool TJvHidDevice::ReadFileEx(void* Report, std::uint32_t ToRead) {
     if (!OpenFileEx(omhRead)) return false;
-    HidFilePtr file = FHidOverlappedRead.load();
+    HidFilePtr file = ReadHandle();
     if (!file) return false;  // closed by the main thread just now
     *FOvlRead = THidOverlapped{};
     return FPlatform->ReadEx(*file, *FOvlRead, Report, ToRead);
 }
 
 std::uint32_t TJvHidDevice::HidOverlappedReadResult() {
-    HidFilePtr file = FHidOverlappedRead.load();
+    HidFilePtr file = ReadHandle();
     std::uint32_t bytes = 0;
     if (!file || !FPlatform->OverlappedResult(*file, *FOvlRead, bytes)) return 0;
     return bytes;
 }
 
 bool TJvHidDevice::CancelIO(TJvHidOpenExMode Mode) {
-    HidFilePtr file = Mode == omhRead ? FHidOverlappedRead.load() : FHidOverlappedWrite;
+    HidFilePtr file = Mode == omhRead ? ReadHandle() : FHidOverlappedWrite;
     return file && FPlatform->CancelIo(*file);
 }
 

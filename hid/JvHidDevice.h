@@ -5,9 +5,13 @@
 // Devices are built only by their controller and used on the main thread, except for the
 // few calls the read thread makes (ReadFileEx, HidOverlappedReadResult, CancelIO, the
 // input report length and the two timing values). The read handle is the one thing both
-// threads touch: it is an atomic shared pointer, so the main thread can close it while the
-// thread is using it and the thread keeps a handle that is still open (its read then just
-// ends without data) instead of a closed or reused one.
+// threads touch: it is a shared pointer, so the main thread can close it while the thread
+// is using it and the thread keeps a handle that is still open (its read then just ends
+// without data) instead of a closed or reused one. Copying and replacing that pointer is
+// guarded by a lock held for a few instructions only, never across platform I/O or the
+// closing of a handle. (std::atomic<std::shared_ptr> would be the lock-free spelling, but
+// the standard library at hand implements it with a lock bit of its own whose unlock after
+// a read is relaxed, which ThreadSanitizer rightly reports as a race.)
 
 #include "HidPlatform.h"
 
@@ -15,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class TJvHidDevice;
@@ -132,6 +137,15 @@ private:
     void StopThread();
     void JoinRetiringThread();
 
+    // The read handle, shared by both threads. A handle taken out is released by the
+    // caller, outside the lock.
+    HidFilePtr ReadHandle() const;
+    HidFilePtr TakeReadHandle();
+    // Stores `file` unless a handle is there already; whether it was stored.
+    bool PutReadHandle(const HidFilePtr& file);
+    // Takes `file` out again if it is still the one stored.
+    HidFilePtr TakeReadHandleIf(const HidFilePtr& file);
+
     // The read thread's side.
     class THandOff;
     THIDPCaps ReaderCaps() const;
@@ -145,7 +159,8 @@ private:
     std::atomic<bool> FIsPluggedIn{true};
     std::atomic<bool> FIsCheckedOut{false};
     HidFilePtr FHidFileHandle;
-    std::atomic<HidFilePtr> FHidOverlappedRead;
+    HidFilePtr FHidOverlappedRead;  // through the three functions below only
+    mutable std::mutex FReadHandleLock;
     HidFilePtr FHidOverlappedWrite;
     // Behind a pointer so that a read the platform never ends can keep its record.
     std::unique_ptr<THidOverlapped> FOvlRead = std::make_unique<THidOverlapped>();

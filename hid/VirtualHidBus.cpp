@@ -183,11 +183,12 @@ int VirtualHidDevice::OpensSucceeded() const {
 VirtualHidBus::VirtualHidBus() = default;
 VirtualHidBus::~VirtualHidBus() = default;
 
-VirtualHidDevicePtr VirtualHidBus::Plug(const TVirtualHidSpec& spec, std::wstring path) {
+VirtualHidDevicePtr VirtualHidBus::Insert(const TVirtualHidSpec& spec, std::wstring path,
+                                          std::uint32_t devInst) {
     VirtualHidDevicePtr device;
     {
         std::lock_guard<std::mutex> guard(FLock);
-        const std::uint32_t devInst = FNextDevInst++;
+        if (devInst == 0) devInst = FNextDevInst++;
         if (path.empty()) {
             wchar_t text[160];
             std::swprintf(text, 160,
@@ -200,6 +201,19 @@ VirtualHidDevicePtr VirtualHidBus::Plug(const TVirtualHidSpec& spec, std::wstrin
     }
     PostNotices(true);
     return device;
+}
+
+VirtualHidDevicePtr VirtualHidBus::Plug(const TVirtualHidSpec& spec, std::wstring path) {
+    return Insert(spec, std::move(path), 0);
+}
+
+VirtualHidDevicePtr VirtualHidBus::PlugAgain(const VirtualHidDevicePtr& pulled) {
+    TVirtualHidSpec spec;
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        spec = pulled->FSpec;
+    }
+    return Insert(spec, pulled->FPath, pulled->FDevInst);
 }
 
 VirtualHidDevicePtr VirtualHidBus::PlugControlBox(const std::wstring& serialNumber) {

@@ -119,6 +119,9 @@ public:
     // posts the notices of a USB arrival.
     VirtualHidDevicePtr Plug(const TVirtualHidSpec& spec, std::wstring path = {});
     VirtualHidDevicePtr PlugControlBox(const std::wstring& serialNumber);
+    // The same device plugged in again after being pulled: same path, same device-instance
+    // number, as Windows gives it; a new virtual device object all the same.
+    VirtualHidDevicePtr PlugAgain(const VirtualHidDevicePtr& pulled);
     // Pulls a device out: its open handles fail from now on, its outstanding reads end,
     // and the notices of a USB removal are posted.
     void Unplug(const VirtualHidDevicePtr& device);
@@ -190,6 +193,7 @@ private:
     void FeedLocked(VirtualHidDevice& device);
     void FileClosed(File* file);
     void PostNotices(bool arrival);
+    VirtualHidDevicePtr Insert(const TVirtualHidSpec& spec, std::wstring path, std::uint32_t devInst);
 
     mutable std::mutex FLock;
     std::condition_variable FAlerted;
