@@ -531,6 +531,16 @@ public:
     std::uint32_t LastError() override { return GetLastError(); }
 
     void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+
+    void SetCurrentThreadName(const std::wstring& name) override {
+        // Windows 10 1607 and later; older systems simply keep the thread unnamed.
+        using TSetThreadDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+        static const auto setDescription = reinterpret_cast<TSetThreadDescription>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                   "SetThreadDescription")));
+        if (setDescription)
+            setDescription(GetCurrentThread(), name.c_str());
+    }
 };
 
 }  // namespace
