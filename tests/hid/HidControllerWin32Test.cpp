@@ -3,8 +3,8 @@
 // passes from its hidden windows, read threads that start and stop.
 #ifdef _WIN32
 
-#include "Application.h"
 #include "HidPlatformWin32.h"
+#include "HidTestSupport.h"
 #include "JvHidDevice.h"
 #include "JvHidDeviceController.h"
 #include "MainThread.h"
@@ -16,6 +16,7 @@
 #include <tlhelp32.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -29,36 +30,20 @@ namespace {
 constexpr std::uint16_t kWineVendor = 0x845E;
 constexpr wchar_t kReadThreadName[] = L"TJvHidDeviceReadThread";
 
-class HidControllerWin32 : public ::testing::Test {
+class HidControllerWin32 : public HidTest {
 protected:
     void SetUp() override {
-        MainThread::Initialize();
-        MainThread::ProcessMessages();
-        Application::SetMessageShower([this](const std::wstring& m) { Shown.push_back(m); });
+        HidTest::SetUp();
         Platform = CreateWin32HidPlatform();
     }
     void TearDown() override {
-        MainThread::ProcessMessages();
-        Application::SetMessageShower(nullptr);
+        HidTest::TearDown();
         EXPECT_EQ(Win32HidLibraryUsers(), 0) << "the HID libraries were not released";
-    }
-
-    template <typename Pred>
-    bool PumpUntil(Pred done, DWORD limitMs = 10000) {
-        const ULONGLONG limit = GetTickCount64() + limitMs;
-        while (!done()) {
-            if (GetTickCount64() > limit)
-                return false;
-            MainThread::ProcessMessages();
-            Sleep(1);
-        }
-        return true;
     }
 
     static bool IsWine(const TJvHidDevice* d) { return d->Attributes().VendorID == kWineVendor; }
 
     std::unique_ptr<HidPlatform> Platform;
-    std::vector<std::wstring> Shown;
 };
 
 // Threads of this process that carry `name`, through the platform's thread descriptions.
@@ -167,7 +152,7 @@ TEST_F(HidControllerWin32, StartUpAnnouncesWinesDevicesAndTheirThreadsStopWithTh
 
     // The reads start for real: a read that could not start would report an error about
     // every 100 ms.
-    PumpUntil([] { return false; }, 400);
+    PumpFor(std::chrono::milliseconds(400));
     EXPECT_EQ(dataErrors, 0);
     // -1: the platform cannot tell thread names (older than Windows 10 1607).
     const int named = ThreadsNamed(kReadThreadName);

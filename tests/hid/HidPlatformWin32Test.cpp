@@ -2,8 +2,8 @@
 // mouse and keyboard of its own (vendor 0x845E, products 0x0001 and 0x0002).
 #ifdef _WIN32
 
-#include "Application.h"
 #include "HidPlatformWin32.h"
+#include "HidTestSupport.h"
 #include "MainThread.h"
 
 #include <gmock/gmock.h>
@@ -24,15 +24,12 @@ namespace {
 
 constexpr std::uint16_t kWineVendor = 0x845E;
 
-class HidPlatformWin32 : public ::testing::Test {
+class HidPlatformWin32 : public HidTest {
 protected:
     void SetUp() override {
-        MainThread::Initialize();
-        MainThread::ProcessMessages();
-        Application::SetMessageShower([this](const std::wstring& m) { Shown.push_back(m); });
+        HidTest::SetUp();
         Platform = CreateWin32HidPlatform();
     }
-    void TearDown() override { Application::SetMessageShower(nullptr); }
 
     // Wine's own HID interfaces, by product id, with their paths.
     std::map<std::uint16_t, std::wstring> WineInterfaces() {
@@ -52,7 +49,6 @@ protected:
     }
 
     std::unique_ptr<HidPlatform> Platform;
-    std::vector<std::wstring> Shown;
 };
 
 // Holds the libraries for the length of a test.
@@ -244,11 +240,7 @@ TEST_F(HidPlatformWin32, NotifyWindowHandsDeviceChangesToTheMainThread) {
     SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&header));
     SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, -1);  // no header behind -1
     PostMessageW(HWND_BROADCAST, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
-    const DWORD limit = GetTickCount() + 5000;
-    while (got.size() < 3 && GetTickCount() < limit) {
-        MainThread::ProcessMessages();
-        Sleep(1);
-    }
+    PumpUntil([&] { return got.size() >= 3; });
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[0].Event, DBT_DEVICEREMOVECOMPLETE_);
     EXPECT_EQ(got[0].Type, DBT_DEVTYP_DEVICEINTERFACE_);
