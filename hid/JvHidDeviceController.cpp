@@ -91,6 +91,7 @@ void TJvHidDeviceController::DeviceChange() {
         if (entry == FList.end()) continue;
         TJvHidDevice* gone = entry->release();
         FList.erase(entry);
+        gone->FMyController = nullptr;  // off the list: it must not reach us if it outlives us
         TJvHidDevice::DestroyWhenIdle(gone);
     }
 
@@ -137,6 +138,7 @@ void TJvHidDeviceController::CheckIn(TJvHidDevice*& HidDev) {
         (void)entry->release();
         FList.erase(entry);
     }
+    device->FMyController = nullptr;
     TJvHidDevice::DestroyWhenIdle(device);
 }
 
