@@ -1,0 +1,239 @@
+// Transfers over real WinInet against the test's own loopback server, and installation
+// through the real cabinet and LZ libraries.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AnsiCodePage.h"
+#include "ArchiveFixtures.h"
+#include "LoopbackServer.h"
+#include "UpdateFiles.h"
+#include "WUpdate.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Spill(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+struct TStatus {
+    std::wstring Text;
+    int Code;
+    int Error;
+};
+
+class WinInetFixture : public testing::Test {
+protected:
+    void SetUp() override {
+        Root = fs::temp_directory_path() / ("lumetra-wininet-" + std::to_string(GetCurrentProcessId()));
+        fs::remove_all(Root);
+        fs::create_directories(Root / "temp");
+        fs::create_directories(Root / "app");
+        TKnownFolders folders = SystemKnownFolders();
+        folders.Temp = Folder(Root / "temp");
+        folders.Documents = (Root / "docs").wstring();
+        folders.Application = (Root / "app").wstring();
+        Engine = std::make_unique<TWebUpdate>(MakeSystemFileFacts(), folders);
+        Engine->SetCurrentFolder(Folder(Root / "app"));
+        std::uint32_t error = 0;
+        Session = OpenInternetSession(L"TWebUpdate", error);
+        ASSERT_NE(Session, nullptr) << error;
+        Engine->SetSession(Session.get());
+        Engine->OnStatus = [this](TWebUpdate&, const std::wstring& text, int code, int err) {
+            Statuses.push_back({text, code, err});
+        };
+    }
+    void TearDown() override {
+        Session.reset();
+        std::error_code error;
+        for (auto& entry : fs::recursive_directory_iterator(Root, error))
+            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        fs::remove_all(Root, error);
+    }
+    static std::wstring Folder(const fs::path& path) { return path.wstring() + L"\\"; }
+    std::wstring Temp() const { return Folder(Root / "temp"); }
+    std::wstring Url(const std::string& path) const {
+        return Server.Base() + std::wstring(path.begin(), path.end());
+    }
+    std::size_t Leftovers() const {
+        std::size_t count = 0;
+        for (const auto& entry : fs::directory_iterator(Root / "temp"))
+            if (entry.path().filename().wstring().rfind(L"WUPD", 0) == 0) ++count;
+        return count;
+    }
+    bool Reported(const std::wstring& text) const {
+        for (const auto& s : Statuses)
+            if (s.Text == text) return true;
+        return false;
+    }
+
+    TLoopbackServer Server;
+    fs::path Root;
+    std::unique_ptr<TInternetSession> Session;
+    std::unique_ptr<TWebUpdate> Engine;
+    std::vector<TStatus> Statuses;
+};
+
+using WinInetTransferTest = WinInetFixture;
+
+TEST_F(WinInetTransferTest, LengthsStatusesAndNames) {
+    const std::string big(100000, 'b');
+    const struct {
+        const char* Path;
+        TRoute Route;
+        bool Ok;
+        const char* Stored;  // file name expected in the temporary folder
+    } cases[] = {
+        {"/a/nolength.bin", {200, false, -1, big}, true, "nolength.bin"},
+        {"/a/exact.bin", {200, true, -1, big}, true, "exact.bin"},
+        {"/a/short.bin", {200, true, 200000, big, 50000}, false, "short.bin"},
+        {"/a/missing.bin", {404, true, -1, "gone"}, false, "missing.bin"},
+        {"/a/empty.bin", {200, true, -1, ""}, false, "empty.bin"},
+        {"/a/get?file=q.bin", {200, true, -1, "query"}, true, "file=q.bin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Path);
+        const fs::path stored = Root / "temp" / c.Stored;
+        { std::ofstream(stored, std::ios::binary) << "older copy"; }
+        Server.Route(c.Path, c.Route);
+        EXPECT_EQ(Engine->URLGetFile(*Session, Url(c.Path), Temp()), c.Ok);
+        EXPECT_EQ(Slurp(stored), c.Ok ? c.Route.Body : "older copy");
+        EXPECT_EQ(Leftovers(), 0u);
+    }
+    EXPECT_TRUE(Reported(L"Http status : 404"));
+    EXPECT_TRUE(Reported(L"Download : file=q.bin"));
+}
+
+TEST_F(WinInetTransferTest, HiddenReadOnlyTargetIsReplacedAndRefusedConnectionReported) {
+    const fs::path target = Root / "temp" / "locked.bin";
+    { std::ofstream(target, std::ios::binary) << "old"; }
+    SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    Server.Route("/locked.bin", {200, true, -1, "new"});
+    EXPECT_TRUE(Engine->URLGetFile(*Session, Url("/locked.bin"), Temp()));
+    EXPECT_EQ(Slurp(target), "new");
+
+    // Nobody listens on port 1: WinInet's error comes first, with code 1.
+    Statuses.clear();
+    EXPECT_FALSE(Engine->URLGetFile(*Session, L"http://127.0.0.1:1/x.bin", Temp()));
+    ASSERT_EQ(Statuses.size(), 3u);
+    EXPECT_EQ(Statuses[1].Code, 1);
+    EXPECT_GT(Statuses[1].Error, 12000);
+    EXPECT_EQ(Statuses[1].Text.rfind(L"System error : ", 0), 0u);
+    EXPECT_EQ(Statuses[2].Text, L"File not found : http://127.0.0.1:1/x.bin");
+}
+
+using InstallTest = WinInetFixture;
+
+TEST_F(InstallTest, GetFileUpdatesPlacesEveryKindOfFile) {
+    const std::wstring target = Folder(Root / "app" / "keys");
+    Server.Route("/plain.txt", {200, true, -1, "plain"});
+    Server.Route("/Main.exe", {200, true, -1, "component"});
+    Server.Route("/pictures.cab",
+                 {200, true, -1,
+                  [] {
+                      const auto cab = MakeCabinet({{"Key1.bmp", "one", 0x5821, 0x6000},
+                                                    {"sub\\deeper\\Key2.bmp", "two", 0, 0},
+                                                    {"sub\\..\\Key3.bmp", "three", 0x5821, 0x6000}});
+                      return std::string(cab.begin(), cab.end());
+                  }()});
+    const auto lz = MakeLZFile("expanded text, longer than one group", 't');
+    Server.Route("/readme.tx_", {200, true, -1, std::string(lz.begin(), lz.end())});
+    Server.Route("/notes.tx_", {200, true, -1, "not LZ at all"});
+
+    TFileList& list = Engine->FileList();
+    auto add = [&](const std::string& path, const std::wstring& dir, bool compressed) {
+        TFileDescription item;
+        item.URL = Url(path);
+        item.TargetDir = dir;
+        item.Compressed = compressed;
+        list.Add(item);
+    };
+    add("/plain.txt", target, false);
+    add("/missing.txt", target, false);
+    add("/Main.exe", target, false);
+    add("/pictures.cab", target, true);
+    add("/readme.tx_", L"", true);
+    add("/notes.tx_", L"", true);
+    Engine->SetControlFile(L"");
+    const std::wstring inf = (Root / "c.inf").wstring();
+    { std::ofstream(Root / "c.inf") << "[application]\nappcomps=main.exe\nappname=x\nappupdate=1\n"; }
+    Engine->SetControlFile(inf);
+    Engine->ReadApplicationSection();
+    ASSERT_TRUE(Engine->AppUpdate());
+
+    EXPECT_EQ(Engine->GetFileUpdates(), -1);
+    EXPECT_FALSE(Engine->AppUpdate());
+    EXPECT_TRUE(Engine->ComponentsIncluded());
+    EXPECT_TRUE(Reported(L"Cannot download update file : " + Url("/missing.txt")));
+
+    const fs::path keys = Root / "app" / "keys";
+    EXPECT_EQ(Slurp(keys / "plain.txt"), "plain");
+    EXPECT_EQ(Slurp(Root / "temp" / "Main.exe"), "component");  // left for the updater
+    EXPECT_FALSE(fs::exists(keys / "Main.exe"));
+    EXPECT_EQ(Slurp(keys / "Key1.bmp"), "one");
+    EXPECT_EQ(Slurp(keys / "sub" / "deeper" / "Key2.bmp"), "two");
+    EXPECT_EQ(Slurp(keys / "Key3.bmp"), "three");
+    EXPECT_FALSE(fs::exists(Root / "temp" / "pictures.cab"));  // unpacked, then deleted
+    EXPECT_EQ(Slurp(Root / "app" / "readme.txt"), "expanded text, longer than one group");
+    EXPECT_FALSE(fs::exists(Root / "app" / "readme.tx_"));
+    EXPECT_EQ(Slurp(Root / "app" / "notes.tx_"), "not LZ at all");  // left as fetched
+
+    // Stamps: the cabinet's local time, and "now" for a zero stamp.
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW((keys / "Key1.bmp").c_str(), GetFileExInfoStandard, &data));
+    FILETIME local;
+    FileTimeToLocalFileTime(&data.ftLastWriteTime, &local);
+    WORD date = 0, time = 0;
+    FileTimeToDosDateTime(&local, &date, &time);
+    EXPECT_EQ(date, 0x5821);  // 1 January 2024
+    EXPECT_EQ(time, 0x6000);  // 12:00
+    ASSERT_TRUE(GetFileAttributesExW((keys / "sub" / "deeper" / "Key2.bmp").c_str(), GetFileExInfoStandard, &data));
+    SYSTEMTIME written;
+    FileTimeToSystemTime(&data.ftLastWriteTime, &written);
+    EXPECT_GE(written.wYear, 2025);
+}
+
+TEST_F(InstallTest, CabinetEntriesLeavingTheTargetAreRefused) {
+    const struct {
+        const char* Entry;
+    } cases[] = {{"..\\escaped.txt"}, {"sub\\..\\..\\escaped.txt"}, {"\\escaped.txt"}, {"C:escaped.txt"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Entry);
+        const fs::path cab = Root / "temp" / "evil.cab";
+        Spill(cab, MakeCabinet({{"fine.txt", "fine"}, {c.Entry, "evil"}}));
+        const fs::path target = Root / "app" / "target";
+        fs::remove_all(target);
+        fs::create_directories(target);
+        EXPECT_EQ(Engine->ExtractCabinet(cab.wstring(), Folder(target)), -1);
+        EXPECT_FALSE(fs::exists(Root / "app" / "escaped.txt"));
+        EXPECT_FALSE(fs::exists(Root / "escaped.txt"));
+        EXPECT_FALSE(fs::exists(fs::path(L"C:\\escaped.txt")));
+    }
+    // Not a cabinet, or no file at all.
+    Spill(Root / "temp" / "bad.cab", {'n', 'o', 't', ' ', 'a', ' ', 'c', 'a', 'b'});
+    EXPECT_EQ(Engine->ExtractCabinet((Root / "temp" / "bad.cab").wstring(), Folder(Root / "app")), -1);
+    EXPECT_EQ(Engine->ExtractCabinet((Root / "temp" / "none.cab").wstring(), Folder(Root / "app")), -1);
+}
+
+TEST_F(InstallTest, UpdateLogLinesInTheDocumentsFolder) {
+    Engine->WriteLogLine(L"Unable to delete file C:\\x");
+    Engine->WriteLogLine(L"caf\u00e9");
+    EXPECT_EQ(Slurp(Root / "docs" / "WUPDATE.LOG"), "Unable to delete file C:\\x\r\n" + WideToAnsi(L"caf\u00e9") + "\r\n");
+}
+
+}  // namespace
