@@ -32,12 +32,7 @@ struct GreyTable {
     static constexpr unsigned kSize = 10u * 255 + 39u * 255 + 255 + 1;
     std::uint8_t Level[kSize];
     constexpr GreyTable() : Level{} {
-        for (unsigned n = 0; n < kSize; ++n) {
-            unsigned q = n / 100;
-            const unsigned rest = n % 100;
-            if (rest > 50 || (rest == 50 && (q & 1))) ++q;
-            Level[n] = static_cast<std::uint8_t>(q);
-        }
+        for (unsigned n = 0; n < kSize; ++n) Level[n] = SDImageEncoder::RoundHundredths(n);
     }
 };
 constexpr GreyTable kGrey;

@@ -1,8 +1,7 @@
 #pragma once
 // Turns one key picture into the 20 output reports that paint it on a six-key control box.
 //
-// The keypad shows a key's bitmap mirrored left to right and three rows lower than it is
-// sent, dropping the bottom row, so the picture is first mirrored and shifted the other way:
+// The keypad expects each key's picture prepared this way:
 //   1. mirror with a stretch: W - 1 source columns (0 to W - 2) and rows 0 to H - 2 spread
 //      over the whole picture, nearest neighbour;
 //   2. shift rows 0 to H - 2 down by three, cyclically, leaving row H - 1 where it is;
@@ -55,11 +54,14 @@ public:
     }
 
     // The grey level of one pixel: 0.1 R + 0.39 G + 0.01 B rounded, halves to even.
-    static std::uint8_t GreyLevel(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-        const unsigned n = 10u * r + 39u * g + b;  // hundredths
+    static constexpr std::uint8_t GreyLevel(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+        return RoundHundredths(10u * r + 39u * g + b);
+    }
+    // n / 100 rounded to the nearest integer, halves to the even one.
+    static constexpr std::uint8_t RoundHundredths(unsigned n) {
         unsigned q = n / 100;
         const unsigned rest = n % 100;
-        q += (rest > 50) | ((rest == 50) & (q & 1));
+        if (rest > 50 || (rest == 50 && (q & 1))) ++q;
         return static_cast<std::uint8_t>(q);
     }
 
