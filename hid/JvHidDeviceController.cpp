@@ -19,14 +19,16 @@ TJvHidDeviceController::~TJvHidDeviceController() {
     FOnDeviceUnplug = {};
     FOnDeviceDataError = {};
     FHWnd.reset();
-    // Devices no longer find us, so they leave the list alone while they go.
-    for (auto& entry : FList) {
+    // Stopping a thread lets hand-offs run: whatever they reach finds the list empty. The
+    // devices no longer find us, so they leave the list alone while they go.
+    std::vector<std::unique_ptr<TJvHidDevice>> list;
+    list.swap(FList);
+    for (auto& entry : list) {
         TJvHidDevice* device = entry.release();
         device->FMyController = nullptr;
         if (device->IsCheckedOut()) device->UnplugStep();
         TJvHidDevice::DestroyWhenIdle(device);
     }
-    FList.clear();
     if (FHidAvailable) FPlatform.Release();
 }
 

@@ -16,6 +16,10 @@ TqvHIDController::TqvHIDController(HidPlatform& platform) {
 }
 
 TqvHIDController::~TqvHIDController() {
+    // Stopping the read threads lets their last hand-offs run: they reach nobody now.
+    FOnDeviceData = {};
+    FOnPlugged = {};
+    FOnUnPlugged = {};
     FUSB.reset();          // no more USB events
     FJvController.reset(); // unplugs and destroys every device, stopping the threads
     FDevices.clear();

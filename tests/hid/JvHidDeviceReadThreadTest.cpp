@@ -199,6 +199,23 @@ TEST_F(ReadThreadTest, ADeviceDestroyedInsideItsOwnHandlerGoesOnceTheHandlerRetu
     EXPECT_EQ(Box->OpenHandles(), 0);
 }
 
+TEST_F(ReadThreadTest, TheControllerDestroyedInsideADevicesHandlerLeavesTheDeviceToFinishAfterIt) {
+    int calls = 0;
+    Device->SetOnData([&](TJvHidDevice* d, std::uint8_t, const void*, std::uint16_t) {
+        ++calls;
+        Controller.reset();  // e.g. the program quits while a report is handled
+        EXPECT_TRUE(d->IsCheckedOut()) << "the device itself is still there";
+        EXPECT_EQ(Bus.AcquireCount(), 1) << "HID services released under a device that still runs";
+    });
+    Box->QueueInput({0x01, 1});
+    Box->QueueInput({0x01, 2});
+    ASSERT_TRUE(PumpUntil([&] { return Bus.AcquireCount() == 0; }));
+    PumpFor(30ms);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(Box->OpenHandles(), 0);
+    EXPECT_EQ(Bus.PendingReads(), 0);
+}
+
 TEST_F(ReadThreadTest, CheckInStopsTheThreadAndClosesTheHandles) {
     Listen();
     ASSERT_TRUE(ReadOutstanding());
