@@ -1,5 +1,6 @@
 // Any bytes as a downloaded control file: read it, make both decisions against a table of
-// installed files, and push every value through the text parsers. Nothing may crash,
+// installed files, and push every value through the text parsers (and the cabinet entry
+// and log path rules, which take text from the same server). Nothing may crash,
 // hang, leak or overflow.
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,8 @@ void Parse(const std::wstring& text) {
     (void)ExpandNewlines(text);
     (void)URLtoFile(text);
     (void)ExpandPrefixes(text, Folders());
+    (void)CabinetEntryTarget(L"C:\\Target\\", text);
+    (void)UpdateLogPath(text, L"C:\\Docs", L"C:\\App");
 }
 
 }  // namespace
@@ -63,5 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)engine.DoVersionCheck();
     if (engine.GetFileDetails() > 0) (void)engine.ProcessFileDetails();
     for (std::size_t i = 0; i < engine.FileList().Count(); ++i) Parse(engine.FileList()[i].URL);
+    (void)IsLZHeader(data, size);
     return 0;
 }
