@@ -69,6 +69,11 @@ public:
     // Reads a BMP file. EInOutError when the file cannot be read, EInvalidGraphic when its
     // contents are not a picture we accept.
     static Bitmap24 LoadFromFile(const std::wstring& path);
+#ifdef _WIN32
+    // Reads the bitmap resource `name` of the executable. EInvalidGraphic when there is no
+    // such resource or it is not a picture we accept.
+    static Bitmap24 LoadFromResource(const std::wstring& name);
+#endif
 
     // The picture as a BMP file: 54-byte header, bottom-up rows padded to four bytes,
     // 3780 pixels per metre both ways.
