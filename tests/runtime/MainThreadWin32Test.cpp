@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,6 +76,32 @@ TEST_F(MainThreadWin32, PlainMessageLoopServesHandOffs) {
     }
     worker.join();
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
+}
+
+TEST_F(MainThreadWin32, HandOffThatQueuesItselfDoesNotHoldUpTheMessageLoop) {
+    // Each wake runs only what was waiting, so other messages still get their turn.
+    constexpr UINT kStop = WM_APP + 7;
+    bool stop = false;
+    int runs = 0;
+    std::function<void()> requeue = [&] {
+        ++runs;
+        if (!stop)
+            MainThread::Post(requeue);
+    };
+    MainThread::Post(requeue);
+    PostThreadMessageW(GetCurrentThreadId(), kStop, 0, 0);
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == kStop) {
+            stop = true;
+            PostQuitMessage(0);
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    EXPECT_TRUE(stop);
+    EXPECT_GE(runs, 1);
+    MainThread::ProcessMessages();
 }
 
 TEST_F(MainThreadWin32, SynchronizeOnMainThreadRunsAtOnce) {
