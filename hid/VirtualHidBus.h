@@ -10,6 +10,9 @@
 // Everything here is thread-safe: the bus guards its state with one lock, and hands
 // completions of asynchronous reads to the reading thread as Windows does (the reader's
 // next alertable wait returns IoCompletion).
+//
+// The bus outlives every handle, notify window and controller made over it; the device
+// objects it hands out may be kept longer only if nothing is asked of them after it goes.
 
 #include "HidPlatform.h"
 
