@@ -16,11 +16,11 @@ struct TOutputFile::TImpl {
     std::ofstream Stream;
 };
 
-TOutputFile::TOutputFile(const std::wstring& path) : FImpl(new TImpl) {
+TOutputFile::TOutputFile(const std::wstring& path) : FImpl(std::make_unique<TImpl>()) {
     FImpl->Stream.open(FsPath(path), std::ios::binary | std::ios::trunc);
 }
 
-TOutputFile::~TOutputFile() { delete FImpl; }
+TOutputFile::~TOutputFile() = default;
 
 bool TOutputFile::IsOpen() const { return FImpl->Stream.is_open(); }
 

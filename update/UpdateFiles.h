@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -53,7 +54,7 @@ public:
 
 private:
     struct TImpl;
-    TImpl* FImpl;
+    std::unique_ptr<TImpl> FImpl;
 };
 
 }  // namespace UpdateFiles

@@ -148,7 +148,8 @@ TEST_F(InstallTest, GetFileUpdatesPlacesEveryKindOfFile) {
                   [] {
                       const auto cab = MakeCabinet({{"Key1.bmp", "one", 0x5821, 0x6000},
                                                     {"sub\\deeper\\Key2.bmp", "two", 0, 0},
-                                                    {"sub\\..\\Key3.bmp", "three", 0x5821, 0x6000}});
+                                                    {"sub\\..\\Key3.bmp", "three", 0x5821, 0x6000},
+                                                    {"big.bin", std::string(70000, 'g'), 0x5821, 0x6000}});
                       return std::string(cab.begin(), cab.end());
                   }()});
     const auto lz = MakeLZFile("expanded text, longer than one group", 't');
@@ -188,6 +189,7 @@ TEST_F(InstallTest, GetFileUpdatesPlacesEveryKindOfFile) {
     EXPECT_EQ(Slurp(keys / "Key1.bmp"), "one");
     EXPECT_EQ(Slurp(keys / "sub" / "deeper" / "Key2.bmp"), "two");
     EXPECT_EQ(Slurp(keys / "Key3.bmp"), "three");
+    EXPECT_EQ(Slurp(keys / "big.bin"), std::string(70000, 'g'));  // spans three data blocks
     EXPECT_FALSE(fs::exists(Root / "temp" / "pictures.cab"));  // unpacked, then deleted
     EXPECT_EQ(Slurp(Root / "app" / "readme.txt"), "expanded text, longer than one group");
     EXPECT_FALSE(fs::exists(Root / "app" / "readme.tx_"));
@@ -234,6 +236,37 @@ TEST_F(InstallTest, UpdateLogLinesInTheDocumentsFolder) {
     Engine->WriteLogLine(L"Unable to delete file C:\\x");
     Engine->WriteLogLine(L"caf\u00e9");
     EXPECT_EQ(Slurp(Root / "docs" / "WUPDATE.LOG"), "Unable to delete file C:\\x\r\n" + WideToAnsi(L"caf\u00e9") + "\r\n");
+}
+
+// The whole path of a release: the control file fetched from the server, the global check,
+// the file filter against what is installed, then fetching and installing what is left.
+TEST_F(InstallTest, ControlFileToInstalledFiles) {
+    const fs::path app = Root / "app";
+    { std::ofstream(app / "current.dat", std::ios::binary) << "same"; }
+    const std::wstring wideBase = Server.Base();
+    const std::string base(wideBase.begin(), wideBase.end());
+    const std::string control =
+        "[update]\r\nunconditional=1\r\n"
+        "[files]\r\ncount=3\r\n"
+        "[file1]\r\nurl=" + base + "/rel/new.dat\r\n"
+        "targetdir={APP}\\data\r\n"
+        "[file2]\r\nurl=" + base + "/rel/current.dat\r\n"
+        "localversion={APP}\\current.dat\r\nnewsize=4\r\ntargetdir={APP}\r\n"
+        "[file3]\r\nurl=" + base + "/rel/gone.dat\r\n"
+        "localversion={APP}\\gone.dat\r\nnewversion=2.0\r\n";
+    Server.Route("/rel/LumetraControlBox.INF", {200, true, -1, control});
+    Server.Route("/rel/new.dat", {200, true, -1, "new release file"});
+
+    ASSERT_TRUE(Engine->URLGetFile(*Session, Url("/rel/LumetraControlBox.INF"), Temp()));
+    Engine->SetControlFile(Temp() + L"LumetraControlBox.INF");
+    EXPECT_TRUE(Engine->DoVersionCheck());
+    EXPECT_EQ(Engine->GetFileDetails(), 3);
+    EXPECT_EQ(Engine->ProcessFileDetails(), 0);
+    ASSERT_EQ(Engine->FileList().Count(), 1u);  // same size, and not installed: dropped
+    const int requestsBefore = Server.Requests();
+    EXPECT_EQ(Engine->GetFileUpdates(), 0);
+    EXPECT_EQ(Server.Requests(), requestsBefore + 1);
+    EXPECT_EQ(Slurp(app / "data" / "new.dat"), "new release file");
 }
 
 }  // namespace
