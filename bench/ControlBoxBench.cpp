@@ -50,7 +50,8 @@ struct Rig {
     TJvHidDeviceController Controller{Bus};
     TJvHidDevice* Device = nullptr;
     Bitmap24 Image = Picture();
-    TSDList List;
+    VirtualHidBus ListBus;  // the list's own bus, left empty
+    TSDList List{ListBus};
     std::unique_ptr<TSD> Box;
 };
 

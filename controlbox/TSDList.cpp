@@ -1,8 +1,165 @@
 #include "uStreamDeck.h"
 
-TSDList::TSDList() = default;
+#include "TextUtils.h"
+#include "uLogs.h"
+#include "uRegistry.h"
 
-TSDList::~TSDList() = default;
+namespace {
+
+constexpr std::uint16_t kElgatoVendorID = 0x0FD9;
+constexpr std::uint16_t kSixKeyProductID = 0x0063;
+constexpr const wchar_t* kDefaultSerialValue = L"DefaultSerial";
+
+}  // namespace
+
+TSDList::TSDList(HidPlatform& platform) {
+    FHidController = std::make_unique<TqvHIDController>(platform);
+    FHidController->SetOnPlugged([this](TqvHIDDevice* dev) { HIDPlugged(dev); });
+    FHidController->SetOnUnPlugged([this](TqvHIDDevice* dev) { HIDUnPlugged(dev); });
+    FHidController->SetOnDeviceData(
+        [this](TJvHidDevice* dev, std::uint8_t id, const void* data, std::uint16_t size) {
+            HIDreader(dev, id, data, size);
+        });
+    FHidController->CheckChanged(true);
+}
+
+TSDList::~TSDList() {
+    if (FCurrentSD != nullptr) FCurrentSD->RAZ();
+    // Stopping the read threads below still serves their pending hand-offs; with the
+    // handlers gone and no current control box, those find nothing to act on.
+    FHidController->SetOnPlugged(nullptr);
+    FHidController->SetOnUnPlugged(nullptr);
+    FHidController->SetOnDeviceData(nullptr);
+    FCurrentSD = nullptr;
+    FList.clear();
+    FListDefaultBitmap.clear();
+    FHidController.reset();
+}
+
+bool TSDList::IsSDMini(const TJvHidDevice* device) {
+    return device != nullptr && device->Attributes().VendorID == kElgatoVendorID &&
+           device->Attributes().ProductID == kSixKeyProductID;
+}
+
+void TSDList::HIDPlugged(TqvHIDDevice* HidDev) {
+    if (HidDev == nullptr || !IsSDMini(HidDev->Device) || IndexOf(HidDev->Serial) != -1) return;
+    Add(HidDev->Device);
+    SetDefaultSerialList(GetDefaultSerialBDR());
+    const bool switched = ConnectDefaultSD();
+    if (FOnChange) FOnChange(this);
+    if (switched) DoCurrentSDChange();
+}
+
+void TSDList::HIDUnPlugged(TqvHIDDevice* HidDev) {
+    if (HidDev == nullptr || !IsSDMini(HidDev->Device)) return;
+    const int index = IndexOf(HidDev->Serial);
+    if (index == -1) return;
+    // The entry found may carry the serial in another letter case (a second device with
+    // the same serial was ignored at its arrival): whenever the entry that goes is the
+    // current control box, the list stops pointing at it.
+    if (FCurrentSD != nullptr &&
+        (FCurrentSD->Serial() == HidDev->Serial || FCurrentSD == FList[static_cast<std::size_t>(index)].get()))
+        FCurrentSD = nullptr;
+    RemoveAt(index);
+    ConnectDefaultSD();
+    if (FOnChange) FOnChange(this);
+    DoCurrentSDChange();
+}
+
+void TSDList::RemoveAt(int index) {
+    if (index < 0 || index >= GetCount()) return;
+    FList.erase(FList.begin() + index);
+}
+
+bool TSDList::ConnectDefaultSD() {
+    TSD* defaultSD = GetDefaultSD();
+    if (defaultSD == FCurrentSD) return false;
+    if (defaultSD != nullptr) {
+        FCurrentSD = defaultSD;
+        WriteLog(L"ConnectDefaultSD", L"Connect\u00e9 au N\u00b0Serie " + defaultSD->Serial());
+        // Work run by the log line may have changed the current control box.
+        if (FCurrentSD != nullptr) FCurrentSD->RefreshImageButtons();
+        return true;
+    }
+    WriteLog(L"ConnectDefaultSD", L"pas de SD par default");
+    FCurrentSD = nullptr;
+    return false;
+}
+
+void TSDList::SetCurrentSD(TSD* Value) {
+    const TSD* old = FCurrentSD;
+    FCurrentSD = Value;
+    ConnectDefaultSD();
+    if (FCurrentSD != nullptr) FCurrentSD->RefreshImageButtons();
+    if (FCurrentSD != old) DoCurrentSDChange();
+}
+
+void TSDList::DoCurrentSDChange() {
+    if (!FOnSDCurrentChange) return;
+    TSD* current = FCurrentSD;
+    FOnSDCurrentChange(this, current);
+}
+
+void TSDList::SetDefaultSerialList(const std::wstring& _Value) {
+    const int index = IndexOf(_Value);
+    if (index == -1) return;
+    for (const auto& sd : FList) sd->FDefaultSD = SameTextAscii(sd->Serial(), _Value);
+    SetCurrentSD(FList[static_cast<std::size_t>(index)].get());
+}
+
+void TSDList::ClearDefault() {
+    for (const auto& sd : FList) sd->FDefaultSD = false;
+    FCurrentSD = nullptr;
+    DoCurrentSDChange();
+    RegWriteString(kDefaultSerialValue, L"");
+}
+
+void TSDList::SetDefaultIndex(std::int32_t Value) {
+    ClearDefault();
+    if (TSD* sd = Get(Value)) sd->FDefaultSD = true;
+    FDefaultIdx = Value;
+}
+
+TSD* TSDList::GetDefaultSD() const {
+    for (const auto& sd : FList)
+        if (sd->DefaultSD()) return sd.get();
+    return nullptr;
+}
+
+int TSDList::GetDefaultSerialListIndex() const {
+    for (std::size_t i = 0; i < FList.size(); ++i)
+        if (FList[i]->DefaultSD()) return static_cast<int>(i);
+    return -1;
+}
+
+std::wstring TSDList::GetDefaultSerialList() const {
+    const TSD* sd = GetDefaultSD();
+    return sd != nullptr ? sd->Serial() : std::wstring();
+}
+
+std::wstring TSDList::GetDefaultSerialBDR() const {
+    return RegReadString(kDefaultSerialValue, L"");
+}
+
+TSD* TSDList::Add(TJvHidDevice* _Device) {
+    FList.push_back(std::make_unique<TSD>(this, _Device));
+    return FList.back().get();
+}
+
+int TSDList::IndexOf(const std::wstring& _Serial) const {
+    for (std::size_t i = 0; i < FList.size(); ++i)
+        if (SameTextAscii(FList[i]->Serial(), _Serial)) return static_cast<int>(i);
+    return -1;
+}
+
+TSD* TSDList::Get(int Index) const {
+    if (Index < 0 || Index >= GetCount()) return nullptr;
+    return FList[static_cast<std::size_t>(Index)].get();
+}
+
+void TSDList::CheckChanged() {
+    FHidController->CheckChanged(true);
+}
 
 void TSDList::AddDefaultBitmap(const Bitmap24* _Bitmap) {
     FListDefaultBitmap.push_back(_Bitmap);
@@ -21,4 +178,16 @@ void TSDList::PutListDefaultBitmap(int Index, const Bitmap24* Value) {
 void TSDList::SetActive(bool Value) {
     FActive = Value;
     if (FCurrentSD != nullptr) FCurrentSD->SetActive(Value);
+}
+
+void TSDList::RAZ() {
+    if (FCurrentSD != nullptr) FCurrentSD->RAZ();
+}
+
+void TSDList::Refresh() {
+    if (FCurrentSD != nullptr) FCurrentSD->RefreshImageButtons();
+}
+
+void TSDList::RefreshDefaultBitmap() {
+    if (FCurrentSD != nullptr) FCurrentSD->Buttons()->ReloadDefaultBitmap();
 }

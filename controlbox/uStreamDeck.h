@@ -5,13 +5,14 @@
 // Everything here runs on the main thread.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Bitmap24.h"
+#include "uUSB.h"
 
-class TJvHidDevice;
 class SDImageEncoder;
 class TSD;
 class TSDButtons;
@@ -185,16 +186,68 @@ private:
 // ---------------------------------------------------------------------------------------
 // The list of control boxes
 //
-// For now the list holds what the key pictures need: the default pictures and the active
-// flag. The connected control boxes, the default and current one, hot-plug and the events
-// are added to this class when the list starts following the HID controller.
+// The connected six-key control boxes in arrival order, the default one (stored by serial
+// number in the settings as "DefaultSerial") and the current one: the default control box
+// while it is connected, none otherwise. Key pictures go to the current control box only,
+// and only its key presses are acted on.
+//
+// Every trace line lets pending main-thread work run (a hot-plug pass, another report), and
+// that work may change or remove the current control box: the list reads FCurrentSD afresh
+// after every log call and never keeps a control box in a local across one.
+
+// Sender is the list.
+using TOnSDPushButton = std::function<void(void* _Sender, std::int32_t _IdButton)>;
+// _SD is the current control box, null for none; the handler gets a copy it may change
+// without touching the list.
+using TOnSDCurrentChange = std::function<void(void* _Sender, TSD*& _SD)>;
 
 class TSDList {
 public:
-    TSDList();
+    // Creates the HID controller over `platform` (which must outlive the list) and runs one
+    // enumeration at once: control boxes present now are listed, and the stored default
+    // one made current, before any event can be set.
+    explicit TSDList(HidPlatform& platform);
+    // Resets the current control box, frees the control boxes, then the HID controller.
     ~TSDList();
     TSDList(const TSDList&) = delete;
     TSDList& operator=(const TSDList&) = delete;
+
+    // Hot-plug handlers of the HID controller.
+    static bool IsSDMini(const TJvHidDevice* device);
+    void HIDPlugged(TqvHIDDevice* HidDev);
+    void HIDUnPlugged(TqvHIDDevice* HidDev);
+    // Data handler of the HID controller: key presses of the current control box.
+    void HIDreader(TJvHidDevice* HidDev, std::uint8_t ReportID, const void* Data, std::uint16_t Size);
+
+    // Makes the default control box current; true when the current one changed.
+    bool ConnectDefaultSD();
+    TSD* CurrentSD() const { return FCurrentSD; }
+    void SetCurrentSD(TSD* Value);
+    void DoCurrentSDChange();
+
+    // Marks the listed control box with serial _Value as default and makes it current;
+    // nothing at all when no listed control box has that serial. Does not store it.
+    void SetDefaultSerialList(const std::wstring& _Value);
+    // No default, no current control box; stores the empty serial.
+    void ClearDefault();
+    std::int32_t DefaultIndex() const { return FDefaultIdx; }
+    void SetDefaultIndex(std::int32_t Value);
+    TSD* GetDefaultSD() const;
+    int GetDefaultSerialListIndex() const;
+    std::wstring GetDefaultSerialList() const;
+    // The stored default serial, read afresh; empty when absent.
+    std::wstring GetDefaultSerialBDR() const;
+
+    TSD* Add(TJvHidDevice* _Device);
+    // Index of the first control box whose serial equals _Serial ignoring ASCII case, or -1.
+    int IndexOf(const std::wstring& _Serial) const;
+    // Null when Index is out of range.
+    TSD* Get(int Index) const;
+    TSD* List(int Index) const { return Get(Index); }
+    int GetCount() const { return static_cast<int>(FList.size()); }
+    int Count() const { return GetCount(); }
+    // Re-enumerates; arrivals and removals run the handlers above.
+    void CheckChanged();
 
     // Default key pictures: entry n is the default picture of key n. The list only refers
     // to them; they must outlive it. Keys that already exist are not changed.
@@ -212,11 +265,30 @@ public:
     // Stores the flag and hands it to the current control box, which repaints its keys.
     void SetActive(bool Value);
 
-    // The current control box, or null.
-    TSD* CurrentSD() const { return FCurrentSD; }
+    // Pass-through to the current control box; nothing without one.
+    void RAZ();
+    void Refresh();
+    void RefreshDefaultBitmap();
+
+    const TOnSDPushButton& OnPushButton() const { return FOnPushButton; }
+    void SetOnPushButton(TOnSDPushButton handler) { FOnPushButton = std::move(handler); }
+    const TOnSDCurrentChange& OnCurrentSDChange() const { return FOnSDCurrentChange; }
+    void SetOnCurrentSDChange(TOnSDCurrentChange handler) { FOnSDCurrentChange = std::move(handler); }
+    const TNotifyEvent& OnChange() const { return FOnChange; }
+    void SetOnChange(TNotifyEvent handler) { FOnChange = std::move(handler); }
+
+    TqvHIDController& HidController() const { return *FHidController; }
 
 private:
+    void RemoveAt(int index);
+
+    std::vector<std::unique_ptr<TSD>> FList;
     std::vector<const Bitmap24*> FListDefaultBitmap;
+    std::int32_t FDefaultIdx = 0;
+    TOnSDPushButton FOnPushButton;
+    TOnSDCurrentChange FOnSDCurrentChange;
+    TNotifyEvent FOnChange;
     TSD* FCurrentSD = nullptr;
+    std::unique_ptr<TqvHIDController> FHidController;
     bool FActive = false;
 };

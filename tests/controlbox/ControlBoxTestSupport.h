@@ -50,7 +50,9 @@ protected:
     VirtualHidBus Bus;
     std::unique_ptr<TJvHidDeviceController> Controller;
     std::vector<TJvHidDevice*> CheckedOut;
-    TSDList List;
+    // The list follows a bus of its own, left empty: the boxes under test are built by hand.
+    VirtualHidBus ListBus;
+    TSDList List{ListBus};
     std::vector<std::unique_ptr<TSD>> Boxes;
 };
 

@@ -114,7 +114,8 @@ TEST_F(Keys, IndexOfFindsTheFirstKeyWithThatIndex) {
 }
 
 TEST(DefaultPictureTable, ReadsAndWritesOnlyExistingEntries) {
-    TSDList list;
+    VirtualHidBus bus;  // no devices: the list stays empty
+    TSDList list{bus};
     const Bitmap24 a(1, 1), b(2, 2);
     EXPECT_EQ(list.ListDefaultBitmap(0), nullptr);
     list.AddDefaultBitmap(&a);

@@ -1,0 +1,125 @@
+#include "SDListTestSupport.h"
+
+namespace {
+
+using Strings = std::vector<std::wstring>;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Keys(std::size_t size, std::initializer_list<std::pair<std::size_t, std::uint8_t>> set) {
+    Bytes data(size, 0);
+    for (auto [at, value] : set) data.at(at) = value;
+    return data;
+}
+
+// The three lines of one pressed key.
+Strings Pressed(int key, bool active) {
+    const std::wstring b = L"HIDreader|Bouton N\u00b0" + std::to_wstring(key + 1);
+    return {b, b + L" appuy\u00e9", b + L" ACurrentList.CurrentSD.Active " + (active ? L"-1" : L"0")};
+}
+
+Strings Join(std::initializer_list<Strings> parts) {
+    Strings out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+class KeyPressTest : public SDListTest {
+protected:
+    void SetUp() override {
+        SDListTest::SetUp();
+        StoreDefault(L"AL01");
+        Box = Bus.PlugControlBox(L"AL01");
+        MakeList();
+        Events.clear();
+    }
+    void Report(const Bytes& data) {
+        List->HIDreader(List->CurrentSD()->Device(), 0x01, data.data(), static_cast<std::uint16_t>(data.size()));
+    }
+    VirtualHidDevicePtr Box;
+};
+
+}  // namespace
+
+TEST_F(KeyPressTest, KeyStateTable) {
+    const struct {
+        const char* what;
+        Bytes data;
+        bool active;
+        Strings events;
+        Strings trace;
+    } cases[] = {
+        {"key 2 alone, inactive", Keys(16, {{2, 1}}), false, {L"push:2"}, Pressed(2, false)},
+        {"key 2 alone, active", Keys(16, {{2, 1}}), true, {L"push:2"}, Pressed(2, true)},
+        {"2 and 0xFF are not pressed", Keys(16, {{0, 2}, {1, 0xFF}}), false, {}, {}},
+        {"keys 0 and 5, lower first", Keys(16, {{0, 1}, {5, 1}}), true, {L"push:0", L"push:5"},
+         Join({Pressed(0, true), Pressed(5, true)})},
+        {"byte 7: no such key", Keys(16, {{7, 1}}), false, {}, {L"HIDreader|Bouton N\u00b08"}},
+        {"byte 29 is the last one looked at", Keys(40, {{29, 1}, {30, 1}, {39, 1}}), false, {},
+         {L"HIDreader|Bouton N\u00b030"}},
+        {"shorter data: missing keys not pressed", Keys(2, {{1, 1}}), false, {L"push:1"}, Pressed(1, false)},
+        {"empty data", Bytes{}, false, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        List->SetActive(c.active);
+        Events.clear();
+        Trace.Lines.clear();
+        Report(c.data);
+        EXPECT_EQ(Events, c.events);
+        EXPECT_EQ(Trace.Texts(), c.trace);
+    }
+}
+
+TEST_F(KeyPressTest, NoEdgeDetection) {
+    const Bytes held = Keys(16, {{3, 1}});
+    Report(held);
+    Report(held);
+    Report(Keys(16, {{3, 1}, {4, 1}}));  // second key while the first is held
+    Report(Keys(16, {{4, 1}}));          // the first released
+    EXPECT_EQ(Events, (Strings{L"push:3", L"push:3", L"push:3", L"push:4", L"push:4"}));
+}
+
+TEST_F(KeyPressTest, ReportsOfOtherDevicesAreIgnored) {
+    auto other = PlugBox(L"AL02");
+    Events.clear();
+    Trace.Lines.clear();
+    const Bytes data = Keys(16, {{0, 1}});
+    List->HIDreader(List->Get(1)->Device(), 1, data.data(), 16);
+    List->HIDreader(nullptr, 1, data.data(), 16);
+    Unplug(Box);  // no current control box any more
+    Events.clear();
+    Trace.Lines.clear();
+    List->HIDreader(List->Get(0)->Device(), 1, data.data(), 16);
+    EXPECT_TRUE(Events.empty());
+    EXPECT_TRUE(Trace.Lines.empty());
+}
+
+TEST_F(KeyPressTest, CurrentBoxPulledDuringATraceLineDropsTheRestOfTheReport) {
+    const Bytes data = Keys(16, {{0, 1}, {1, 1}});
+    TJvHidDevice* device = List->CurrentSD()->Device();
+    // Pulled while "Bouton N°1" is written: nothing more of this report.
+    Trace.InsideLine = [&](const CapturedTrace::Line&) { Unplug(Box); };
+    List->HIDreader(device, 1, data.data(), 16);
+    EXPECT_EQ(Trace.Texts(), Strings{L"HIDreader|Bouton N\u00b01"});
+    EXPECT_EQ(Events, (Strings{L"change", L"current:none"}));
+}
+
+TEST_F(KeyPressTest, CurrentBoxPulledByThePushHandler) {
+    const Bytes data = Keys(16, {{0, 1}, {1, 1}});
+    TJvHidDevice* device = List->CurrentSD()->Device();
+    OnPush = [&](std::int32_t) { Unplug(Box); };
+    List->HIDreader(device, 1, data.data(), 16);
+    EXPECT_EQ(Events, (Strings{L"push:0", L"change", L"current:none"}));
+    EXPECT_EQ(Trace.Texts(), (Strings{Pressed(0, false)[0], Pressed(0, false)[1]}));
+}
+
+TEST_F(KeyPressTest, InputReportsArriveThroughTheReadThread) {
+    // End to end: a report queued on the virtual box reaches the event on this thread.
+    Box->QueueInput(Keys(17, {{0, 1}, {6, 1}}));  // report id 1, then key 5 pressed
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (Events.empty() && std::chrono::steady_clock::now() < until) {
+        MainThread::ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(Events, Strings{L"push:5"});
+}

@@ -1,0 +1,229 @@
+#include "SDListTestSupport.h"
+
+namespace {
+
+const std::wstring kConnected = L"ConnectDefaultSD|Connect\u00e9 au N\u00b0Serie ";
+const std::wstring kNoDefault = L"ConnectDefaultSD|pas de SD par default";
+
+using Strings = std::vector<std::wstring>;
+
+TVirtualHidSpec WithProduct(TVirtualHidSpec spec, std::uint16_t vendor, std::uint16_t product) {
+    spec.Attributes.VendorID = vendor;
+    spec.Attributes.ProductID = product;
+    return spec;
+}
+
+}  // namespace
+
+TEST_F(SDListTest, StartWithTheStoredDefaultPluggedIn) {
+    StoreDefault(L"AL01");
+    auto box = Bus.PlugControlBox(L"AL01");
+    MakeList();
+    EXPECT_EQ(Serials(), Strings{L"AL01"});
+    EXPECT_EQ(Current(), L"AL01");
+    EXPECT_TRUE(Events.empty());  // the events were set after the enumeration
+    // Keys painted once, black: no default pictures yet.
+    ASSERT_EQ(PicturesWritten(box), 6u);
+    for (const auto& report : box->OutputReports())
+        for (std::size_t i = 61; i < 1024 && report.size() == 1024; ++i)
+            if (report[i] != 0) {
+                ADD_FAILURE() << "a key is not black";
+                return;
+            }
+}
+
+TEST_F(SDListTest, ArrivalOfTheDefaultAtRunTime) {
+    StoreDefault(L"AL01");
+    MakeList();
+    auto box = PlugBox(L"AL01");
+    EXPECT_EQ(Current(), L"AL01");
+    EXPECT_EQ(Events, (Strings{L"current:AL01", L"change"}));
+    EXPECT_EQ(PicturesWritten(box), 6u);  // written once
+    EXPECT_TRUE(Trace.Lines.empty());
+}
+
+TEST_F(SDListTest, AnotherBoxArrivesWhileTheDefaultIsCurrent) {
+    StoreDefault(L"AL01");
+    auto first = Bus.PlugControlBox(L"AL01");
+    MakeList();
+    first->ClearReports();
+    auto second = PlugBox(L"AL02");
+    EXPECT_EQ(Serials(), (Strings{L"AL01", L"AL02"}));
+    EXPECT_EQ(Current(), L"AL01");
+    EXPECT_EQ(Events, Strings{L"change"});
+    EXPECT_EQ(PicturesWritten(first), 6u);  // repainted through the stored default
+    EXPECT_EQ(PicturesWritten(second), 0u);
+}
+
+TEST_F(SDListTest, EmptyStoredDefault) {
+    MakeList();
+    auto box = PlugBox(L"AL01");
+    EXPECT_EQ(Serials(), Strings{L"AL01"});
+    EXPECT_EQ(Current(), L"none");
+    EXPECT_EQ(Events, Strings{L"change"});
+    EXPECT_TRUE(Trace.Lines.empty());
+    EXPECT_EQ(PicturesWritten(box), 0u);
+}
+
+TEST_F(SDListTest, RemovalOfTheCurrentAndOfAnotherBox) {
+    StoreDefault(L"AL01");
+    auto current = Bus.PlugControlBox(L"AL01");
+    auto other = Bus.PlugControlBox(L"AL02");
+    MakeList();
+
+    Unplug(other);
+    EXPECT_EQ(Events, (Strings{L"change", L"current:AL01"}));  // raised although unchanged
+    Events.clear();
+
+    current->ClearReports();
+    Unplug(current);
+    EXPECT_TRUE(Serials().empty());
+    EXPECT_EQ(Current(), L"none");
+    EXPECT_EQ(Events, (Strings{L"change", L"current:none"}));
+    EXPECT_TRUE(Trace.Lines.empty());
+    EXPECT_TRUE(current->Reports().empty());  // nothing sent to a box that is gone
+}
+
+TEST_F(SDListTest, SameSerialInAnotherLetterCase) {
+    StoreDefault(L"AL01");
+    auto listed = Bus.PlugControlBox(L"AL01");
+    MakeList();
+    auto twin = PlugBox(L"al01");
+    EXPECT_EQ(Serials(), Strings{L"AL01"});
+    EXPECT_TRUE(Events.empty());
+
+    // Pulling the twin removes the listed box with that serial, which was current: the
+    // list must not keep pointing at it.
+    Unplug(twin);
+    EXPECT_TRUE(Serials().empty());
+    EXPECT_EQ(List->CurrentSD(), nullptr);
+    EXPECT_EQ(Events, (Strings{L"change", L"current:none"}));
+    List->SetActive(true);  // would touch the freed box if the list still pointed at it
+    List->RAZ();
+}
+
+TEST_F(SDListTest, CurrentSDWrittenWithoutADefault) {
+    Bus.PlugControlBox(L"AL01");
+    MakeList();
+    List->SetCurrentSD(List->Get(0));
+    EXPECT_EQ(Current(), L"none");
+    EXPECT_EQ(Trace.Texts(), Strings{kNoDefault});
+    EXPECT_TRUE(Events.empty());  // none before, none after
+}
+
+TEST_F(SDListTest, ClearDefaultWhileABoxIsCurrent) {
+    StoreDefault(L"AL01");
+    auto box = Bus.PlugControlBox(L"AL01");
+    MakeList();
+    box->ClearReports();
+    List->ClearDefault();
+    EXPECT_EQ(Current(), L"none");
+    EXPECT_EQ(Events, Strings{L"current:none"});
+    ASSERT_TRUE(StoredDefault().has_value());
+    EXPECT_EQ(RegStringFromValue(L"DefaultSerial", *StoredDefault()), L"");
+    EXPECT_TRUE(box->Reports().empty());
+    EXPECT_EQ(List->GetDefaultSD(), nullptr);
+
+    // Clearing again still tells the owner.
+    List->ClearDefault();
+    EXPECT_EQ(Events, (Strings{L"current:none", L"current:none"}));
+}
+
+TEST_F(SDListTest, DefaultSerialThatIsNotListed) {
+    StoreDefault(L"AL01");
+    Bus.PlugControlBox(L"AL01");
+    MakeList();
+    const auto before = StoredDefault();
+    List->SetDefaultSerialList(L"ZZ99");
+    EXPECT_EQ(Current(), L"AL01");
+    EXPECT_TRUE(List->Get(0)->DefaultSD());
+    EXPECT_TRUE(Events.empty());
+    EXPECT_EQ(StoredDefault()->Data, before->Data);
+}
+
+TEST_F(SDListTest, ChoosingAndMovingTheDefault) {
+    Bus.PlugControlBox(L"AL01");
+    Bus.PlugControlBox(L"AL02");
+    MakeList();
+    List->SetDefaultSerialList(L"al02");  // ASCII case ignored
+    EXPECT_EQ(Current(), L"AL02");
+    EXPECT_EQ(List->GetDefaultSerialListIndex(), 1);
+    EXPECT_EQ(List->GetDefaultSerialList(), L"AL02");
+    List->SetDefaultSerialList(L"AL01");
+    EXPECT_EQ(Current(), L"AL01");
+    EXPECT_FALSE(List->Get(1)->DefaultSD());
+    EXPECT_EQ(Events, (Strings{L"current:AL02", L"current:AL01"}));
+    EXPECT_FALSE(StoredDefault().has_value());  // storing it is the window's business
+}
+
+TEST_F(SDListTest, DefaultIndexWaitsForTheNextConnection) {
+    Bus.PlugControlBox(L"AL01");
+    Bus.PlugControlBox(L"AL02");
+    MakeList();
+    List->SetDefaultIndex(1);
+    EXPECT_EQ(List->DefaultIndex(), 1);
+    EXPECT_EQ(List->GetDefaultSerialList(), L"AL02");
+    EXPECT_EQ(Current(), L"none");
+    List->SetCurrentSD(nullptr);  // the next ConnectDefaultSD makes it current
+    EXPECT_EQ(Current(), L"AL02");
+    EXPECT_EQ(Trace.Texts(), Strings{kConnected + L"AL02"});
+
+    List->SetDefaultIndex(7);  // out of range: no default at all
+    EXPECT_EQ(List->GetDefaultSD(), nullptr);
+    EXPECT_EQ(Current(), L"none");
+}
+
+TEST_F(SDListTest, OnlyTheSixKeyModelIsListed) {
+    const struct {
+        const char* what;
+        std::uint16_t vendor, product;
+    } others[] = {
+        {"15-key model", 0x0FD9, 0x0060},
+        {"32-key model", 0x0FD9, 0x006C},
+        {"other vendor", 0x045E, 0x0063},
+    };
+    MakeList();
+    for (const auto& o : others) {
+        auto device = Plug(WithProduct(VirtualControlBoxSpec(L"X1"), o.vendor, o.product));
+        EXPECT_EQ(List->Count(), 0) << o.what;
+        Unplug(device);
+    }
+    EXPECT_TRUE(Events.empty());
+    EXPECT_TRUE(Trace.Lines.empty());
+}
+
+TEST_F(SDListTest, ConnectDefaultReadsTheCurrentBoxAfreshAfterItsLogLine) {
+    auto a = Bus.PlugControlBox(L"AL01");
+    MakeList();
+    List->SetDefaultIndex(0);
+    a->ClearReports();
+    // The box is pulled while "Connecté au N°Serie" is written: no picture goes out, and
+    // the list ends without a current control box.
+    Trace.InsideLine = [&](const CapturedTrace::Line&) { Unplug(a); };
+    List->SetCurrentSD(nullptr);
+    EXPECT_EQ(Trace.Texts().front(), kConnected + L"AL01");
+    EXPECT_EQ(List->Count(), 0);
+    EXPECT_EQ(List->CurrentSD(), nullptr);
+    EXPECT_TRUE(a->OutputReports().empty());
+}
+
+TEST_F(SDListTest, DestructionResetsTheCurrentBox) {
+    StoreDefault(L"AL01");
+    auto box = Bus.PlugControlBox(L"AL01");
+    MakeList();
+    box->ClearReports();
+    List.reset();
+    const auto features = box->FeatureReports();
+    ASSERT_EQ(features.size(), 1u);
+    EXPECT_EQ(features[0][0], 0x0B);
+    EXPECT_TRUE(box->OutputReports().empty());
+}
+
+TEST_F(SDListTest, RefreshFindsABoxPluggedWithoutNotice) {
+    MakeList();
+    Bus.PlugControlBox(L"AL01");  // notices not yet handled
+    List->CheckChanged();
+    EXPECT_EQ(Serials(), Strings{L"AL01"});
+    MainThread::ProcessMessages();  // the late notices find nothing new
+    EXPECT_EQ(Events, Strings{L"change"});
+}
