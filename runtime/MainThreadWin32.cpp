@@ -211,13 +211,21 @@ void WaitFor(std::thread& thread) {
     HANDLE handle = static_cast<HANDLE>(pthread_gethandle(thread.native_handle()));
     if (handle) {
         // The thread's end comes first in the list: once it has ended, what is left waits
-        // for the message loop, even if hand-offs keep queueing others.
+        // for the message loop, even if hand-offs keep queueing others. Messages that other
+        // threads send to our windows are served too (a sender waits for its answer, so
+        // leaving them would hold up whoever sent them, the joined thread included); posted
+        // messages wait for the message loop.
         const HANDLE handles[2] = {handle, d.QueueEvent};
         for (;;) {
-            const DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-            if (r != WAIT_OBJECT_0 + 1)
+            const DWORD r = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_SENDMESSAGE);
+            if (r == WAIT_OBJECT_0 + 1) {
+                RunPending(LastQueued());
+            } else if (r == WAIT_OBJECT_0 + 2) {
+                MSG msg;
+                PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            } else {
                 break;  // ended (or the wait failed: the join below still tells)
-            RunPending(LastQueued());
+            }
         }
     }
     thread.join();

@@ -156,6 +156,24 @@ TEST_F(MainThreadWin32, WaitForServesHandOffsOfTheThreadItJoins) {
     MainThread::WaitFor(none);  // not joinable: nothing to do
 }
 
+TEST_F(MainThreadWin32, WaitForAnswersMessagesThatTheThreadSendsToOurWindows) {
+    // A thread that sends to a window of the main thread waits for the answer; joining it
+    // without answering would wait for ever.
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    ASSERT_TRUE(window);
+    wchar_t title[32] = {};
+    std::thread sender([&] {
+        SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"answered"));
+        MainThread::Synchronize([] {});
+    });
+    MainThread::WaitFor(sender);
+    EXPECT_FALSE(sender.joinable());
+    GetWindowTextW(window, title, 32);
+    EXPECT_STREQ(title, L"answered");
+    DestroyWindow(window);
+}
+
 TEST_F(MainThreadWin32, ManyWorkersEachDeliverEveryHandOffOnceInOrder) {
     constexpr int kWorkers = 4, kCalls = 200;
     std::vector<std::vector<int>> seen(kWorkers);
