@@ -1,0 +1,609 @@
+#include "SimulatorWin32.h"
+
+#include "AppShell.h"
+#include "Application.h"
+#include "Exceptions.h"
+#include "LumetraProgram.h"
+#include "MainThread.h"
+#include "PngImage.h"
+#include "ProcessInfo.h"
+#include "SDListAdapter.h"
+#include "TextUtils.h"
+#include "VrRunOnce.h"
+#include "uLogs.h"
+#include "uLumetraMain.h"
+#include "uLumetraMainSettings.h"
+#include "uRegistry.h"
+#include "uStreamDeck.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+// How long a command waits for the program to handle what it caused before it reports
+// that the program did not.
+constexpr unsigned kHandledTimeoutMs = 10'000;
+
+std::wstring MessageOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Exception& e) {
+        return e.Message();
+    } catch (const std::exception& e) {
+        return Utf8ToWide(e.what());
+    } catch (...) {
+        return L"unknown error";
+    }
+}
+
+// Draws the client area of `window` and of every child shown in it into `dc`, whether the
+// window is on the screen or not: each one paints itself through WM_PRINTCLIENT, at its
+// place, parents before their children.
+void PrintClientArea(HWND window, HDC dc) {
+    auto paint = [dc, window](HWND target) {
+        RECT area;
+        GetClientRect(target, &area);
+        POINT origin = {0, 0};
+        MapWindowPoints(target, window, &origin, 1);
+        const int saved = SaveDC(dc);
+        SetViewportOrgEx(dc, origin.x, origin.y, nullptr);
+        IntersectClipRect(dc, 0, 0, area.right, area.bottom);
+        SendMessageW(target, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        SendMessageW(target, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+        RestoreDC(dc, saved);
+    };
+    paint(window);
+    struct TContext {
+        HWND Top;
+        std::vector<HWND> Children;
+    } context{window, {}};
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM param) -> BOOL {
+            auto* ctx = reinterpret_cast<TContext*>(param);
+            // Shown in the window: this child and each of its parents up to the window.
+            for (HWND w = child; w && w != ctx->Top; w = GetParent(w))
+                if (!(GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE)) return TRUE;
+            ctx->Children.push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&context));
+    for (HWND child : context.Children) paint(child);
+}
+
+}  // namespace
+
+TSimulator::TSimulator(TSimOutput& output) : FOutput(output) {
+    // Errors that escape a handler would be shown in a message box; here they are printed.
+    Application::SetMessageShower(
+        [this](const std::wstring& message) { FOutput.Line(L"msgbox " + SimEscape(message)); });
+}
+
+TSimulator::~TSimulator() {
+    if (FForm) EndProgram();
+}
+
+void TSimulator::Error(const std::wstring& message) {
+    FErrors = true;
+    FOutput.Line(L"error " + SimEscape(message));
+}
+
+// The script answers the program's questions in the order it gives the answers; a
+// question with no answer left is answered "no", the choice that changes nothing.
+void TSimulator::Question(const std::wstring& text, bool& yes) {
+    FOutput.Line(L"question " + SimEscape(text));
+    yes = false;
+    if (!FAnswers.empty()) {
+        yes = FAnswers.front();
+        FAnswers.pop_front();
+    }
+}
+
+bool TSimulator::PumpUntil(const std::function<bool()>& done, unsigned timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (done()) return true;
+        MSG message;
+        bool dispatched = false;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                FQuitPosted = true;
+                continue;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+            dispatched = true;
+            if (done()) return true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return done();
+        if (!dispatched) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+            MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<long long>(left, 5)), QS_ALLINPUT,
+                                        MWMO_INPUTAVAILABLE);
+        }
+    }
+}
+
+void TSimulator::Settle() {
+    // Hand-offs run in the order they were posted: once this marker has run, so has
+    // everything posted before it (device notices and the hot-plug passes they start).
+    for (int round = 0; round < 2; ++round) {
+        auto ran = std::make_shared<bool>(false);
+        MainThread::Post([ran] { *ran = true; });
+        PumpUntil([ran] { return *ran; }, kHandledTimeoutMs);
+    }
+}
+
+void TSimulator::EndProgramIfAsked() {
+    if (FState == TProgramState::Running && (AppShell::Terminated() || FQuitPosted)) EndProgram();
+}
+
+void TSimulator::EndProgram() {
+    FAdapter = nullptr;
+    EndMainWindow(std::move(FForm));
+    FState = TProgramState::Ended;
+    FQuitPosted = false;
+    Settle();
+}
+
+bool TSimulator::RequireRunning(const TSimCommand& command) {
+    (void)command;
+    if (FState == TProgramState::Running && FForm) return true;
+    Error(FState == TProgramState::NotStarted ? L"line " + std::to_wstring(command.Line) +
+                                                    L": the program has not started"
+                                              : L"line " + std::to_wstring(command.Line) +
+                                                    L": the program has ended");
+    return false;
+}
+
+VirtualHidDevicePtr TSimulator::FindBox(const std::wstring& serial, bool mustBePresent) {
+    const auto found = FBoxes.find(serial);
+    if (found == FBoxes.end()) {
+        Error(L"unknown serial \"" + serial + L"\"");
+        return nullptr;
+    }
+    if (mustBePresent && !found->second->IsPresent()) {
+        Error(L"\"" + serial + L"\" is unplugged");
+        return nullptr;
+    }
+    return found->second;
+}
+
+TSD* TSimulator::FindListedBox(const std::wstring& serial) {
+    TSDList& list = FAdapter->List();
+    for (int i = 0; i < list.Count(); ++i)
+        if (list.Get(i)->Serial() == serial) return list.Get(i);
+    Error(L"\"" + serial + L"\" is not in the program's list of control boxes");
+    return nullptr;
+}
+
+TAction* TSimulator::FindAction(const std::wstring& name) {
+    TAction* actions[] = {&FForm->actParam,       &FForm->actLancerAuDemarrage, &FForm->actAlwaysCheckUpdates,
+                          &FForm->actCheckUpdates, &FForm->actQuitter,          &FForm->actSetAsDefault,
+                          &FForm->actNoDefault,    &FForm->actRefreshList};
+    for (TAction* action : actions)
+        if (action->Name == name) return action;
+    return nullptr;
+}
+
+int TSimulator::Run(const std::vector<std::wstring>& lines) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const TSimParsed parsed = ParseSimLine(lines[i], static_cast<int>(i) + 1);
+        if (!parsed.Error.empty()) {
+            Error(parsed.Error);
+            continue;
+        }
+        if (!parsed.Command) continue;
+        bool goOn = true;
+        try {
+            goOn = Execute(*parsed.Command);
+        } catch (...) {
+            Error(L"line " + std::to_wstring(i + 1) + L": " + MessageOf(std::current_exception()));
+        }
+        EndProgramIfAsked();
+        if (!goOn) break;
+    }
+    if (FState == TProgramState::Running) {
+        TSimCommand quit;
+        quit.Kind = TSimCommandKind::Quit;
+        quit.Line = static_cast<int>(lines.size()) + 1;
+        Execute(quit);
+    }
+    return FErrors ? 2 : 0;
+}
+
+bool TSimulator::Execute(const TSimCommand& command) {
+    switch (command.Kind) {
+    case TSimCommandKind::Start:
+        if (FState == TProgramState::Running) {
+            Error(L"line " + std::to_wstring(command.Line) + L": the program is running already");
+            return true;
+        }
+        Start();
+        return true;
+    case TSimCommandKind::Plug:
+        Plug(command);
+        return true;
+    case TSimCommandKind::Unplug:
+        Unplug(command);
+        return true;
+    case TSimCommandKind::Press: {
+        const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+        if (!device || !RequireRunning(command)) return true;
+        if (SendReport(device, SimKeyReport(command.Keys))) SendReport(device, SimKeyReport({}));
+        return true;
+    }
+    case TSimCommandKind::Input: {
+        const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+        if (!device || !RequireRunning(command)) return true;
+        SendReport(device, command.Bytes);
+        return true;
+    }
+    case TSimCommandKind::Image:
+        if (RequireRunning(command)) Image(command);
+        return true;
+    case TSimCommandKind::Vanto:
+        FVanto.Show(command.Text);
+        return true;
+    case TSimCommandKind::VantoHide:
+        if (!FVanto.Hide()) Error(L"line " + std::to_wstring(command.Line) + L": there is no stand-in window");
+        return true;
+    case TSimCommandKind::VantoClose:
+        if (!FVanto.Close()) Error(L"line " + std::to_wstring(command.Line) + L": there is no stand-in window");
+        return true;
+    case TSimCommandKind::Wait:
+        PumpUntil([] { return false; }, static_cast<unsigned>(command.Number));
+        return true;
+    case TSimCommandKind::Tick:
+        if (RequireRunning(command))
+            Application::Guarded([&] { FForm->TimerFindVantoTimer(&FForm->TimerFindVanto); });
+        return true;
+    case TSimCommandKind::Select:
+        if (RequireRunning(command)) {
+            TStringGrid& grid = FForm->StringGrid1;
+            if (command.Number < grid.FixedRows || command.Number >= grid.RowCount) {
+                Error(L"line " + std::to_wstring(command.Line) + L": no data row " + std::to_wstring(command.Number) +
+                      L" (the grid has " + std::to_wstring(grid.RowCount - grid.FixedRows) + L")");
+                return true;
+            }
+            grid.Row = command.Number;
+            grid.NotifyChanged();
+        }
+        return true;
+    case TSimCommandKind::Action:
+        if (RequireRunning(command)) RunAction(command.Text);
+        return true;
+    case TSimCommandKind::Brightness:
+        if (RequireRunning(command)) Brightness(command.Number);
+        return true;
+    case TSimCommandKind::Close:
+        if (RequireRunning(command)) {
+            if (FForm->Peer() && FForm->Peer()->Handle())
+                SendMessageW(reinterpret_cast<HWND>(FForm->Peer()->Handle()), WM_SYSCOMMAND, SC_CLOSE, 0);
+            else
+                Error(L"line " + std::to_wstring(command.Line) + L": the main window has no window");
+            Settle();
+        }
+        return true;
+    case TSimCommandKind::Answer:
+        FAnswers.push_back(command.Yes);
+        return true;
+    case TSimCommandKind::Screenshot:
+        if (RequireRunning(command)) Screenshot(command.Text);
+        return true;
+    case TSimCommandKind::Show:
+        if (command.Text == L"settings" || command.Text == L"log" || RequireRunning(command)) Show(command.Text);
+        return true;
+    case TSimCommandKind::Dump:
+        Dump(command.Serial);
+        return true;
+    case TSimCommandKind::Quit:
+        if (FState == TProgramState::Running) {
+            RunAction(L"actQuitter");
+            EndProgram();
+        }
+        return false;
+    case TSimCommandKind::BenchPress:
+        if (RequireRunning(command)) BenchPress(command);
+        return true;
+    }
+    return true;
+}
+
+void TSimulator::Start() {
+    const std::wstring title = ApplicationTitleOf(ProcessInfo::ExecutablePath());
+    // Another copy would end this one silently (the single-instance rule), which a script
+    // could not tell from success.
+    if (HANDLE other = OpenMutexW(SYNCHRONIZE, FALSE, title.c_str())) {
+        CloseHandle(other);
+        Error(L"another copy of " + title + L" is running; this one would end at once");
+        return;
+    }
+    TfrmMainServices services;
+    services.CreateSDList = [this]() -> std::unique_ptr<TSDListPort> {
+        auto adapter = std::make_unique<TSDListAdapter>(FHid);
+        FAdapter = adapter.get();
+        return adapter;
+    };
+    FQuitPosted = false;
+    FForm = StartMainWindow(std::move(services), FHid, title);
+    FState = TProgramState::Running;
+    Settle();
+}
+
+void TSimulator::Plug(const TSimCommand& command) {
+    const auto found = FBoxes.find(command.Serial);
+    if (found != FBoxes.end() && found->second->IsPresent()) {
+        Error(L"line " + std::to_wstring(command.Line) + L": \"" + command.Serial + L"\" is plugged already");
+        return;
+    }
+    TVirtualHidSpec spec = VirtualControlBoxSpec(command.Serial);
+    spec.Attributes.ProductID = command.ProductId;
+    spec.Attributes.VendorID = command.VendorId;
+    FBoxes[command.Serial] = FBus.Plug(spec);
+    Settle();
+}
+
+void TSimulator::Unplug(const TSimCommand& command) {
+    const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+    if (!device) return;
+    FBus.Unplug(device);
+    Settle();
+}
+
+bool TSimulator::SendReport(const VirtualHidDevicePtr& device, std::vector<std::uint8_t> report) {
+    const std::uint64_t handledAt = FHid.QueueReport(*device, std::move(report));
+    const std::wstring path = device->Path();
+    if (PumpUntil([&] { return FHid.ReadsStarted(path) >= handledAt || !device->IsPresent(); }, kHandledTimeoutMs))
+        return true;
+    Error(L"the program did not read the report sent by this control box");
+    return false;
+}
+
+void TSimulator::Image(const TSimCommand& command) {
+    TSD* sd = FindListedBox(command.Serial);
+    if (!sd) return;
+    TSDButton* key = sd->Buttons()->Get(command.Number);
+    if (!key || command.Number >= sd->Buttons()->Count()) {
+        Error(L"\"" + command.Serial + L"\" has no key " + std::to_wstring(command.Number));
+        return;
+    }
+    Bitmap24 picture;
+    try {
+        picture = Bitmap24::LoadFromFile(command.Text);
+    } catch (const Exception& e) {
+        Error(L"cannot read \"" + command.Text + L"\": " + e.Message());
+        return;
+    }
+    FImages.push_back(std::move(picture));
+    const Bitmap24* held = &FImages.back();
+    Application::Guarded([&] { key->SetBitmap(held); });
+}
+
+void TSimulator::RunAction(const std::wstring& name) {
+    TAction* action = FindAction(name);
+    if (!action) {
+        Error(L"unknown action \"" + name + L"\"");
+        return;
+    }
+    // As the framework does before running an action: its enabled state is brought up to
+    // date first, and a disabled action does nothing.
+    if (action->OnUpdate) Application::Guarded([&] { action->OnUpdate(action); });
+    if (!action->Enabled) {
+        Error(name + L" is disabled");
+        return;
+    }
+    Application::Guarded([&] { action->Execute(); });
+}
+
+void TSimulator::Brightness(int value) {
+    TTrackBar& bar = FForm->TrackBar1;
+    if (!bar.Enabled) {
+        Error(L"the brightness track bar is disabled");
+        return;
+    }
+    if (value < bar.Min || value > bar.Max) {
+        Error(L"brightness " + std::to_wstring(value) + L" is outside " + std::to_wstring(bar.Min) + L" to " +
+              std::to_wstring(bar.Max));
+        return;
+    }
+    bar.Position = value;
+    bar.NotifyChanged();
+    if (bar.OnChange) Application::Guarded([&] { bar.OnChange(&bar); });
+}
+
+void TSimulator::Screenshot(const std::wstring& file) {
+    HWND window = FForm->Peer() ? reinterpret_cast<HWND>(FForm->Peer()->Handle()) : nullptr;
+    if (!window) {
+        Error(L"the main window has no window");
+        return;
+    }
+    RECT bounds;
+    GetClientRect(window, &bounds);
+    const int width = bounds.right - bounds.left;
+    const int height = bounds.bottom - bounds.top;
+    if (width <= 0 || height <= 0) {
+        Error(L"the main window has no size");
+        return;
+    }
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ReleaseDC(nullptr, screen);
+    if (!dib || !memory) {
+        if (dib) DeleteObject(dib);
+        if (memory) DeleteDC(memory);
+        Error(L"cannot make a picture of " + std::to_wstring(width) + L" x " + std::to_wstring(height));
+        return;
+    }
+    HGDIOBJ old = SelectObject(memory, dib);
+    PrintClientArea(window, memory);
+    GdiFlush();
+
+    PngImage image;
+    image.Width = width;
+    image.Height = height;
+    image.Rgba.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+    const auto* src = static_cast<const std::uint8_t*>(bits);
+    for (std::size_t i = 0; i < image.Rgba.size(); i += 4) {
+        image.Rgba[i] = src[i + 2];
+        image.Rgba[i + 1] = src[i + 1];
+        image.Rgba[i + 2] = src[i];
+        image.Rgba[i + 3] = 255;
+    }
+    SelectObject(memory, old);
+    DeleteObject(dib);
+    DeleteDC(memory);
+
+    const std::vector<std::uint8_t> png = EncodePng(image);
+    // Written beside the target and renamed over it, so that a failed write never leaves
+    // half a picture where a good one was.
+    const std::wstring temporary = file + L".tmp";
+    HANDLE out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    if (out == INVALID_HANDLE_VALUE) {
+        Error(L"cannot write \"" + file + L"\"");
+        return;
+    }
+    DWORD written = 0;
+    const BOOL ok = WriteFile(out, png.data(), static_cast<DWORD>(png.size()), &written, nullptr) &&
+                    written == png.size() && FlushFileBuffers(out);
+    CloseHandle(out);
+    if (!ok || !MoveFileExW(temporary.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(temporary.c_str());
+        Error(L"cannot write \"" + file + L"\"");
+    }
+}
+
+void TSimulator::Show(const std::wstring& what) {
+    if (what == L"labels") {
+        FOutput.Line(L"labels " + SimEscape(FForm->lblEpreuve.Caption()) + L"|" +
+                     SimEscape(FForm->lblDossier.Caption()) + L"|" + SimEscape(FForm->lblCourse.Caption()));
+    } else if (what == L"tray") {
+        static const wchar_t* states[] = {L"nobox", L"boxonly", L"ready"};
+        const int index = FForm->TrayIcon1.IconIndex();
+        const std::wstring state = index >= 0 && index < 3 ? states[index] : L"?" + std::to_wstring(index);
+        std::vector<std::wstring> lines;
+        std::wstring hint = FForm->TrayIcon1.Hint();
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t end = hint.find(L'\r', start);
+            lines.push_back(hint.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+            if (end == std::wstring::npos) break;
+            start = end + 1;
+        }
+        lines.resize(std::max<std::size_t>(lines.size(), 3));
+        FOutput.Line(L"tray " + state + L"|" + SimEscape(lines[1]) + L"|" + SimEscape(lines[2]));
+    } else if (what == L"grid") {
+        const TStringGrid& grid = FForm->StringGrid1;
+        const int rows = std::max(0, grid.RowCount - grid.FixedRows);
+        FOutput.Line(L"grid " + std::to_wstring(rows));
+        for (int r = grid.FixedRows; r < grid.RowCount; ++r) {
+            const auto row = static_cast<std::size_t>(r);
+            const std::wstring model = row < grid.Cells.size() && !grid.Cells[row].empty() ? grid.Cells[row][0] : L"";
+            const std::wstring serial = row < grid.Cells.size() && grid.Cells[row].size() > 1 ? grid.Cells[row][1] : L"";
+            const bool heart = row < grid.Hearts.size() && grid.Hearts[row];
+            FOutput.Line(L"row " + std::to_wstring(r) + L"|" + SimEscape(model) + L"|" + SimEscape(serial) + L"|" +
+                         (heart ? L"1" : L"0"));
+        }
+    } else if (what == L"window") {
+        TfrmMainPeer* peer = FForm->Peer();
+        if (!peer || !peer->Visible()) {
+            FOutput.Line(L"window hidden");
+            return;
+        }
+        wchar_t caption[256] = {};
+        GetWindowTextW(reinterpret_cast<HWND>(peer->Handle()), caption, 256);
+        const TTabSheet* page = FForm->PageControl1.ActivePage();
+        FOutput.Line(L"window shown " + (page ? page->Name : std::wstring(L"-")) + L" " + SimEscape(caption));
+    } else if (what == L"trackbar") {
+        FOutput.Line(L"trackbar " + std::wstring(FForm->TrackBar1.Enabled ? L"1" : L"0") + L" " +
+                     std::to_wstring(FForm->TrackBar1.Position));
+    } else if (what == L"status") {
+        const auto& panels = FForm->StatusBar1.Panels;
+        FOutput.Line(L"status " + SimEscape(panels.size() > 0 ? panels[0].Text : L"") + L"|" +
+                     SimEscape(panels.size() > 1 ? panels[1].Text : L""));
+    } else if (what == L"settings") {
+        const std::wstring appName = RegAppName();
+        const std::wstring key = RegSettingsKeyPath(appName);
+        auto number = [&](const wchar_t* name) -> std::wstring {
+            const auto value = RegQuery(key, name);
+            if (!value) return L"-";
+            if (value->Type != TRegType::Dword || value->Data.size() != 4) return L"?";
+            std::uint32_t n = 0;
+            for (int i = 3; i >= 0; --i) n = n * 256 + value->Data[static_cast<std::size_t>(i)];
+            return std::to_wstring(n);
+        };
+        auto text = [&](const std::wstring& path, const std::wstring& name) -> std::wstring {
+            const auto value = RegQuery(path, name);
+            if (!value) return L"-";
+            try {
+                return RegStringFromValue(name, *value);
+            } catch (const Exception&) {
+                return L"?";
+            }
+        };
+        FOutput.Line(L"settings DEMARRAGE_AUTO=" + number(MainSettings::DemarrageAuto) + L" CHECK_UPDATES_AUTO=" +
+                     number(MainSettings::CheckUpdatesAuto) + L" DefaultSerial=" +
+                     SimEscape(text(key, MainSettings::DefaultSerial)) + L" run=" +
+                     SimEscape(text(MainSettings::RunKeyPath, appName)));
+    } else if (what == L"log") {
+        FOutput.Line(L"log " + LogFolder() + LogFileName);
+    }
+}
+
+void TSimulator::Dump(const std::wstring& serial) {
+    const VirtualHidDevicePtr device = FindBox(serial, false);
+    if (!device) return;
+    const std::vector<TVirtualReport> reports = device->Reports();
+    device->ClearReports();
+    for (const TVirtualReport& report : reports)
+        FOutput.LineBytes((report.Kind == TVirtualReportKind::Feature ? "feature " : "output ") + SimHex(report.Bytes));
+    FOutput.LineBytes("end");
+}
+
+void TSimulator::BenchPress(const TSimCommand& command) {
+    const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+    if (!device) return;
+    std::vector<double> micros;
+    micros.reserve(static_cast<std::size_t>(command.Number));
+    FOutput.SetQuietKeys(true);
+    for (int i = 0; i < command.Number; ++i) {
+        const std::uint64_t before = FVanto.KeyDowns();
+        const auto start = std::chrono::steady_clock::now();
+        const std::uint64_t handledAt = FHid.QueueReport(*device, SimKeyReport({i % 6}));
+        const std::wstring path = device->Path();
+        if (!PumpUntil([&] { return FVanto.KeyDowns() > before; }, kHandledTimeoutMs)) {
+            FOutput.SetQuietKeys(false);
+            Error(L"press " + std::to_wstring(i + 1) + L" reached no stand-in window");
+            return;
+        }
+        micros.push_back(std::chrono::duration<double, std::micro>(FVanto.LastKeyDown() - start).count());
+        PumpUntil([&] { return FHid.ReadsStarted(path) >= handledAt; }, kHandledTimeoutMs);
+        SendReport(device, SimKeyReport({}));
+    }
+    FOutput.SetQuietKeys(false);
+    std::sort(micros.begin(), micros.end());
+    auto at = [&](double q) {
+        const std::size_t index = std::min(micros.size() - 1, static_cast<std::size_t>(q * (micros.size() - 1) + 0.5));
+        return micros[index];
+    };
+    char line[160];
+    std::snprintf(line, sizeof line, "bench-press %d median=%.0fus p99=%.0fus max=%.0fus", command.Number, at(0.5),
+                  at(0.99), micros.back());
+    FOutput.LineBytes(line);
+}

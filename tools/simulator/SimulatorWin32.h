@@ -1,0 +1,81 @@
+#pragma once
+// The simulator: the real program (entry, single-instance rule, creation steps, main
+// window, tray, trace and settings) over the virtual HID bus, driven by a script, beside a
+// stand-in timing-software window. Commands run on the main thread between turns of the
+// message loop; every one that acts on the control boxes returns once the program has
+// handled what it caused.
+
+#include <deque>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Bitmap24.h"
+#include "SimHidPlatform.h"
+#include "SimOutput.h"
+#include "SimScript.h"
+#include "StandInVantoWin32.h"
+
+class TfrmMain;
+class TSDListAdapter;
+class TSD;
+class TAction;
+
+class TSimulator {
+public:
+    explicit TSimulator(TSimOutput& output);
+    ~TSimulator();
+    TSimulator(const TSimulator&) = delete;
+    TSimulator& operator=(const TSimulator&) = delete;
+
+    // Runs the script's lines, then what `quit` does. 0, or 2 when a command failed.
+    int Run(const std::vector<std::wstring>& lines);
+
+private:
+    enum class TProgramState { NotStarted, Running, Ended };
+
+    // False: stop reading the script.
+    bool Execute(const TSimCommand& command);
+    void Error(const std::wstring& message);
+    // Runs the message loop until `done` holds or `timeoutMs` has passed; true when done.
+    bool PumpUntil(const std::function<bool()>& done, unsigned timeoutMs);
+    // Runs the message loop until everything posted to the main thread so far has run.
+    void Settle();
+    void EndProgramIfAsked();
+    void EndProgram();
+    bool RequireRunning(const TSimCommand& command);
+    VirtualHidDevicePtr FindBox(const std::wstring& serial, bool mustBePresent);
+    TSD* FindListedBox(const std::wstring& serial);
+    TAction* FindAction(const std::wstring& name);
+    bool SendReport(const VirtualHidDevicePtr& device, std::vector<std::uint8_t> report);
+
+    void Start();
+    void Plug(const TSimCommand& command);
+    void Unplug(const TSimCommand& command);
+    void Image(const TSimCommand& command);
+    void RunAction(const std::wstring& name);
+    void Brightness(int value);
+    void Screenshot(const std::wstring& file);
+    void Show(const std::wstring& what);
+    void Dump(const std::wstring& serial);
+    void BenchPress(const TSimCommand& command);
+    void Question(const std::wstring& text, bool& yes);
+
+    TSimOutput& FOutput;
+    VirtualHidBus FBus;
+    TSimHidPlatform FHid{FBus};
+    TStandInVanto FVanto{FOutput};
+    // Devices by the serial the script gave them, the pulled ones too (for `dump`).
+    std::map<std::wstring, VirtualHidDevicePtr> FBoxes;
+    // Pictures given to keys with `image`; the keys only refer to them.
+    std::list<Bitmap24> FImages;
+    std::deque<bool> FAnswers;
+    bool FErrors = false;
+    bool FQuitPosted = false;
+    TProgramState FState = TProgramState::NotStarted;
+    TSDListAdapter* FAdapter = nullptr;  // owned by the window
+    // Last: goes before the pictures, the bus and the stand-in it uses.
+    std::unique_ptr<TfrmMain> FForm;
+};
