@@ -1,8 +1,8 @@
 # Helpers shared by the folder CMakeLists files.
 #
 # Sources are picked up by glob so that a new file needs no CMake edit:
-#   *Win32.cpp         compiled only in the Windows build
-#   *Host.cpp          compiled only in the Linux build
+#   *Win32.cpp, *Win32Test.cpp   compiled only in the Windows build
+#   *Host.cpp, *HostTest.cpp     compiled only in the Linux build
 #   everything else    portable, compiled in both builds
 
 # lumetra_sources(<out-var> <dir>): the .cpp files of <dir> that belong in this build.
@@ -11,10 +11,10 @@ function(lumetra_sources out dir)
   set(result)
   foreach(f IN LISTS all)
     get_filename_component(name ${f} NAME_WE)
-    if(name MATCHES "Win32$" AND NOT WIN32)
+    if(name MATCHES "Win32(Test)?$" AND NOT WIN32)
       continue()
     endif()
-    if(name MATCHES "Host$" AND WIN32)
+    if(name MATCHES "Host(Test)?$" AND WIN32)
       continue()
     endif()
     list(APPEND result ${f})
