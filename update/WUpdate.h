@@ -13,6 +13,8 @@
 #include "FileFacts.h"
 #include "IniFile.h"
 #include "KnownFolders.h"
+#include "UpdateDialogs.h"
+#include "UpdateSystem.h"
 #include "UpdateTransport.h"
 
 // One file entry of the control file ("file1" ... "fileN").
@@ -177,7 +179,77 @@ public:
     TFileFacts& Facts() { return *FFacts; }
     const TKnownFolders& Folders() const { return FFolders; }
 
+    // --- The update run ---
+
+    // Settings this program fixes; the others are constants of the engine.
+    static constexpr const wchar_t* Agent = L"TWebUpdate";
+    static constexpr bool Logging = false;
+    static constexpr bool AutoRestart = true;
+    // Address of the control file (path tokens allowed).
+    const std::wstring& URL() const { return FURL; }
+    void SetURL(const std::wstring& value) { FURL = value; }
+
+    using TAppRestartEvent = std::function<void(TWebUpdate& Sender, bool& Allow)>;
+    using TNotifyEvent = std::function<void(TWebUpdate& Sender)>;
+    TAppRestartEvent OnAppRestart;
+    TNotifyEvent OnAppDoClose;
+    TNotifyEvent OnSuccess;
+
+    // The dialogs a run shows (not owned; null: the system's own).
+    void SetDialogs(TUpdateDialogs* dialogs) { FDialogs = dialogs; }
+    TUpdateDialogs& Dialogs();
+    // The system services of a run (null: the system's own).
+    void SetSystem(std::unique_ptr<TUpdateSystem> system) { FSystem = std::move(system); }
+    TUpdateSystem& System();
+
+    // One whole update run on the calling thread, with the program's folder as the
+    // current folder. Outcomes arrive as status messages and events. A run asked for
+    // while one is going on (from a handler or a transfer's message processing) is
+    // refused: both would share one session and one control file.
+    void DoUpdate();
+    bool Running() const { return FRunning; }
+    // True when the machine is online: always for a control-file address on 127.0.0.1.
+    bool Connected();
+    // Opens the Internet session; false when there is no connection or it cannot be opened.
+    bool StartConnection();
+    // Closes the session and deletes the downloaded control file.
+    void StopConnection();
+    // Downloads the control file and reads its application section.
+    bool GetControlFile();
+    // The actions before the download; false when the run must stop.
+    bool HandleActions();
+    // The actions after the files.
+    void UpdateActions();
+    // The release notes, when the control file names them and they can be downloaded;
+    // false when they were refused.
+    bool WhatsNewDialog();
+    // The agreement, downloaded when named; shown unless `skipShowing`; false when refused.
+    bool EULADialog(bool skipShowing = false);
+    // Asks the main window, writes out and starts the updater, then lets the program close.
+    void DoRestart();
+    // Writes the resource "UPD" out as "wusetup.cab", unpacks "upd.exe" into the temporary
+    // folder and deletes the cabinet. True when "upd.exe" stands there.
+    bool ExtractUpdater();
+    // The updater's parameter line.
+    std::wstring UpdaterParameters();
+    // The updater's settings file, "WUPDATE.INI" in the Documents folder.
+    std::wstring UpdaterSettingsFile() const;
+    // Opens a program or document through the shell (runbefore, runafter); failures are
+    // not reported.
+    void OpenProgram(const std::wstring& file, const std::wstring& parameters);
+    bool InProgress() const { return FInProgress; }
+
 private:
+    // Quiet clean-up when a run is left by an exception: session closed, control file gone.
+    void AbandonConnection();
+    std::wstring FURL;
+    TUpdateDialogs* FDialogs = nullptr;
+    std::unique_ptr<TUpdateDialogs> FOwnDialogs;
+    std::unique_ptr<TUpdateSystem> FSystem;
+    std::unique_ptr<TInternetSession> FOwnSession;
+    bool FInProgress = false;
+    bool FRunning = false;
+
     std::unique_ptr<TFileFacts> FFacts;
     TKnownFolders FFolders;
     std::wstring FControlFile;

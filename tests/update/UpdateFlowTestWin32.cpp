@@ -1,0 +1,206 @@
+// Whole update runs over real WinInet against the test's own loopback server, with the
+// real cabinet library and the updater carried among the test's resources; the dialogs
+// are answered from a script, as the simulator answers them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "LoopbackServer.h"
+#include "UpdateAnswers.h"
+#include "UpdateFiles.h"
+#include "WUpdate.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using TKind = TScriptedUpdateDialogs::TKind;
+
+const std::string kControlPath = "/softwares/Lumetra%20CONTROLBOX/V1/LumetraControlBox.INF";
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The real system, except for the connected-state answer.
+class TOfflineCapableSystem : public TUpdateSystem {
+public:
+    explicit TOfflineCapableSystem(bool& online) : FReal(MakeSystemUpdateSystem()), FOnline(online) {}
+    bool InternetConnected() override { return FOnline && FReal->InternetConnected(); }
+    std::unique_ptr<TInternetSession> OpenSession(const std::wstring& agent, std::uint32_t& error) override {
+        return FReal->OpenSession(agent, error);
+    }
+    std::wstring ErrorText(std::uint32_t error) override { return FReal->ErrorText(error); }
+    std::wstring CurrentFolder() override { return FReal->CurrentFolder(); }
+    bool SetCurrentFolder(const std::wstring& folder) override { return FReal->SetCurrentFolder(folder); }
+    std::uint32_t ProcessId() override { return FReal->ProcessId(); }
+    std::optional<std::vector<std::uint8_t>> UpdaterCabinet() override { return FReal->UpdaterCabinet(); }
+    bool WriteIniString(const std::wstring& path, const std::wstring& section, const std::wstring& key,
+                        const std::wstring& value) override {
+        return FReal->WriteIniString(path, section, key, value);
+    }
+    std::wstring WindowsName() override { return FReal->WindowsName(); }
+    std::wstring BrowserVersion() override { return FReal->BrowserVersion(); }
+
+private:
+    std::unique_ptr<TUpdateSystem> FReal;
+    bool& FOnline;
+};
+
+class UpdateFlowWin32 : public testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t current[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, current);
+        FSavedFolder = current;
+        Root = fs::temp_directory_path() / ("lumetra-flow-" + std::to_string(GetCurrentProcessId()));
+        fs::remove_all(Root);
+        fs::create_directories(Root / "temp");
+        fs::create_directories(Root / "docs");
+        fs::create_directories(Root / "app");
+        TKnownFolders folders = SystemKnownFolders();
+        folders.Temp = (Root / "temp").wstring() + L"\\";
+        folders.Documents = (Root / "docs").wstring();
+        folders.Application = (Root / "app").wstring();
+        Engine = std::make_unique<TWebUpdate>(MakeSystemFileFacts(), folders);
+        Engine->SetURL(Server.Base() + std::wstring(kControlPath.begin(), kControlPath.end()));
+        Engine->SetDialogs(&Dialogs);
+        Engine->SetSystem(std::make_unique<TOfflineCapableSystem>(Online));
+        Engine->OnStatus = [this](TWebUpdate&, const std::wstring& text, int code, int) {
+            Statuses.push_back(text);
+            AnswerUpdateStatus(Dialogs, Starting, text, code);
+        };
+        Engine->OnAppRestart = [this](TWebUpdate&, bool& allow) { allow = AnswerAppRestart(Dialogs); };
+        Engine->OnAppDoClose = [this](TWebUpdate&) { ++Closed; };
+    }
+    void TearDown() override {
+        Engine.reset();
+        SetCurrentDirectoryW(FSavedFolder.c_str());
+        std::error_code error;
+        fs::remove_all(Root, error);
+    }
+    std::string App() const { return (Root / "app").string(); }
+    void Route(const std::string& path, const std::string& body, int status = 200) {
+        Server.Route(path, TRoute{status, true, -1, body});
+    }
+    std::string FileUrl(const std::string& name) const {
+        const std::wstring base = Server.Base();
+        return std::string(base.begin(), base.end()) + "/files/" + name;
+    }
+    std::vector<std::wstring> Messages() const {
+        std::vector<std::wstring> texts;
+        for (const auto& event : Dialogs.Of(TKind::Message)) texts.push_back(event.Text);
+        return texts;
+    }
+
+    TLoopbackServer Server;
+    fs::path Root;
+    bool Online = true;
+    bool Starting = false;
+    TScriptedUpdateDialogs Dialogs;
+    std::unique_ptr<TWebUpdate> Engine;
+    std::vector<std::wstring> Statuses;
+    int Closed = 0;
+
+private:
+    std::wstring FSavedFolder;
+};
+
+TEST_F(UpdateFlowWin32, OfflineMachineShowsNothing) {
+    Engine->SetURL(L"https://update.example" + std::wstring(kControlPath.begin(), kControlPath.end()));
+    Online = false;
+    for (bool starting : {true, false}) {
+        Starting = starting;
+        RunUpdateQuietly(*Engine);
+    }
+    EXPECT_TRUE(Dialogs.Events.empty());
+    EXPECT_EQ(Server.Requests(), 0);
+}
+
+TEST_F(UpdateFlowWin32, RefusedConnectionSaysNoConnectionFromTheMenuOnly) {
+    // Nothing listens on port 1 of the loopback address: online-looking, yet refused.
+    Engine->SetURL(L"http://127.0.0.1:1" + std::wstring(kControlPath.begin(), kControlPath.end()));
+    Starting = true;
+    RunUpdateQuietly(*Engine);
+    EXPECT_TRUE(Dialogs.Events.empty());
+    Starting = false;
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"No Internet Connection Found"});
+    EXPECT_FALSE(Engine->InProgress());
+}
+
+TEST_F(UpdateFlowWin32, MissingControlFileAndCurrentRelease) {
+    Starting = true;
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Update control file not found\rUpdate discontinued"});
+
+    std::ofstream(Root / "app" / "LumetraControlBox.exe") << "installed";
+    Route(kControlPath, "[update]\r\ndate=01/01/2001\r\nlocalversion={APP}\\LumetraControlBox.exe\r\n");
+    Dialogs.Events.clear();
+    RunUpdateQuietly(*Engine);
+    EXPECT_TRUE(Dialogs.Events.empty());
+    Starting = false;
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"No new version available"});
+    EXPECT_FALSE(fs::exists(Root / "temp" / "LumetraControlBox.INF"));
+}
+
+TEST_F(UpdateFlowWin32, ReleaseOfTheProgramItselfRestartsThroughTheUpdater) {
+    Route(kControlPath, "[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\n"
+                        "appname=LumetraControlBox.exe\r\nappcomps=LumetraControlBox.exe\r\n[files]\r\ncount=2\r\n"
+                        "[file1]\r\nurl=" + FileUrl("LumetraControlBox.exe") + "\r\n[file2]\r\nurl=" +
+                            FileUrl("readme.txt") + "\r\ntargetdir={APP}\r\n");
+    Route("/files/LumetraControlBox.exe", "new program");
+    Route("/files/readme.txt", "read me");
+    Dialogs.Answers = {true};
+    RunUpdateQuietly(*Engine);
+
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(Slurp(Root / "app" / "readme.txt"), "read me");
+    EXPECT_EQ(Slurp(Root / "temp" / "LumetraControlBox.exe"), "new program");
+    ASSERT_EQ(Dialogs.Of(TKind::Confirmation).size(), 1u);
+    EXPECT_EQ(Dialogs.Of(TKind::Confirmation)[0].Text, L"Shutting down application to update executable files ?");
+
+    // The updater came out of our resources, its cabinet is gone, its settings are written.
+    const std::wstring temp = (Root / "temp").wstring() + L"\\";
+    EXPECT_TRUE(fs::exists(Root / "temp" / "upd.exe"));
+    EXPECT_FALSE(fs::exists(Root / "temp" / "wusetup.cab"));
+    wchar_t logName[MAX_PATH] = {};
+    GetPrivateProfileStringW(L"CONFIG", L"LOGFILENAME", L"", logName, MAX_PATH,
+                             (Root / "docs" / "WUPDATE.INI").wstring().c_str());
+    EXPECT_STREQ(logName, L"WUPDATE.LOG");
+
+    const std::wstring parameters = std::to_wstring(GetCurrentProcessId()) + L" X " + (Root / "app").wstring() +
+                                    L"\\LumetraControlBox.exe \" \" \"" + temp + L"\" LumetraControlBox.exe";
+    ASSERT_EQ(Dialogs.Of(TKind::ShellOpen).size(), 1u);
+    EXPECT_EQ(Dialogs.Of(TKind::ShellOpen)[0].Text, temp + L"upd.exe");
+    EXPECT_EQ(Dialogs.Of(TKind::ShellOpen)[0].Parameters, parameters);
+    EXPECT_EQ(Statuses.back(), L"Spawn " + parameters);
+    EXPECT_EQ(Closed, 1);
+}
+
+TEST_F(UpdateFlowWin32, RefusedRestartKeepsComponentsForALaterRun) {
+    Route(kControlPath, "[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\n"
+                        "appname=LumetraControlBox.exe\r\nappcomps=LumetraControlBox.exe\r\n[files]\r\ncount=1\r\n"
+                        "[file1]\r\nurl=" + FileUrl("LumetraControlBox.exe") + "\r\n");
+    Route("/files/LumetraControlBox.exe", "new program");
+    Dialogs.Answers = {false, false};
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Slurp(Root / "temp" / "LumetraControlBox.exe"), "new program");
+    EXPECT_FALSE(fs::exists(Root / "temp" / "upd.exe"));
+    EXPECT_TRUE(Dialogs.Of(TKind::ShellOpen).empty());
+    EXPECT_EQ(Closed, 0);
+    // A later run fetches it again.
+    const int before = Server.Requests();
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Server.Requests(), before + 2);
+    EXPECT_EQ(Dialogs.Of(TKind::Confirmation).size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,443 @@
+// Whole update runs against a session and system of the test's own, answered the way the
+// main window answers them: what the user sees, what is installed, what is left behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Exceptions.h"
+#include "TextUtils.h"
+#include "UpdateAnswers.h"
+#include "UpdateFiles.h"
+#include "WUpdate.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using TKind = TScriptedUpdateDialogs::TKind;
+
+std::wstring Wide(const fs::path& path) {
+    if constexpr (sizeof(wchar_t) == 2)
+        return path.wstring();
+    else
+        return Utf8ToWide(path.string());
+}
+
+void Spill(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+struct TResponse {
+    int Status = 200;
+    std::string Body;
+    std::uint32_t OpenError = 0;  // non-zero: the open fails with this number
+};
+
+class TScriptedRequest : public TUrlRequest {
+public:
+    explicit TScriptedRequest(const TResponse& response) : FResponse(response) {}
+    int StatusCode() override { return FResponse.Status; }
+    std::int64_t ContentLength() override { return static_cast<std::int64_t>(FResponse.Body.size()); }
+    bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        got = std::min(size, FResponse.Body.size() - FOffset);
+        std::copy_n(FResponse.Body.data() + FOffset, got, buffer);
+        FOffset += got;
+        return true;
+    }
+
+private:
+    TResponse FResponse;
+    std::size_t FOffset = 0;
+};
+
+// The server as the test describes it; addresses it does not know answer 404.
+struct TServer {
+    std::map<std::wstring, TResponse> Responses;
+    std::vector<std::wstring> Requested;
+    int OpenSessions = 0;
+};
+
+class TScriptedSession : public TInternetSession {
+public:
+    explicit TScriptedSession(TServer& server) : FServer(server) { ++FServer.OpenSessions; }
+    ~TScriptedSession() override { --FServer.OpenSessions; }
+    std::unique_ptr<TUrlRequest> OpenUrl(const std::wstring& url, const std::wstring&, std::uint32_t,
+                                         std::uint32_t& error) override {
+        FServer.Requested.push_back(url);
+        auto found = FServer.Responses.find(url);
+        TResponse response = found != FServer.Responses.end() ? found->second : TResponse{404, "no such file"};
+        if (response.OpenError != 0) {
+            error = response.OpenError;
+            return nullptr;
+        }
+        return std::make_unique<TScriptedRequest>(response);
+    }
+    std::wstring ErrorText(std::uint32_t error) override {
+        return error == 12029 ? L"A connection with the server could not be established" : L"";
+    }
+
+private:
+    TServer& FServer;
+};
+
+class TScriptedSystem : public TUpdateSystem {
+public:
+    TScriptedSystem(TServer& server, bool& online, std::wstring& currentFolder)
+        : FServer(server), FOnline(online), FCurrentFolder(currentFolder) {}
+    bool InternetConnected() override { return FOnline; }
+    std::unique_ptr<TInternetSession> OpenSession(const std::wstring& agent, std::uint32_t&) override {
+        EXPECT_EQ(agent, L"TWebUpdate");
+        return std::make_unique<TScriptedSession>(FServer);
+    }
+    std::wstring ErrorText(std::uint32_t) override { return {}; }
+    std::wstring CurrentFolder() override { return FCurrentFolder; }
+    bool SetCurrentFolder(const std::wstring& folder) override {
+        FCurrentFolder = folder;
+        return true;
+    }
+    std::uint32_t ProcessId() override { return 4242; }
+    std::optional<std::vector<std::uint8_t>> UpdaterCabinet() override { return std::nullopt; }
+    bool WriteIniString(const std::wstring&, const std::wstring&, const std::wstring&, const std::wstring&) override {
+        return true;
+    }
+    std::wstring WindowsName() override { return L"Windows 10"; }
+    std::wstring BrowserVersion() override { return L"(not found)"; }
+
+private:
+    TServer& FServer;
+    bool& FOnline;
+    std::wstring& FCurrentFolder;
+};
+
+const std::wstring kLoopbackURL = L"http://127.0.0.1:8080/softwares/Lumetra%20CONTROLBOX/V1/LumetraControlBox.INF";
+const std::wstring kServerURL = L"https://update.example/softwares/Lumetra%20CONTROLBOX/V1/LumetraControlBox.INF";
+const std::wstring kFilesBase = L"http://127.0.0.1:8080/files/";
+
+class UpdateRunFixture : public testing::Test {
+protected:
+    void SetUp() override {
+        Root = fs::temp_directory_path() / ("lumetra-run-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        fs::remove_all(Root);
+        fs::create_directories(Root / "temp");
+        fs::create_directories(Root / "docs");
+        fs::create_directories(Root / "app");
+        TKnownFolders folders = SystemKnownFolders();
+        folders.Temp = Wide(Root / "temp") + Separator();
+        folders.Documents = Wide(Root / "docs");
+        folders.Application = Wide(Root / "app");
+        Engine = std::make_unique<TWebUpdate>(MakeSystemFileFacts(), folders);
+        Engine->SetURL(kLoopbackURL);
+        Engine->SetDialogs(&Dialogs);
+        Engine->SetSystem(std::make_unique<TScriptedSystem>(Server, Online, CurrentFolder));
+        // Answered as the main window answers.
+        Engine->OnStatus = [this](TWebUpdate&, const std::wstring& text, int code, int error) {
+            Statuses.push_back({text, code, error});
+            AnswerUpdateStatus(Dialogs, Starting, text, code);
+        };
+        Engine->OnAppRestart = [this](TWebUpdate&, bool& allow) { allow = AnswerAppRestart(Dialogs); };
+        Engine->OnAppDoClose = [this](TWebUpdate&) { ++Closed; };
+    }
+    void TearDown() override {
+        Engine.reset();
+        std::error_code error;
+        fs::remove_all(Root, error);
+    }
+
+    static std::wstring Separator() { return sizeof(wchar_t) == 2 ? L"\\" : L"/"; }
+    std::wstring App() const { return Wide(Root / "app"); }
+    fs::path TempPath(const std::string& name) const { return Root / "temp" / name; }
+    // A path as the engine writes a control file's folder + "\" + name.
+    std::wstring InApp(const std::wstring& name) const { return App() + L"\\" + name; }
+
+    void ControlFile(const std::string& text) { Server.Responses[kLoopbackURL] = {200, text}; }
+    void File(const std::string& name, const std::string& body) {
+        Server.Responses[kFilesBase + Utf8ToWide(name)] = {200, body};
+    }
+    std::string AppDir() const { return WideToUtf8(App()); }
+
+    std::vector<std::wstring> Messages() const {
+        std::vector<std::wstring> texts;
+        for (const auto& event : Dialogs.Of(TKind::Message)) texts.push_back(event.Text);
+        return texts;
+    }
+    bool Reported(const std::wstring& text) const {
+        for (const auto& s : Statuses)
+            if (s.Text == text) return true;
+        return false;
+    }
+
+    struct TStatus {
+        std::wstring Text;
+        int Code;
+        int Error;
+    };
+
+    fs::path Root;
+    TServer Server;
+    bool Online = true;
+    bool Starting = false;
+    std::wstring CurrentFolder;
+    TScriptedUpdateDialogs Dialogs;
+    std::unique_ptr<TWebUpdate> Engine;
+    std::vector<TStatus> Statuses;
+    int Closed = 0;
+};
+
+// --- Connection and the control file ------------------------------------------------------
+
+TEST_F(UpdateRunFixture, OfflineShowsNothingAtStartUpNorFromTheMenu) {
+    Engine->SetURL(kServerURL);
+    Online = false;
+    for (bool starting : {true, false}) {
+        Starting = starting;
+        Statuses.clear();
+        RunUpdateQuietly(*Engine);
+        ASSERT_FALSE(Statuses.empty());
+        EXPECT_EQ(Statuses.back().Text, L"Checking for Internet connection");
+    }
+    EXPECT_TRUE(Dialogs.Events.empty());
+    EXPECT_TRUE(Server.Requested.empty());
+}
+
+TEST_F(UpdateRunFixture, StartOfRunReportsItsDiagnosticsInOrder) {
+    Online = false;
+    Engine->SetURL(kServerURL);
+    Engine->DoUpdate();
+    const std::vector<std::wstring> expected = {
+        L"Start update : Non threaded update ---------------------------",
+        L"OS version : Windows 10",
+        L"IE version : (not found)",
+        L"Compiler : MinGW-w64 GCC, C++20",
+        L"Installed IDEs : (none)",
+        L"Start WebUpdate process with version : 2.6.0.2",
+        L"Checking for Internet connection",
+    };
+    ASSERT_EQ(Statuses.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(Statuses[i].Text, expected[i]) << i;
+    // The program's folder is the current folder during a run.
+    EXPECT_EQ(CurrentFolder, App());
+}
+
+TEST_F(UpdateRunFixture, UnreachableServerSaysNoConnectionFromTheMenuOnly) {
+    Server.Responses[kLoopbackURL] = {0, "", 12029};
+    for (bool starting : {true, false}) {
+        Starting = starting;
+        Dialogs.Events.clear();
+        RunUpdateQuietly(*Engine);
+        if (starting)
+            EXPECT_TRUE(Dialogs.Events.empty());
+        else
+            EXPECT_EQ(Messages(), std::vector<std::wstring>{L"No Internet Connection Found"});
+        // The silent abort leaves no session open behind it.
+        EXPECT_EQ(Server.OpenSessions, 0);
+        EXPECT_FALSE(Engine->InProgress());
+    }
+    EXPECT_FALSE(Reported(L"Closed Internet connection"));
+}
+
+TEST_F(UpdateRunFixture, MissingControlFileIsToldEvenAtStartUp) {
+    Starting = true;
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Update control file not found\rUpdate discontinued"});
+    EXPECT_TRUE(Reported(L"Http status : 404"));
+    EXPECT_TRUE(Reported(L"Closed Internet connection"));
+}
+
+TEST_F(UpdateRunFixture, CurrentReleaseIsSilentAtStartUpAndToldFromTheMenu) {
+    Spill(Root / "app" / "LumetraControlBox.exe", "installed");
+    ControlFile("[update]\ndate=01/01/2001\nlocalversion=" + AppDir() + (sizeof(wchar_t) == 2 ? "\\" : "/") +
+                "LumetraControlBox.exe\n");
+    Starting = true;
+    RunUpdateQuietly(*Engine);
+    EXPECT_TRUE(Dialogs.Events.empty());
+    Starting = false;
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"No new version available"});
+    // The downloaded control file is deleted when the session closes.
+    EXPECT_FALSE(fs::exists(TempPath("LumetraControlBox.INF")));
+}
+
+// --- Files and restart --------------------------------------------------------------------
+
+TEST_F(UpdateRunFixture, GlobalYesWithEveryFileCurrentEndsSilently) {
+    Spill(Root / "app" / "data.txt", "12345");
+    const std::string local = AppDir() + (sizeof(wchar_t) == 2 ? "\\" : "/") + "data.txt";
+    ControlFile("[update]\nunconditional=1\n[files]\ncount=1\n[file1]\nurl=http://127.0.0.1:8080/files/data.txt\n"
+                "localversion=" + local + "\nnewsize=5\n");
+    RunUpdateQuietly(*Engine);
+    EXPECT_TRUE(Dialogs.Events.empty());
+    EXPECT_EQ(Server.Requested.size(), 1u);  // the control file only
+    EXPECT_TRUE(Reported(L"Closed Internet connection"));
+}
+
+TEST_F(UpdateRunFixture, AppUpdateWithoutComponentsInstallsAndDoesNotRestart) {
+    ControlFile("[update]\nunconditional=1\n[application]\nappupdate=1\nappname=LumetraControlBox.exe\n"
+                "appcomps=LumetraControlBox.exe\n[files]\ncount=1\n[file1]\n"
+                "url=http://127.0.0.1:8080/files/notes.txt\ntargetdir=" + AppDir() + "\n");
+    File("notes.txt", "release notes");
+    RunUpdateQuietly(*Engine);
+    EXPECT_TRUE(UpdateFiles::FileExists(InApp(L"notes.txt")));
+    EXPECT_TRUE(Dialogs.Of(TKind::Confirmation).empty());
+    EXPECT_TRUE(Dialogs.Of(TKind::ShellOpen).empty());
+    EXPECT_EQ(Closed, 0);
+}
+
+TEST_F(UpdateRunFixture, RefusedRestartLeavesTheComponentsInTheTemporaryFolder) {
+    ControlFile("[update]\nunconditional=1\n[application]\nappupdate=1\nappname=LumetraControlBox.exe\n"
+                "appcomps=LumetraControlBox.exe\n[files]\ncount=1\n[file1]\n"
+                "url=http://127.0.0.1:8080/files/LumetraControlBox.exe\ntargetdir=" + AppDir() + "\n");
+    File("LumetraControlBox.exe", "new program");
+    Dialogs.Answers = {false};
+    Starting = true;  // asked also at start-up
+    RunUpdateQuietly(*Engine);
+    ASSERT_EQ(Dialogs.Of(TKind::Confirmation).size(), 1u);
+    EXPECT_EQ(Dialogs.Of(TKind::Confirmation)[0].Text, L"Shutting down application to update executable files ?");
+    EXPECT_TRUE(fs::exists(TempPath("LumetraControlBox.exe")));
+    EXPECT_FALSE(UpdateFiles::FileExists(InApp(L"LumetraControlBox.exe")));
+    EXPECT_TRUE(Dialogs.Of(TKind::ShellOpen).empty());
+    EXPECT_EQ(Closed, 0);
+    EXPECT_TRUE(Reported(L"Found application component : LumetraControlBox.exe"));
+}
+
+TEST_F(UpdateRunFixture, AcceptedRestartWithoutAnUpdaterKeepsTheProgramRunning) {
+    // This build carries no updater cabinet: closing now would leave no program at all.
+    ControlFile("[update]\nunconditional=1\n[application]\nappupdate=1\nappname=LumetraControlBox.exe\n"
+                "appcomps=LumetraControlBox.exe\n[files]\ncount=1\n[file1]\n"
+                "url=http://127.0.0.1:8080/files/LumetraControlBox.exe\n");
+    File("LumetraControlBox.exe", "new program");
+    Dialogs.Answers = {true};
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Failed to spawn updater process : upd.exe\rUpdate discontinued"});
+    EXPECT_TRUE(Dialogs.Of(TKind::ShellOpen).empty());
+    EXPECT_EQ(Closed, 0);
+}
+
+TEST_F(UpdateRunFixture, FailedEntryIsToldAndPreventsTheRestart) {
+    ControlFile("[update]\nunconditional=1\n[application]\nappupdate=1\nappname=LumetraControlBox.exe\n"
+                "appcomps=LumetraControlBox.exe\n[files]\ncount=2\n[file1]\n"
+                "url=http://127.0.0.1:8080/files/missing.dll\n[file2]\n"
+                "url=http://127.0.0.1:8080/files/LumetraControlBox.exe\n[action]\nrunafter=after.exe\n");
+    File("LumetraControlBox.exe", "new program");
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Cannot download update file : "
+                                                    L"http://127.0.0.1:8080/files/missing.dll\rUpdate discontinued"});
+    // The other entry is still fetched and the closing actions still run.
+    EXPECT_TRUE(fs::exists(TempPath("LumetraControlBox.exe")));
+    ASSERT_EQ(Dialogs.Of(TKind::ShellOpen).size(), 1u);
+    EXPECT_EQ(Dialogs.Of(TKind::ShellOpen)[0].Text, L"after.exe");
+    EXPECT_TRUE(Dialogs.Of(TKind::Confirmation).empty());
+}
+
+// --- Actions and dialogs before the download ------------------------------------------------
+
+TEST_F(UpdateRunFixture, ActionsBeforeTheDownloadInTheirOrder) {
+    ControlFile("[update]\nunconditional=1\n[action]\nmsg=Hello\\nthere\nhtmldlg=http://127.0.0.1:8080/info.htm\n"
+                "runbefore=before.exe\nrunbeforeparam=-x\nshowURL=http://127.0.0.1:8080/news\nquery=Go on?\n");
+    Dialogs.ShellOpenResult = false;  // no browser: the address is opened itself
+    Dialogs.Answers = {false};
+    RunUpdateQuietly(*Engine);
+    std::vector<std::pair<TKind, std::wstring>> seen;
+    for (const auto& event : Dialogs.Events) seen.emplace_back(event.Kind, event.Text + L"|" + event.Parameters);
+    const std::vector<std::pair<TKind, std::wstring>> expected = {
+        {TKind::Message, L"Hello\rthere|"},
+        {TKind::HTMLDialog, L"http://127.0.0.1:8080/info.htm|"},
+        {TKind::ShellOpen, L"before.exe|-x"},
+        {TKind::ShellOpen, L"iexplore.exe|-new http://127.0.0.1:8080/news"},
+        {TKind::ShellOpen, L"http://127.0.0.1:8080/news|"},
+        {TKind::Question, L"Go on?|"},
+    };
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(Reported(L"Found HTML dialog instruction"));
+    // Refused: nothing more is fetched, the session still closes.
+    EXPECT_EQ(Server.Requested.size(), 1u);
+    EXPECT_TRUE(Reported(L"Closed Internet connection"));
+}
+
+TEST_F(UpdateRunFixture, ReleaseNotesAndAgreement) {
+    struct TCase {
+        const char* Name;
+        std::vector<bool> Answers;
+        bool NotesShown, EulaShown, FilesFetched, NotesRefusedReported;
+    };
+    const TCase cases[] = {
+        {"both accepted", {true, true}, true, true, true, false},
+        {"notes refused: agreement fetched, not shown", {false}, true, false, false, true},
+        {"agreement refused", {true, false}, true, true, false, false},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ControlFile("[update]\nunconditional=1\n[whatsnew]\nfile=http://127.0.0.1:8080/files/notes.htm\n"
+                    "okbtn=Install\n[eula]\nfile=http://127.0.0.1:8080/files/eula.rtf\n[files]\ncount=1\n[file1]\n"
+                    "url=http://127.0.0.1:8080/files/a.txt\n");
+        File("notes.htm", "<p>New</p>");
+        File("eula.rtf", "{\\rtf1 terms}");
+        File("a.txt", "a");
+        Dialogs.Events.clear();
+        Dialogs.Answers.assign(c.Answers.begin(), c.Answers.end());
+        Server.Requested.clear();
+        Statuses.clear();
+        fs::remove(TempPath("a.txt"));
+        RunUpdateQuietly(*Engine);
+        const auto notes = Dialogs.Of(TKind::WhatsNew);
+        ASSERT_EQ(notes.size(), c.NotesShown ? 1u : 0u);
+        EXPECT_EQ(notes[0].Text, L"What's new");
+        EXPECT_EQ(notes[0].Parameters, L"<p>New</p>");
+        EXPECT_EQ(Dialogs.Of(TKind::EULA).size(), c.EulaShown ? 1u : 0u);
+        EXPECT_TRUE(Reported(L"Found license agreement instruction"));
+        EXPECT_EQ(fs::exists(TempPath("a.txt")), c.FilesFetched);
+        EXPECT_EQ(Reported(L"Whatsnew not accepted"), c.NotesRefusedReported);
+        // Documents do not stay in the temporary folder.
+        EXPECT_FALSE(fs::exists(TempPath("notes.htm")));
+        EXPECT_FALSE(fs::exists(TempPath("eula.rtf")));
+        EXPECT_TRUE(Dialogs.Of(TKind::Message).empty());
+    }
+}
+
+TEST_F(UpdateRunFixture, NestedRunIsRefused) {
+    ControlFile("[update]\nunconditional=1\n[action]\nmsg=first\n");
+    int inner = 0;
+    Dialogs.OnEvent = [&](const TScriptedUpdateDialogs::TEvent&) {
+        ++inner;
+        Engine->DoUpdate();  // "Check for Update" chosen again while the box is up
+    };
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(inner, 1);
+    EXPECT_EQ(Server.Requested.size(), 1u);
+}
+
+// --- The updater's parameter line ---------------------------------------------------------
+
+TEST_F(UpdateRunFixture, UpdaterParameters) {
+    struct TCase {
+        std::string Application;
+        std::wstring Folder;
+        std::wstring Expected;
+    };
+    const std::wstring temp = L"\"" + Engine->WinTempDir() + L"\"";
+    const TCase cases[] = {
+        {"appname=LumetraControlBox.exe\nappcomps=LumetraControlBox.exe\n", L"C:\\Lumetra",
+         L"4242 X C:\\Lumetra\\LumetraControlBox.exe \" \" " + temp + L" LumetraControlBox.exe"},
+        {"appname=D:\\Tools\\Lumetra.exe\nappparam=-silent\nappcomps=a.dll,b.dll\n", L"C:\\Lumetra",
+         L"4242 X D:\\Tools\\Lumetra.exe -silent " + temp + L" a.dll,b.dll"},
+        {"appname=LumetraControlBox.exe\nappparam=-a -b\n", L"C:\\Program Files\\Lumetra",
+         L"4242 X \"C:\\Program Files\\Lumetra\\LumetraControlBox.exe\" \"-a -b\" " + temp + L" "},
+        {"appname=D:\\My Tools\\L.exe\n", L"C:\\", L"4242 X \"D:\\My Tools\\L.exe\" \" \" " + temp + L" "},
+        {"appname=L.exe\n", L"C:\\", L"4242 X C:\\L.exe \" \" " + temp + L" "},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Application);
+        Spill(Root / "docs" / "control.inf", "[application]\n" + c.Application);
+        Engine->SetControlFile(Wide(Root / "docs" / "control.inf"));
+        Engine->ReadApplicationSection();
+        CurrentFolder = c.Folder;
+        EXPECT_EQ(Engine->UpdaterParameters(), c.Expected);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,323 @@
+// The update run: session, control file, decisions, dialogs, files, restart.
+#include "TextUtils.h"
+#include "UpdateFiles.h"
+#include "WUpdate.h"
+
+namespace {
+
+const std::wstring kUpdate = L"update";
+const std::wstring kAction = L"action";
+const std::wstring kWhatsNew = L"whatsnew";
+const std::wstring kEULA = L"eula";
+
+// Reported by status 969 and 970; only the status handler sees them, and it ignores them.
+const wchar_t* const kBuildLabel = L"MinGW-w64 GCC, C++20";
+const wchar_t* const kInstalledTools = L"(none)";
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+std::wstring QuotedIfSpaced(const std::wstring& text) {
+    return text.find(L' ') != std::wstring::npos ? Quoted(text) : text;
+}
+
+// Clears a flag when a scope is left, whichever way.
+struct TFlagGuard {
+    bool& Flag;
+    explicit TFlagGuard(bool& flag) : Flag(flag) { Flag = true; }
+    ~TFlagGuard() { Flag = false; }
+};
+
+}  // namespace
+
+TUpdateDialogs& TWebUpdate::Dialogs() {
+    if (FDialogs != nullptr) return *FDialogs;
+    if (!FOwnDialogs) FOwnDialogs = MakeSystemUpdateDialogs();
+    return *FOwnDialogs;
+}
+
+TUpdateSystem& TWebUpdate::System() {
+    if (!FSystem) FSystem = MakeSystemUpdateSystem();
+    return *FSystem;
+}
+
+bool TWebUpdate::Connected() {
+    if (FURL.find(L"127.0.0.1") != std::wstring::npos) return true;
+    return System().InternetConnected();
+}
+
+void TWebUpdate::DoUpdate() {
+    if (FRunning) return;
+    TFlagGuard running(FRunning);
+
+    FCancelled = false;
+    System().SetCurrentFolder(FFolders.Application);
+
+    DoStatus(968, L"Non threaded update", scProgressDetail, 0);
+    DoStatus(966, System().WindowsName(), scProgressDetail, 0);
+    DoStatus(967, System().BrowserVersion(), scProgressDetail, 0);
+    DoStatus(969, kBuildLabel, scProgressDetail, 0);
+    DoStatus(970, kInstalledTools, scProgressDetail, 0);
+    FComponentsIncluded = false;
+    FControlFile.clear();
+    DoStatus(963, Version, scProgressDetail, 0);
+
+    if (!StartConnection()) return;
+
+    bool filesFetched = false;
+    try {
+        filesFetched = [this] {
+            if (!GetControlFile()) return false;
+            if (!DoVersionCheck()) {
+                FAppUpdate = false;
+                return false;
+            }
+            if (!HandleActions()) return false;
+            const bool whatsNewAccepted = WhatsNewDialog();
+            // The agreement is fetched even after refused notes, but not shown then.
+            const bool eulaAccepted = EULADialog(!whatsNewAccepted);
+            if (!whatsNewAccepted || !eulaAccepted) {
+                FAppUpdate = false;
+                return false;
+            }
+            if (GetFileDetails() <= 0) {
+                FAppUpdate = false;
+                return false;
+            }
+            if (ProcessFileDetails() != 0) return false;
+            const int fetched = GetFileUpdates();
+            UpdateActions();
+            return fetched == 0;
+        }();
+    } catch (...) {
+        // A run ended from a status handler (the silent abort) still leaves no session
+        // open and no control file behind.
+        AbandonConnection();
+        throw;
+    }
+
+    StopConnection();
+    if (filesFetched && !FCancelled && OnSuccess) OnSuccess(*this);
+    if (FAppUpdate && !FCancelled && FComponentsIncluded) DoRestart();
+}
+
+bool TWebUpdate::StartConnection() {
+    FOwnSession.reset();
+    FSession = nullptr;
+    DoStatus(918, {}, scProgressStep, 0);
+    // Never dials: without a connection the run ends quietly.
+    if (!Connected()) return false;
+    DoStatus(921, {}, scProgressStep, 0);
+    std::uint32_t error = 0;
+    FOwnSession = System().OpenSession(Agent, error);
+    if (!FOwnSession) {
+        if (error != 0) DoStatus(976, System().ErrorText(error), scConnectionError, static_cast<int>(error));
+        DoStatus(922, {}, scConnectionError, 0);
+        return false;
+    }
+    FSession = FOwnSession.get();
+    FInProgress = true;
+    return true;
+}
+
+void TWebUpdate::StopConnection() {
+    FSession = nullptr;
+    FOwnSession.reset();
+    DoStatus(949, {}, scProgressStep, 0);
+    if (!FControlFile.empty()) UpdateFiles::RemoveFile(FControlFile);
+    FInProgress = false;
+}
+
+void TWebUpdate::AbandonConnection() {
+    FSession = nullptr;
+    FOwnSession.reset();
+    if (!FControlFile.empty()) UpdateFiles::RemoveFile(FControlFile);
+    FInProgress = false;
+}
+
+bool TWebUpdate::GetControlFile() {
+    FCancelled = false;
+    const std::wstring url = ExpandPrefixes(FURL);
+    if (url.empty() || FSession == nullptr || !URLGetFile(*FSession, url, WinTempDir())) {
+        DoStatus(925, {}, scFileNotObtained, 0);
+        return false;
+    }
+    DoStatus(926, {}, scProgressStep, 0);
+    FControlFile = WinTempDir() + URLtoFile(url);
+    ReadApplicationSection();
+    return true;
+}
+
+void TWebUpdate::OpenProgram(const std::wstring& file, const std::wstring& parameters) {
+    Dialogs().ShellOpen(file, parameters);
+}
+
+bool TWebUpdate::HandleActions() {
+    const TIniFile ini = ReadControlFile();
+
+    const std::wstring msg = ExpandNewlines(ini.ReadString(kAction, L"msg"));
+    if (!msg.empty()) {
+        DoStatus(934, {}, scProgressStep, 0);
+        Dialogs().ShowMessage(msg);
+    }
+
+    const std::wstring htmlDialog = ExpandPrefixes(ini.ReadString(kAction, L"htmldlg"));
+    if (!htmlDialog.empty()) {
+        DoStatus(935, {}, scHtmlDialog, 0);
+        Dialogs().ShowHTMLDialog(htmlDialog);
+    }
+
+    const std::wstring runBefore = ExpandPrefixes(ini.ReadString(kAction, L"runbefore"));
+    if (!runBefore.empty()) OpenProgram(runBefore, ini.ReadString(kAction, L"runbeforeparam"));
+
+    const std::wstring showURL = ExpandPrefixes(ini.ReadString(kAction, L"showURL"));
+    if (!showURL.empty()) {
+        DoStatus(942, {}, scProgressStep, 0);
+        if (!Dialogs().ShellOpen(L"iexplore.exe", L"-new " + showURL)) Dialogs().ShellOpen(showURL, {});
+    }
+
+    const std::wstring query = ExpandNewlines(ini.ReadString(kAction, L"query"));
+    if (!query.empty()) {
+        DoStatus(936, {}, scProgressStep, 0);
+        if (!Dialogs().AskYesNo(query)) {
+            FAppUpdate = false;
+            return false;
+        }
+    }
+    return !FCancelled;
+}
+
+void TWebUpdate::UpdateActions() {
+    if (FCancelled) return;
+    const TIniFile ini = ReadControlFile();
+    // A new address for later runs would be remembered here; this program keeps none.
+    if (!ini.ReadString(kAction, L"updateURL").empty()) DoStatus(941, {}, scProgressStep, 0);
+    const std::wstring runAfter = ExpandPrefixes(ini.ReadString(kAction, L"runafter"));
+    if (!runAfter.empty()) OpenProgram(runAfter, ini.ReadString(kAction, L"runafterparam"));
+    DoStatus(948, {}, scProgressStep, 0);
+}
+
+namespace {
+
+// Downloads a document into the temporary folder, reads it and deletes it there.
+std::optional<std::vector<std::uint8_t>> FetchDocument(TWebUpdate& engine, const std::wstring& url) {
+    if (engine.Session() == nullptr || !engine.URLGetFile(*engine.Session(), url, engine.WinTempDir()))
+        return std::nullopt;
+    const std::wstring path = engine.WinTempDir() + URLtoFile(url);
+    std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(engine.Facts(), path);
+    UpdateFiles::RemoveFile(path);
+    return bytes;
+}
+
+}  // namespace
+
+bool TWebUpdate::WhatsNewDialog() {
+    const TIniFile ini = ReadControlFile();
+    // The language setting is empty in this program: the plain section.
+    const std::wstring url = ini.ReadString(kWhatsNew, L"file");
+    if (url.empty()) return true;
+    DoStatus(937, {}, scWhatsNew, 0);
+    const std::optional<std::vector<std::uint8_t>> bytes = FetchDocument(*this, url);
+    if (!bytes) return true;
+
+    TWhatsNewDialogData data;
+    data.Caption = ini.ReadString(kWhatsNew, L"caption", L"What's new");
+    data.OkCaption = ini.ReadString(kWhatsNew, L"okbtn", L"Ok");
+    data.CancelCaption = ini.ReadString(kWhatsNew, L"cancelbtn", L"Cancel");
+    data.Text = DocumentText(*bytes);
+    data.Kind = ClassifyDocument(data.Text);
+    data.Bytes = *bytes;
+    if (Dialogs().WhatsNewDialog(data)) return true;
+    DoStatus(938, {}, scWhatsNewRefused, 0);
+    return false;
+}
+
+bool TWebUpdate::EULADialog(bool skipShowing) {
+    const TIniFile ini = ReadControlFile();
+    const std::wstring url = ini.ReadString(kEULA, L"file");
+    if (url.empty()) return true;
+    DoStatus(939, {}, scEula, 0);
+    const std::optional<std::vector<std::uint8_t>> bytes = FetchDocument(*this, url);
+    if (!bytes || skipShowing) return true;
+
+    TEULADialogData data;
+    data.Caption = ini.ReadString(kEULA, L"caption");
+    data.OkCaption = ini.ReadString(kEULA, L"okbtn", L"Ok");
+    data.AcceptCaption = ini.ReadString(kEULA, L"accept", L"I accept");
+    data.NotAcceptCaption = ini.ReadString(kEULA, L"notaccept", L"I do not accept");
+    data.Text = DocumentText(*bytes);
+    // The agreement is never shown as HTML.
+    data.Kind = ClassifyDocument(data.Text) == TDocumentKind::Rtf ? TDocumentKind::Rtf : TDocumentKind::PlainText;
+    data.Bytes = *bytes;
+    return Dialogs().EULADialog(data);
+}
+
+// --- Restart through the updater --------------------------------------------------------
+
+std::wstring TWebUpdate::UpdaterSettingsFile() const { return FFolders.Documents + L"\\WUPDATE.INI"; }
+
+bool TWebUpdate::ExtractUpdater() {
+    const std::optional<std::vector<std::uint8_t>> cabinet = System().UpdaterCabinet();
+    if (!cabinet || cabinet->empty()) return false;
+    const std::wstring temp = WinTempDir();
+    const std::wstring cabinetFile = temp + L"wusetup.cab";
+    {
+        UpdateFiles::TOutputFile out(cabinetFile);
+        if (!out.IsOpen() || !out.Write(cabinet->data(), cabinet->size()) || !out.Close()) {
+            UpdateFiles::RemoveFile(cabinetFile);
+            return false;
+        }
+    }
+    const bool extracted = ExtractCabinet(cabinetFile, temp) == 0;
+    UpdateFiles::RemoveFile(cabinetFile);
+    return extracted && UpdateFiles::FileExists(temp + L"upd.exe");
+}
+
+std::wstring TWebUpdate::UpdaterParameters() {
+    std::wstring program = L"null";
+    if (AutoRestart) {
+        if (FAppName.find(L':') != std::wstring::npos) {
+            program = FAppName;
+        } else {
+            std::wstring folder = System().CurrentFolder();
+            // A drive root comes with its backslash; never write two.
+            if (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+            program = folder + L"\\" + FAppName;
+        }
+        program = QuotedIfSpaced(program);
+    }
+    std::wstring parameters = std::to_wstring(System().ProcessId());
+    parameters += Logging ? L" L" : L" X";
+    parameters += L" " + program;
+    parameters += L" " + QuotedIfSpaced(FAppParam);
+    parameters += L" " + Quoted(WinTempDir());
+    parameters += L" " + FAppComps;
+    return parameters;
+}
+
+void TWebUpdate::DoRestart() {
+    DoStatus(959, System().CurrentFolder(), scProgressDetail, 0);
+    bool allow = true;
+    if (OnAppRestart)
+        OnAppRestart(*this, allow);
+    else if (!FSilentRestart)
+        allow = Dialogs().AskYesNo(StatusMessage(911));
+    // Refused: the components stay in the temporary folder and the program runs on.
+    if (!allow) return;
+
+    // Closing the program without an updater to replace the components and start it
+    // again would leave the user with no program at all: stop here instead.
+    if (!ExtractUpdater()) {
+        DoStatus(950, L"upd.exe", scFileNotObtained, 0);
+        return;
+    }
+    System().WriteIniString(UpdaterSettingsFile(), L"CONFIG", L"LOGFILENAME", LogFileName);
+    const std::wstring parameters = UpdaterParameters();
+    DoStatus(958, parameters, scProgressDetail, 0);
+    if (!Dialogs().ShellOpen(WinTempDir() + L"upd.exe", parameters)) {
+        DoStatus(950, WinTempDir() + L"upd.exe", scFileNotObtained, 0);
+        return;
+    }
+    // Without a handler the engine would end the program itself; this program always
+    // closes its main window through OnAppDoClose.
+    if (OnAppDoClose) OnAppDoClose(*this);
+}
