@@ -90,7 +90,7 @@ TSimulator::~TSimulator() {
 
 void TSimulator::Error(const std::wstring& message) {
     FErrors = true;
-    FOutput.Line(L"error " + SimEscape(message));
+    FOutput.Line(L"error line " + std::to_wstring(FLine) + L": " + SimEscape(message));
 }
 
 // The script answers the program's questions in the order it gives the answers; a
@@ -155,10 +155,7 @@ void TSimulator::EndProgram() {
 bool TSimulator::RequireRunning(const TSimCommand& command) {
     (void)command;
     if (FState == TProgramState::Running && FForm) return true;
-    Error(FState == TProgramState::NotStarted ? L"line " + std::to_wstring(command.Line) +
-                                                    L": the program has not started"
-                                              : L"line " + std::to_wstring(command.Line) +
-                                                    L": the program has ended");
+    Error(FState == TProgramState::NotStarted ? L"the program has not started" : L"the program has ended");
     return false;
 }
 
@@ -194,9 +191,11 @@ TAction* TSimulator::FindAction(const std::wstring& name) {
 
 int TSimulator::Run(const std::vector<std::wstring>& lines) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const TSimParsed parsed = ParseSimLine(lines[i], static_cast<int>(i) + 1);
+        FLine = static_cast<int>(i) + 1;
+        const TSimParsed parsed = ParseSimLine(lines[i], FLine);
         if (!parsed.Error.empty()) {
-            Error(parsed.Error);
+            FErrors = true;
+            FOutput.Line(L"error " + SimEscape(parsed.Error));
             continue;
         }
         if (!parsed.Command) continue;
@@ -204,7 +203,7 @@ int TSimulator::Run(const std::vector<std::wstring>& lines) {
         try {
             goOn = Execute(*parsed.Command);
         } catch (...) {
-            Error(L"line " + std::to_wstring(i + 1) + L": " + MessageOf(std::current_exception()));
+            Error(MessageOf(std::current_exception()));
         }
         EndProgramIfAsked();
         if (!goOn) break;
@@ -212,7 +211,7 @@ int TSimulator::Run(const std::vector<std::wstring>& lines) {
     if (FState == TProgramState::Running) {
         TSimCommand quit;
         quit.Kind = TSimCommandKind::Quit;
-        quit.Line = static_cast<int>(lines.size()) + 1;
+        quit.Line = FLine = static_cast<int>(lines.size()) + 1;
         Execute(quit);
     }
     return FErrors ? 2 : 0;
@@ -222,7 +221,7 @@ bool TSimulator::Execute(const TSimCommand& command) {
     switch (command.Kind) {
     case TSimCommandKind::Start:
         if (FState == TProgramState::Running) {
-            Error(L"line " + std::to_wstring(command.Line) + L": the program is running already");
+            Error(L"the program is running already");
             return true;
         }
         Start();
@@ -252,14 +251,18 @@ bool TSimulator::Execute(const TSimCommand& command) {
         FVanto.Show(command.Text);
         return true;
     case TSimCommandKind::VantoHide:
-        if (!FVanto.Hide()) Error(L"line " + std::to_wstring(command.Line) + L": there is no stand-in window");
+        if (!FVanto.Hide()) Error(L"there is no stand-in window");
         return true;
     case TSimCommandKind::VantoClose:
-        if (!FVanto.Close()) Error(L"line " + std::to_wstring(command.Line) + L": there is no stand-in window");
+        if (!FVanto.Close()) Error(L"there is no stand-in window");
         return true;
-    case TSimCommandKind::Wait:
+    case TSimCommandKind::Wait: {
+        const bool search = FState == TProgramState::Running && FForm && FSearchWanted;
+        if (search) FForm->TimerFindVanto.SetEnabled(true);
         PumpUntil([] { return false; }, static_cast<unsigned>(command.Number));
+        if (search && FForm) FForm->TimerFindVanto.SetEnabled(false);
         return true;
+    }
     case TSimCommandKind::Tick:
         if (RequireRunning(command))
             Application::Guarded([&] { FForm->TimerFindVantoTimer(&FForm->TimerFindVanto); });
@@ -268,7 +271,7 @@ bool TSimulator::Execute(const TSimCommand& command) {
         if (RequireRunning(command)) {
             TStringGrid& grid = FForm->StringGrid1;
             if (command.Number < grid.FixedRows || command.Number >= grid.RowCount) {
-                Error(L"line " + std::to_wstring(command.Line) + L": no data row " + std::to_wstring(command.Number) +
+                Error(L"no data row " + std::to_wstring(command.Number) +
                       L" (the grid has " + std::to_wstring(grid.RowCount - grid.FixedRows) + L")");
                 return true;
             }
@@ -287,7 +290,7 @@ bool TSimulator::Execute(const TSimCommand& command) {
             if (FForm->Peer() && FForm->Peer()->Handle())
                 SendMessageW(reinterpret_cast<HWND>(FForm->Peer()->Handle()), WM_SYSCOMMAND, SC_CLOSE, 0);
             else
-                Error(L"line " + std::to_wstring(command.Line) + L": the main window has no window");
+                Error(L"the main window has no window");
             Settle();
         }
         return true;
@@ -334,13 +337,17 @@ void TSimulator::Start() {
     FQuitPosted = false;
     FForm = StartMainWindow(std::move(services), FHid, title);
     FState = TProgramState::Running;
+    // The one-second search runs only during `wait` (and on `tick`), so that what a script
+    // prints does not depend on how fast the machine runs it.
+    FSearchWanted = FForm->TimerFindVanto.Enabled();
+    FForm->TimerFindVanto.SetEnabled(false);
     Settle();
 }
 
 void TSimulator::Plug(const TSimCommand& command) {
     const auto found = FBoxes.find(command.Serial);
     if (found != FBoxes.end() && found->second->IsPresent()) {
-        Error(L"line " + std::to_wstring(command.Line) + L": \"" + command.Serial + L"\" is plugged already");
+        Error(L"\"" + command.Serial + L"\" is plugged already");
         return;
     }
     TVirtualHidSpec spec = VirtualControlBoxSpec(command.Serial);
@@ -378,7 +385,7 @@ void TSimulator::Image(const TSimCommand& command) {
     try {
         picture = Bitmap24::LoadFromFile(command.Text);
     } catch (const Exception& e) {
-        Error(L"cannot read \"" + command.Text + L"\": " + e.Message());
+        Error(e.Message());
         return;
     }
     FImages.push_back(std::move(picture));

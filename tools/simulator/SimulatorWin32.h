@@ -73,6 +73,8 @@ private:
     std::list<Bitmap24> FImages;
     std::deque<bool> FAnswers;
     bool FErrors = false;
+    int FLine = 0;  // the script line being carried out
+    bool FSearchWanted = false;  // the program switched its one-second search on
     bool FQuitPosted = false;
     TProgramState FState = TProgramState::NotStarted;
     TSDListAdapter* FAdapter = nullptr;  // owned by the window

@@ -1,0 +1,283 @@
+// End-to-end scenarios: the simulator runs the real program on virtual control boxes
+// beside a stand-in timing-software window, driven by the scripts in scenarios/. Each
+// scenario compares what it printed, the reports its control boxes received, the trace
+// file and the settings with what they must be.
+//
+// Every scenario runs a copy of the simulator under a name of its own, so that it starts
+// with no settings, no logon entry and no trace of an earlier run, and cannot meet
+// another scenario's single-instance mutex.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TextUtils.h"
+
+namespace {
+
+const std::string kScenarioDir = LUMETRA_TEST_DATA_DIR "/scenarios/";
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    std::istringstream in(text);
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const auto& l : lines) out += l + "\n";
+    return out;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    if (from.empty()) return;
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+}
+
+std::vector<std::uint8_t> FromHex(const std::string& hex) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+// A key picture as it reached the control box: 20 output reports of 1024 bytes whose
+// headers name the pages 0 to 19 of one key, and the 19200 pixel bytes they carry,
+// column by column, blue, green, red. Summed up as "image KEY RRGGBB" with the colour
+// most of its pixels have (a greyed picture has red = green = blue), or "image-bad" with
+// what is wrong.
+std::string SummarizeImage(const std::vector<std::vector<std::uint8_t>>& pages) {
+    if (pages.size() != 20) return "image-bad " + std::to_string(pages.size()) + " pages";
+    std::vector<std::uint8_t> stream;
+    const int key = pages[0].size() > 5 ? pages[0][5] : -1;
+    for (std::size_t p = 0; p < pages.size(); ++p) {
+        const auto& r = pages[p];
+        if (r.size() != 1024) return "image-bad page " + std::to_string(p) + " of " + std::to_string(r.size()) + " bytes";
+        if (r[0] != 0x02 || r[1] != 0x01 || r[2] != p || r[3] != 0 || r[4] != (p == 19 ? 1 : 0) || r[5] != key)
+            return "image-bad header of page " + std::to_string(p);
+        if (p == 0) {
+            static const std::uint8_t header[] = {0x42, 0x4D, 0x36, 0x4B, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40};
+            if (!std::equal(std::begin(header), std::end(header), r.begin() + 16)) return "image-bad bitmap header";
+            stream.insert(stream.end(), r.begin() + 61, r.end());
+        } else if (p < 19) {
+            stream.insert(stream.end(), r.begin() + 16, r.end());
+        } else {
+            stream.insert(stream.end(), r.begin() + 16, r.begin() + 109);
+            if (std::any_of(r.begin() + 109, r.end(), [](std::uint8_t b) { return b != 0; }))
+                return "image-bad padding of page 19";
+        }
+    }
+    if (stream.size() != 19200) return "image-bad stream of " + std::to_string(stream.size()) + " bytes";
+    std::map<std::uint32_t, int> counts;
+    for (std::size_t i = 0; i < stream.size(); i += 3)
+        ++counts[(std::uint32_t{stream[i + 2]} << 16) | (std::uint32_t{stream[i + 1]} << 8) | stream[i]];
+    const auto most = std::max_element(counts.begin(), counts.end(),
+                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "%06x", static_cast<unsigned>(most->first));
+    return "image " + std::to_string(key - 1) + " " + colour;
+}
+
+// The simulator's output with each run of image reports summed up; other lines unchanged.
+std::vector<std::string> SummarizeDumps(const std::vector<std::string>& lines) {
+    std::vector<std::string> out;
+    std::vector<std::vector<std::uint8_t>> pages;
+    auto flush = [&] {
+        if (!pages.empty()) out.push_back(SummarizeImage(pages));
+        pages.clear();
+    };
+    for (const auto& line : lines) {
+        if (line.rfind("output ", 0) == 0) {
+            const auto bytes = FromHex(line.substr(7));
+            // A new picture starts with page 0.
+            if (bytes.size() > 2 && bytes[2] == 0) flush();
+            pages.push_back(bytes);
+            if (pages.size() == 20) flush();
+            continue;
+        }
+        flush();
+        out.push_back(line);
+    }
+    flush();
+    return out;
+}
+
+// The window handle that follows `marker` in `line`, which differs from run to run,
+// written as {HWND}.
+void HideHandleAfter(std::string& line, const std::string& marker) {
+    const std::size_t at = line.find(marker);
+    if (at == std::string::npos) return;
+    std::size_t end = at + marker.size();
+    while (end < line.size() && line[end] >= '0' && line[end] <= '9') ++end;
+    line.replace(at + marker.size(), end - at - marker.size(), "{HWND}");
+}
+
+std::wstring Widen(const std::string& s) { return Utf8ToWide(s); }
+
+struct TRun {
+    std::string Output;
+    DWORD ExitCode = 0;
+};
+
+class Scenario : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        FAppName = std::string("E2E") + info->name();
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        FFolder = std::wstring(temp) + L"lumetra-e2e\\";
+        CreateDirectoryW(FFolder.c_str(), nullptr);
+        FExe = FFolder + Widen(FAppName) + L".exe";
+        ASSERT_TRUE(CopyFileW(Widen(LUMETRA_SIM_EXE).c_str(), FExe.c_str(), FALSE)) << GetLastError();
+        Forget();
+    }
+
+    void TearDown() override {
+        Forget();
+        DeleteFileW(FExe.c_str());
+    }
+
+    // No settings, no logon entry, no trace: a first start.
+    void Forget() {
+        const std::wstring key = L"Software\\Lumetra\\" + Widen(FAppName);
+        RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+        HKEY run;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_WRITE,
+                          &run) == ERROR_SUCCESS) {
+            RegDeleteValueW(run, Widen(FAppName).c_str());
+            RegCloseKey(run);
+        }
+        DeleteFileW(LogPath().c_str());
+    }
+
+    std::wstring LogPath() const {
+        wchar_t appData[MAX_PATH];
+        GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH);
+        return std::wstring(appData) + L"\\Lumetra\\" + Widen(FAppName) + L"\\Error.log";
+    }
+
+    TRun RunScript(const std::string& script) {
+        TRun run;
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE readOut = nullptr, writeOut = nullptr, readIn = nullptr, writeIn = nullptr;
+        EXPECT_TRUE(CreatePipe(&readOut, &writeOut, &inherit, 0));
+        EXPECT_TRUE(CreatePipe(&readIn, &writeIn, &inherit, 0));
+        SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(writeIn, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = readIn;
+        startup.hStdOutput = writeOut;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        PROCESS_INFORMATION process = {};
+        std::wstring command = L"\"" + FExe + L"\"";
+        const BOOL started = CreateProcessW(FExe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                            nullptr, &startup, &process);
+        CloseHandle(readIn);
+        CloseHandle(writeOut);
+        EXPECT_TRUE(started) << GetLastError();
+        if (!started) {
+            CloseHandle(readOut);
+            CloseHandle(writeIn);
+            return run;
+        }
+        // The whole script at once: the simulator reads it all before it starts.
+        DWORD written = 0;
+        WriteFile(writeIn, script.data(), static_cast<DWORD>(script.size()), &written, nullptr);
+        CloseHandle(writeIn);
+        char buffer[65536];
+        DWORD got = 0;
+        while (ReadFile(readOut, buffer, sizeof buffer, &got, nullptr) && got > 0) run.Output.append(buffer, got);
+        CloseHandle(readOut);
+        WaitForSingleObject(process.hProcess, 120000);
+        GetExitCodeProcess(process.hProcess, &run.ExitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        return run;
+    }
+
+    // The trace as procedure name and text per line, the clock left out, in UTF-8, with the
+    // stand-in window's handle written as {HWND}.
+    std::vector<std::string> Trace() const {
+        std::ifstream in(WideToUtf8(LogPath()), std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        const std::string ansi = s.str();
+        std::wstring wide(ansi.size(), L'\0');
+        const int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(),
+                                          static_cast<int>(wide.size()));
+        wide.resize(static_cast<std::size_t>(std::max(n, 0)));
+        std::vector<std::string> lines;
+        std::size_t start = 0;
+        while (start < wide.size()) {
+            std::size_t end = wide.find(L'\r', start);
+            if (end == std::wstring::npos) end = wide.size();
+            std::string line = WideToUtf8(wide.substr(start, end - start));
+            // date, tab, time, tab: dropped.
+            std::size_t tabs = 0, cut = 0;
+            for (std::size_t i = 0; i < line.size() && tabs < 2; ++i)
+                if (line[i] == '\t' && ++tabs == 2) cut = i + 1;
+            line = line.substr(cut);
+            HideHandleAfter(line, "Vanto trouv\xC3\xA9 : ");
+            HideHandleAfter(line, "Handle=");
+            lines.push_back(line);
+            start = end + 1;
+        }
+        return lines;
+    }
+
+    // Runs scenarios/NAME.lcb and compares the printed lines with NAME.out and the trace
+    // with NAME.log; the exit code must be `exitCode`.
+    void Play(const std::string& name, DWORD exitCode = 0) {
+        std::string script = ReadText(kScenarioDir + name + ".lcb");
+        ReplaceAll(script, "{DATA}", LUMETRA_TEST_DATA_DIR);
+        const TRun run = RunScript(script);
+        std::vector<std::string> printed = SummarizeDumps(Lines(run.Output));
+        std::string text = Join(printed);
+        ReplaceAll(text, WideToUtf8(FExe), "{EXE}");
+        ReplaceAll(text, WideToUtf8(LogPath()), "{LOG}");
+        ReplaceAll(text, LUMETRA_TEST_DATA_DIR, "{DATA}");
+        const std::string trace = Join(Trace());
+        // What this run gave, kept beside the copy for a look when it differs.
+        const std::string kept = WideToUtf8(FFolder) + name;
+        std::ofstream(kept + ".out", std::ios::binary) << text;
+        std::ofstream(kept + ".log", std::ios::binary) << trace;
+        EXPECT_EQ(text, ReadText(kScenarioDir + name + ".out")) << "printed lines of " << name << ", kept in " << kept << ".out";
+        EXPECT_EQ(trace, ReadText(kScenarioDir + name + ".log")) << "trace of " << name << ", kept in " << kept << ".log";
+        EXPECT_EQ(run.ExitCode, exitCode);
+    }
+
+    std::string FAppName;
+    std::wstring FFolder;
+    std::wstring FExe;
+};
+
+TEST_F(Scenario, FirstStartWithABox) { Play("first_start"); }
+TEST_F(Scenario, ChoosingAndClearingTheDefault) { Play("default_choose_clear"); }
+TEST_F(Scenario, DefaultBoxPulledAndPluggedAgain) { Play("default_replug"); }
+TEST_F(Scenario, TimingSoftwareComesAndGoesWhileKeysArePressed) { Play("vanto_presence"); }
+TEST_F(Scenario, TwoBoxesOnlyTheCurrentOneForwards) { Play("two_boxes"); }
+TEST_F(Scenario, QuitWithTheWindowHidden) { Play("quit"); }
+TEST_F(Scenario, BadScriptsReportErrorsAndCarryOn) { Play("bad_script", 2); }
+
+}  // namespace
