@@ -1,0 +1,43 @@
+#pragma once
+// The desktop's top-level windows, as the timing-software bridge sees them: each window's
+// title and visibility in z-order, the look-up of a window by its exact title, and the
+// synchronous delivery of one key-down message to a window of another program.
+//
+// Win32: EnumWindows, GetWindowTextW, IsWindowVisible, FindWindowW, SendMessageW
+// (DesktopWindowsWin32.cpp). Host tests and the simulator use ScriptedDesktopWindows.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// A top-level window's handle as a number (an HWND on Windows); 0 is no window.
+using TWindowHandle = std::uintptr_t;
+
+class DesktopWindows {
+public:
+    virtual ~DesktopWindows() = default;
+
+    // Calls `visit` for each top-level window, from the top of the z-order down, until it
+    // returns false.
+    virtual void EnumWindows(const std::function<bool(TWindowHandle)>& visit) = 0;
+    // The window's title as read into a buffer of `bufferChars` characters including the
+    // terminating zero: at most bufferChars - 1 characters. Empty for a window that is gone.
+    virtual std::wstring WindowText(TWindowHandle window, std::size_t bufferChars) = 0;
+    virtual bool IsWindowVisible(TWindowHandle window) = 0;
+    // The first top-level window in z-order, visible or not and of any class, whose title
+    // equals `title`; 0 when there is none.
+    virtual TWindowHandle FindWindowByTitle(const std::wstring& title) = 0;
+    // Sends WM_KEYDOWN with `virtualKey` as wParam and 0 as lParam, and returns once the
+    // window has handled it. Nothing else is sent or changed (no key-up, no character, no
+    // focus or keyboard state). The result is of no interest to anyone.
+    virtual void SendKeyDown(TWindowHandle window, unsigned virtualKey) = 0;
+};
+
+// The desktop of this session: the installed one (SetDesktopWindows), else the
+// platform's own. On the Linux build the platform's own is an empty desktop.
+DesktopWindows& CurrentDesktopWindows();
+// Installs `desktop` (not owned; must outlive its use); null goes back to the platform's.
+void SetDesktopWindows(DesktopWindows* desktop);
+// The platform's own (DesktopWindowsWin32.cpp, DesktopWindowsHost.cpp).
+DesktopWindows& PlatformDesktopWindows();

@@ -1,0 +1,40 @@
+#pragma once
+// A desktop made of a script: windows with handle, title and visibility in z-order (the
+// first one on top), and a record of every key-down sent. For host tests and for the
+// simulator's stand-in of the timing software.
+
+#include "DesktopWindows.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class ScriptedDesktopWindows : public DesktopWindows {
+public:
+    struct TWindow {
+        TWindowHandle Handle = 0;
+        std::wstring Title;
+        bool Visible = true;
+    };
+    struct TKeyDown {
+        TWindowHandle Window = 0;
+        unsigned VirtualKey = 0;
+        friend bool operator==(const TKeyDown&, const TKeyDown&) = default;
+    };
+
+    // Top of the z-order first.
+    std::vector<TWindow> Windows;
+    // Every key-down sent, in order.
+    std::vector<TKeyDown> KeyDowns;
+    // Runs inside each send, after it is recorded, as the receiving window would.
+    std::function<void(const TKeyDown&)> OnKeyDown;
+
+    void EnumWindows(const std::function<bool(TWindowHandle)>& visit) override;
+    std::wstring WindowText(TWindowHandle window, std::size_t bufferChars) override;
+    bool IsWindowVisible(TWindowHandle window) override;
+    TWindowHandle FindWindowByTitle(const std::wstring& title) override;
+    void SendKeyDown(TWindowHandle window, unsigned virtualKey) override;
+
+private:
+    const TWindow* Find(TWindowHandle window) const;
+};

@@ -1,0 +1,70 @@
+// The main window: construction of its components in their design state, the log line
+// writer, and the services it talks through.
+
+#include "uLumetraMain.h"
+
+#include "WUpdate.h"
+#include "uLogs.h"
+#include "uStreamDeck.h"
+
+namespace {
+
+// The bridge's view of the window's own control box list.
+class TOwnSDListLink : public TSDListLink {
+public:
+    explicit TOwnSDListLink(std::unique_ptr<TSDList>& list) : FList(list) {}
+    bool HasCurrentSD() override { return FList && FList->CurrentSD() != nullptr; }
+    void SetActive(bool Value) override {
+        if (FList)
+            FList->SetActive(Value);
+    }
+
+private:
+    std::unique_ptr<TSDList>& FList;
+};
+
+}  // namespace
+
+TfrmMain::TfrmMain(TfrmMainServices services)
+    : FServices(services), FOwnSDListLink(std::make_unique<TOwnSDListLink>(FSDList)) {
+    tsParam.SetCaption(L"Settings");
+    tsParam.Tag = 1;
+    tsSDList.SetCaption(L"Control Boxes");
+    tsSDList.Tag = 1;
+    TabSheet1.Tag = 0;
+    PageControl1.Pages = {&tsParam, &tsSDList, &TabSheet1};
+    PageControl1.SetActivePage(&tsParam);
+
+    gbVanto.SetCaption(L"Vanto V3");
+    lblEventCaption.SetCaption(L"Event");
+    lblFolderCaption.SetCaption(L"Folder");
+    lblRaceCaption.SetCaption(L"Race");
+    for (TLabel* value : {&lblEpreuve, &lblDossier, &lblCourse})
+        value->Bold = true;
+
+    imlTrayIcon.ResourceNames.assign(std::begin(TrayIconResources), std::end(TrayIconResources));
+    TrayIcon1.Icons = &imlTrayIcon;
+
+    // Off until the creation steps switch it on; then it runs until the program ends.
+    TimerFindVanto.SetInterval(1000);
+    TimerFindVanto.SetEnabled(false);
+    TimerFindVanto.OnTimer = [this](void* Sender) { TimerFindVantoTimer(Sender); };
+}
+
+TfrmMain::~TfrmMain() {
+    // The platform side goes first: it refers to the components.
+    FPeer.reset();
+}
+
+DesktopWindows& TfrmMain::Desktop() const {
+    return FServices.Desktop ? *FServices.Desktop : CurrentDesktopWindows();
+}
+
+TSDListLink& TfrmMain::SDListLink() { return FServices.SDList ? *FServices.SDList : *FOwnSDListLink; }
+
+void TfrmMain::LogError(const std::wstring& _ProcName, const std::wstring& _ErrorStr) {
+    if (FLogErrorFile.empty())
+        WriteLog(_ProcName, _ErrorStr);
+    else
+        AppendLogLine(FLogErrorFile, _ProcName, _ErrorStr);
+}

@@ -1,0 +1,207 @@
+#pragma once
+// The main window, TfrmMain: it owns the control box list, the timing-software bridge with
+// its one-second search, the control box page, the status bar and the tray icon.
+//
+// The window's logic is portable; its Win32 side (window class, controls, tray icon,
+// system timer) lives in the uLumetraMain*Win32.cpp files behind TfrmMainPeer, and reaches
+// the logic only through the components' state and the handlers below. The source is
+// split by concern: uLumetraMain.cpp (construction, log), uLumetraMainBridge.cpp (timing
+// software and tray status), and the Win32 files.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DesktopWindows.h"
+#include "MainWindowComponents.h"
+
+class TSD;
+class TSDList;
+class TWebUpdate;
+
+// Key index to the function key sent to the timing software: F5, F6, F7, F12, F3, F8.
+inline constexpr unsigned VantoKeyMap[] = {116, 117, 118, 123, 114, 119};
+inline constexpr int VantoKeyCount = static_cast<int>(sizeof(VantoKeyMap) / sizeof(VantoKeyMap[0]));
+
+// The timing software's main window title starts with this, in any ASCII letter case.
+inline constexpr const wchar_t* VantoTitlePrefix = L"VANTO3";
+// Titles are read into a buffer of this many characters, the terminating zero included.
+inline constexpr std::size_t VantoTitleBufferChars = 255;
+
+// WM_KEYDOWN, as sent to the timing software's window.
+inline constexpr unsigned VantoKeyDownMessage = 256;
+
+// The pictures of imlTrayIcon, in order, and the resources that hold them.
+enum TTrayPicture : int { tpNoControlBox = 0, tpControlBoxOnly = 1, tpReady = 2 };
+inline constexpr const wchar_t* TrayIconResources[] = {L"TRAYNOCONTROLBOX", L"TRAYCONTROLBOX", L"TRAYREADY"};
+
+// What the bridge asks of the control box list. The window's own list serves it; the
+// simulator and tests may put another in its place.
+class TSDListLink {
+public:
+    virtual ~TSDListLink() = default;
+    virtual bool HasCurrentSD() = 0;
+    virtual void SetActive(bool Value) = 0;
+};
+
+// The outside services of one main window. Null members take the platform's own.
+struct TfrmMainServices {
+    DesktopWindows* Desktop = nullptr;  // not owned
+    TSDListLink* SDList = nullptr;      // not owned; null: the window's FSDList
+};
+
+// The window's platform side; made by CreateWnd, gone with the window.
+class TfrmMainPeer {
+public:
+    virtual ~TfrmMainPeer() = default;
+    // The top-level window, 0 while there is none.
+    virtual TWindowHandle Handle() const = 0;
+    virtual void Show() = 0;
+    virtual void Hide() = 0;
+    virtual bool Visible() const = 0;
+    // The control that shows `component`, 0 when it has none.
+    virtual TWindowHandle ComponentHandle(const TComponent& component) const = 0;
+};
+
+class TfrmMain {
+public:
+    explicit TfrmMain(TfrmMainServices services = {});
+    ~TfrmMain();
+    TfrmMain(const TfrmMain&) = delete;
+    TfrmMain& operator=(const TfrmMain&) = delete;
+
+    // Makes the window, its controls, the tray icon and the system timer (Win32); without
+    // a desktop (Linux build) it makes nothing and the components' state is all there is.
+    void CreateWnd();
+    TfrmMainPeer* Peer() const { return FPeer.get(); }
+
+    // --- Start-up, lifecycle and tray -------------------------------------------------
+    void FormCreate(void* Sender);
+    void FormShow(void* Sender);
+    void FormCloseQuery(void* Sender, bool& CanClose);
+    void FormClose(void* Sender);
+    void FormDestroy(void* Sender);
+    void FormResize(void* Sender);
+    void TrayIcon1DblClick(void* Sender);
+    void actParamExecute(void* Sender);
+    void actQuitterExecute(void* Sender);
+    void actLancerAuDemarrageExecute(void* Sender);
+    void actAlwaysCheckUpdatesExecute(void* Sender);
+    void actCheckUpdatesExecute(void* Sender);
+    void LoadSettings();
+    void SaveSettings();
+
+    // Handlers given to the control box list.
+    void SDListCurrentSDChange(void* _Sender, TSD*& _SD);
+    void SDListPushButton(void* _Sender, std::int32_t _IdButton);
+    void SDListChange(void* _Sender);
+
+    // --- Timing-software bridge and tray status ---------------------------------------
+    // One window of the search: keeps the last visible window whose title starts with
+    // "VANTO3" (ASCII case ignored) as the only entry of `_List`. Always true, so that the
+    // search visits every window.
+    bool EnumWindowsCallback(TWindowHandle _Handle, std::vector<std::wstring>& _List);
+    void TimerFindVantoTimer(void* Sender);
+    // Event, folder and race from the timing software's title; all empty when the title
+    // does not hold them.
+    static void ParseWindowTitle(const std::wstring& _Title, std::wstring& _Epreuve, std::wstring& _Dossier,
+                                 std::wstring& _Course);
+    void ClearRaceLabels();
+    // Forwards key `_IdButton` to the timing software as its function key.
+    void EnvoyerVanto(std::int32_t _IdButton);
+    void UpdateStatus();
+    void SetTrayHint(const std::wstring& _Line2, const std::wstring& _Line3);
+
+    // --- Control box page, brightness and status bar ----------------------------------
+    void FillGrid();
+    void ImageListToBitmap(TImageList& _List, int _Index, Bitmap24& _Bitmap);
+    std::wstring GetVersionText();
+    void ResizeStatusPanels();
+    void SetBrigtness(int _Value);
+    void StringGrid1DrawCell(void* Sender, int ACol, int ARow);
+    void StringGrid1MouseDown(void* Sender, int X, int Y, bool RightButton);
+    void StatusBar1DrawPanel(void* Sender, int Panel);
+    void tsSDListShow(void* Sender);
+    void TrackBar1Change(void* Sender);
+    void actSetAsDefaultExecute(void* Sender);
+    void actSetAsDefaultUpdate(void* Sender);
+    void actNoDefaultExecute(void* Sender);
+    void actNoDefaultUpdate(void* Sender);
+    void actRefreshListExecute(void* Sender);
+
+    // --- Error log --------------------------------------------------------------------
+    // One line into FLogErrorFile (the log folder's "Error.log" until FormCreate sets it).
+    void LogError(const std::wstring& _ProcName, const std::wstring& _ErrorStr);
+
+    // --- Fields -----------------------------------------------------------------------
+    bool FDemarrage = false;
+    bool FForceClose = false;
+    std::wstring FAppName;
+    std::wstring FRepAppData;
+    std::wstring FLogErrorFile;
+    std::unique_ptr<TSDList> FSDList;
+    TSD* FCurrentSD = nullptr;  // not owned
+    // Titles of the timing-software windows found by the last search: at most one.
+    std::vector<std::wstring> FListChercheVanto;
+    // -1 not searched yet, 0 absent, 1 present.
+    int FTrouveVanto = -1;
+    TWindowHandle FHandleVanto = 0;
+
+    // --- Components -------------------------------------------------------------------
+    TPageControl PageControl1{L"PageControl1"};
+    TTabSheet tsParam{L"tsParam"};
+    TTabSheet tsSDList{L"tsSDList"};
+    TTabSheet TabSheet1{L"TabSheet1"};
+    TStatusBar StatusBar1{L"StatusBar1"};
+
+    // Settings page.
+    TLabel lblBrigthness{L"lblBrigthness"};
+    TTrackBar TrackBar1{L"TrackBar1"};
+    TCheckBox ckDemarrage{L"ckDemarrage"};
+    TGroupBox gbVanto{L"gbVanto"};
+    TLabel lblEventCaption{L"lblEventCaption"};
+    TLabel lblFolderCaption{L"lblFolderCaption"};
+    TLabel lblRaceCaption{L"lblRaceCaption"};
+    TLabel lblEpreuve{L"lblEpreuve"};
+    TLabel lblDossier{L"lblDossier"};
+    TLabel lblCourse{L"lblCourse"};
+
+    // Control box page.
+    TStringGrid StringGrid1{L"StringGrid1"};
+    TPopupMenu PopupMenuGrille{L"PopupMenuGrille"};
+
+    // Carriers of the six default key pictures, on a page never shown.
+    TSpeedButton AeroSpeedButton0{L"AeroSpeedButton0"};
+    TSpeedButton AeroSpeedButton1{L"AeroSpeedButton1"};
+    TSpeedButton AeroSpeedButton2{L"AeroSpeedButton2"};
+    TSpeedButton AeroSpeedButton3{L"AeroSpeedButton3"};
+    TSpeedButton AeroSpeedButton4{L"AeroSpeedButton4"};
+    TSpeedButton AeroSpeedButton5{L"AeroSpeedButton5"};
+
+    // Tray, menus, actions, image lists, timer.
+    TTrayIcon TrayIcon1{L"TrayIcon1"};
+    TPopupMenu PopupMenu1{L"PopupMenu1"};
+    TAction actParam{L"actParam"};
+    TAction actLancerAuDemarrage{L"actLancerAuDemarrage"};
+    TAction actAlwaysCheckUpdates{L"actAlwaysCheckUpdates"};
+    TAction actCheckUpdates{L"actCheckUpdates"};
+    TAction actQuitter{L"actQuitter"};
+    TAction actSetAsDefault{L"actSetAsDefault"};
+    TAction actNoDefault{L"actNoDefault"};
+    TAction actRefreshList{L"actRefreshList"};
+    TImageList ImageList1{L"ImageList1"};
+    TImageList imlTrayIcon{L"imlTrayIcon"};
+    TImageList imlStatusSDList{L"imlStatusSDList"};
+    TTimer TimerFindVanto{L"TimerFindVanto"};
+    std::unique_ptr<TWebUpdate> WebUpdate1;
+
+private:
+    DesktopWindows& Desktop() const;
+    TSDListLink& SDListLink();
+
+    TfrmMainServices FServices;
+    // Serves the bridge from FSDList when no other link was given.
+    std::unique_ptr<TSDListLink> FOwnSDListLink;
+    std::unique_ptr<TfrmMainPeer> FPeer;
+};

@@ -1,0 +1,95 @@
+#pragma once
+// What the bridge tests watch: one ordered record of the trace lines the window writes,
+// the active flag it hands to the control box list and the tray status it shows.
+
+#include "MainThread.h"
+#include "TraceFile.h"
+#include "uLumetraMain.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace bridgetest {
+
+// Shared record, in the order things happened:
+//   "log <procedure>|<text>", "active 0|1", "tray <picture>|<hint>".
+using Record = std::vector<std::wstring>;
+
+// Keeps the procedure name and text of each trace line instead of writing a file.
+class RecordingTrace : public TraceFile {
+public:
+    explicit RecordingTrace(Record& record) : FRecord(record) {}
+    TLogTime Now() override { return {2026, 12, 9, 5, 3, 7}; }
+    TLogSeparators Separators() override { return {}; }
+    std::vector<std::uint8_t> ToAnsi(const std::wstring& line) override {
+        // date \t time \t procedure \t text \r
+        std::vector<std::wstring> fields;
+        std::size_t start = 0;
+        for (int i = 0; i < 3; ++i) {
+            const std::size_t tab = line.find(L'\t', start);
+            fields.push_back(line.substr(start, tab - start));
+            start = tab + 1;
+        }
+        std::wstring text = line.substr(start);
+        if (!text.empty() && text.back() == L'\r')
+            text.pop_back();
+        FRecord.push_back(L"log " + fields[2] + L"|" + text);
+        return {};
+    }
+    void Append(const std::wstring&, const std::vector<std::uint8_t>&) override {}
+    void CreateFolder(const std::wstring&) override {}
+
+private:
+    Record& FRecord;
+};
+
+class RecordingSDList : public TSDListLink {
+public:
+    explicit RecordingSDList(Record& record) : FRecord(record) {}
+    bool HasCurrentSD() override { return Current; }
+    void SetActive(bool Value) override { FRecord.push_back(Value ? L"active 1" : L"active 0"); }
+    bool Current = true;
+
+private:
+    Record& FRecord;
+};
+
+// A window under test with its trace, list and tray recorded. The tray's picture and hint
+// change one after the other; only the settled status (the hint change) is recorded.
+class WatchedWindow {
+public:
+    explicit WatchedWindow(DesktopWindows& desktop)
+        : Trace(Events), SDList(Events), Form(TfrmMainServices{&desktop, &SDList}) {
+        MainThread::Initialize();
+        SetTraceFile(&Trace);
+        Form.FLogErrorFile = L"Error.log";
+        Form.TrayIcon1.PeerChanged = [this] {
+            if (Form.TrayIcon1.Hint() == FLastHint)
+                return;
+            FLastHint = Form.TrayIcon1.Hint();
+            Events.push_back(L"tray " + std::to_wstring(Form.TrayIcon1.IconIndex()) + L"|" + FLastHint);
+        };
+    }
+    ~WatchedWindow() {
+        MainThread::ProcessMessages();
+        SetTraceFile(nullptr);
+    }
+    std::vector<std::wstring> Labels() const {
+        return {Form.lblEpreuve.Caption(), Form.lblDossier.Caption(), Form.lblCourse.Caption()};
+    }
+
+    Record Events;
+    RecordingTrace Trace;
+    RecordingSDList SDList;
+    TfrmMain Form;
+
+private:
+    std::wstring FLastHint;
+};
+
+inline const std::wstring ReadyHint = L"LUMETRA CONTROL BOX\rControlBox OK\rVanto V3  OK";
+inline const std::wstring ControlBoxOnlyHint = L"LUMETRA CONTROL BOX\rControlBox OK\rVanto V3 not Found";
+inline const std::wstring NoControlBoxHint = L"LUMETRA CONTROL BOX\rdefault ControlBox not Found\r";
+
+}  // namespace bridgetest
