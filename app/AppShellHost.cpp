@@ -1,0 +1,25 @@
+// Linux builds have no desktop: the application object keeps its state only.
+
+#include "AppShell.h"
+
+#include <cstdio>
+
+#include "TextUtils.h"
+
+namespace {
+bool gTerminated = false;
+}
+
+namespace AppShell {
+
+void Initialize(const std::wstring&) {}
+TWindowHandle Handle() { return 0; }
+void ShowTaskbarButton(bool) {}
+void Terminate() { gTerminated = true; }
+bool Terminated() { return gTerminated; }
+void ResetTerminated() { gTerminated = false; }
+void BringToFront(TWindowHandle) {}
+std::optional<std::vector<std::uint8_t>> ResourceBytes(const std::wstring&, int) { return std::nullopt; }
+void ShowMessage(const std::wstring& message) { std::fprintf(stderr, "%s\n", WideToUtf8(message).c_str()); }
+
+}  // namespace AppShell

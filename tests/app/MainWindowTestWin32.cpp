@@ -1,0 +1,460 @@
+// The real main window under Wine: its controls read back through Win32 (tabs, list-view
+// items, toolbar states, track bar, status bar parts and texts), the close box, Quit, the
+// single-instance rule, the version text and a picture of the window.
+
+#include "MainWindowTestSupport.h"
+
+#include "AppShell.h"
+#include "Application.h"
+#include "FileFacts.h"
+#include "LumetraProgram.h"
+#include "PngImage.h"
+#include "ScriptedDesktopWindows.h"
+#include "TextUtils.h"
+#include "VirtualHidBus.h"
+#include "VrRunOnce.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <fstream>
+
+namespace {
+
+using namespace mainwindowtest;
+
+HWND MainHandle(TfrmMain& form) { return reinterpret_cast<HWND>(form.Peer()->Handle()); }
+
+HWND ChildOfClass(HWND parent, const wchar_t* windowClass) {
+    return FindWindowExW(parent, nullptr, windowClass, nullptr);
+}
+
+std::wstring ListViewText(HWND list, int item, int column) {
+    wchar_t buffer[256] = L"";
+    ListView_GetItemText(list, item, column, buffer, 256);
+    return buffer;
+}
+
+std::wstring HeaderText(HWND list, int column) {
+    wchar_t buffer[64] = L"";
+    LVCOLUMNW info = {};
+    info.mask = LVCF_TEXT;
+    info.pszText = buffer;
+    info.cchTextMax = 64;
+    ListView_GetColumn(list, column, &info);
+    return buffer;
+}
+
+std::wstring StatusText(HWND status, int part) {
+    wchar_t buffer[256] = L"";
+    SendMessageW(status, SB_GETTEXTW, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+
+std::wstring CurrentTabText(HWND tabs) {
+    wchar_t buffer[64] = L"";
+    TCITEMW item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = buffer;
+    item.cchTextMax = 64;
+    TabCtrl_GetItem(tabs, TabCtrl_GetCurSel(tabs), &item);
+    return buffer;
+}
+
+void Pump() {
+    for (int i = 0; i < 5; ++i) {
+        MainThread::ProcessMessages();
+        Sleep(10);
+    }
+}
+
+// The toolbar button showing `caption`'s action: its command id and whether it is enabled.
+struct ToolButton {
+    int Command = 0;
+    bool Enabled = false;
+};
+
+ToolButton ToolBarButton(HWND toolbar, int index) {
+    TBBUTTON button = {};
+    SendMessageW(toolbar, TB_GETBUTTON, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&button));
+    return {button.idCommand, SendMessageW(toolbar, TB_ISBUTTONENABLED, button.idCommand, 0) != 0};
+}
+
+class RealWindow : public ::testing::Test {
+protected:
+    void Start(std::vector<std::wstring> plugged, const std::wstring& storedDefault = L"") {
+        InstallMessageBoxErrorHandler();
+        Application::SetMessageShower([this](const std::wstring& m) { Shown.push_back(m); });
+        if (!storedDefault.empty())
+            Env.StoreDefault(storedDefault);
+        Form = StartMainWindow(Env.Services(Desktop, std::move(plugged)), Bus, Title);
+        ASSERT_NE(Form->Peer(), nullptr);
+        Window = MainHandle(*Form);
+        Tabs = ChildOfClass(Window, WC_TABCONTROLW);
+        Grid = ChildOfClass(Window, WC_LISTVIEWW);
+        ToolBar = ChildOfClass(Window, TOOLBARCLASSNAMEW);
+        TrackBar = ChildOfClass(Window, TRACKBAR_CLASSW);
+        Status = ChildOfClass(Window, STATUSCLASSNAMEW);
+        Pump();
+    }
+    void TearDown() override {
+        EndMainWindow(std::move(Form));
+        Application::SetMessageShower(nullptr);
+    }
+    void SelectItem(int item) {
+        ListView_SetItemState(Grid, item, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        Pump();
+    }
+    void Command(int id) {
+        SendMessageW(Window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+        Pump();
+    }
+
+    const std::wstring Title = UniqueTitle();
+    static std::wstring UniqueTitle() { return L"Lumetratest" + std::to_wstring(GetCurrentProcessId()); }
+
+    Environment Env;
+    ScriptedDesktopWindows Desktop;
+    VirtualHidBus Bus;
+    std::unique_ptr<TfrmMain> Form;
+    std::vector<std::wstring> Shown;
+    HWND Window = nullptr, Tabs = nullptr, Grid = nullptr, ToolBar = nullptr, TrackBar = nullptr, Status = nullptr;
+};
+
+TEST_F(RealWindow, WithoutTheDefaultTheWindowShowsControlBoxes) {
+    Start({L"AL12"});
+    EXPECT_TRUE(Shown.empty()) << WideToUtf8(Shown.empty() ? L"" : Shown[0]);
+    EXPECT_TRUE(IsWindowVisible(Window));
+    ASSERT_TRUE(Tabs && Grid && ToolBar && TrackBar && Status);
+    EXPECT_EQ(TabCtrl_GetItemCount(Tabs), 2);  // the key pictures page has no tab
+    EXPECT_EQ(CurrentTabText(Tabs), L"Control Boxes");
+    EXPECT_TRUE(IsWindowVisible(Grid));
+    EXPECT_FALSE(IsWindowVisible(TrackBar));
+
+    wchar_t caption[64] = L"";
+    GetWindowTextW(Window, caption, 64);
+    EXPECT_STREQ(caption, L"Lumetra Control Box");
+    RECT client;
+    GetClientRect(Window, &client);
+    EXPECT_EQ(client.right, 312);
+    EXPECT_EQ(client.bottom, 255);
+
+    EXPECT_EQ(HeaderText(Grid, 0), L"Model");
+    EXPECT_EQ(HeaderText(Grid, 1), L"Serial");
+    EXPECT_EQ(HeaderText(Grid, 2), L"Def");
+    EXPECT_EQ(ListView_GetColumnWidth(Grid, 0), 102);
+    EXPECT_EQ(ListView_GetColumnWidth(Grid, 1), 134);
+    EXPECT_EQ(ListView_GetColumnWidth(Grid, 2), 26);
+    const DWORD extended = ListView_GetExtendedListViewStyle(Grid);
+    EXPECT_TRUE(extended & LVS_EX_FULLROWSELECT);
+    EXPECT_TRUE(extended & LVS_EX_GRIDLINES);
+    ASSERT_EQ(ListView_GetItemCount(Grid), 1);
+    EXPECT_EQ(ListViewText(Grid, 0, 0), L"Stream Deck Mini");
+    EXPECT_EQ(ListViewText(Grid, 0, 1), L"AL12");
+
+    // Track bar: 0 to 100, position 50, disabled without a current control box.
+    EXPECT_EQ(SendMessageW(TrackBar, TBM_GETRANGEMIN, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(TrackBar, TBM_GETRANGEMAX, 0, 0), 100);
+    EXPECT_EQ(SendMessageW(TrackBar, TBM_GETPOS, 0, 0), 50);
+    EXPECT_FALSE(IsWindowEnabled(TrackBar));
+
+    // Status bar: the version text (none for this executable path), an emptied panel 1.
+    EXPECT_EQ(SendMessageW(Status, SB_GETPARTS, 0, 0), 4);
+    EXPECT_EQ(StatusText(Status, 0), L"");
+    EXPECT_EQ(StatusText(Status, 1), L"");
+}
+
+TEST_F(RealWindow, WithTheDefaultTheWindowStaysHiddenAndTheKeysArePainted) {
+    Start({L"AL12"}, L"AL12");
+    EXPECT_FALSE(IsWindowVisible(Window));
+    EXPECT_TRUE(IsWindowEnabled(TrackBar));
+    EXPECT_NE(std::find(Env.Events.begin(), Env.Events.end(), L"default pictures"), Env.Events.end());
+    EXPECT_EQ(Env.List->DefaultBitmaps.size(), 6u);
+    // The default pictures come from the executable's resources.
+    for (const Bitmap24* picture : Env.List->DefaultBitmaps) {
+        EXPECT_EQ(picture->Width(), 80);
+        EXPECT_EQ(picture->Height(), 80);
+    }
+}
+
+TEST_F(RealWindow, SetAsDefaultAndClearDefaultFromTheToolbar) {
+    Start({L"AL12", L"CL34"});
+    ASSERT_EQ(ListView_GetItemCount(Grid), 2);
+    const ToolButton before = ToolBarButton(ToolBar, 0);
+    EXPECT_FALSE(before.Enabled);  // no row selected yet
+
+    SelectItem(1);
+    ToolButton setDefault = ToolBarButton(ToolBar, 0);
+    ToolButton clearDefault = ToolBarButton(ToolBar, 1);
+    EXPECT_TRUE(setDefault.Enabled);
+    EXPECT_FALSE(clearDefault.Enabled);
+    Command(setDefault.Command);
+    EXPECT_EQ(StringOf(Env.Setting(L"DefaultSerial")), L"CL34");
+    EXPECT_EQ(Form->TrayIcon1.Hint(), bridgetest::ControlBoxOnlyHint);
+    EXPECT_TRUE(IsWindowEnabled(TrackBar));
+
+    SelectItem(1);
+    EXPECT_FALSE(ToolBarButton(ToolBar, 0).Enabled);
+    clearDefault = ToolBarButton(ToolBar, 1);
+    EXPECT_TRUE(clearDefault.Enabled);
+    Command(clearDefault.Command);
+    EXPECT_EQ(StringOf(Env.Setting(L"DefaultSerial")), L"");
+    EXPECT_EQ(StatusText(Status, 1), L"");
+    EXPECT_EQ(Form->TrayIcon1.Hint(), bridgetest::NoControlBoxHint);
+    EXPECT_FALSE(IsWindowEnabled(TrackBar));
+
+    // The refresh button carries its hint only.
+    const ToolButton refresh = ToolBarButton(ToolBar, 3);
+    EXPECT_TRUE(refresh.Enabled);
+}
+
+TEST_F(RealWindow, RightClickOnTheHeaderOpensNothing) {
+    Start({L"AL12"});
+    HWND header = ListView_GetHeader(Grid);
+    RECT headerRect;
+    GetWindowRect(header, &headerRect);
+    POINT inHeader = {headerRect.left + 5, headerRect.top + 3};
+    ScreenToClient(Grid, &inHeader);
+    int popups = 0;
+    Form->StringGrid1.PeerPopup = [&](int, int) { ++popups; };
+    Form->StringGrid1MouseDown(nullptr, inHeader.x, inHeader.y, true);
+    EXPECT_EQ(popups, 0);
+    RECT item;
+    ListView_GetItemRect(Grid, 0, &item, LVIR_BOUNDS);
+    Form->StringGrid1MouseDown(nullptr, item.left + 5, item.top + 3, true);
+    EXPECT_EQ(popups, 1);
+    EXPECT_EQ(Form->StringGrid1.Row, 1);
+}
+
+TEST_F(RealWindow, TheTrackBarSendsItsPositionToTheCurrentControlBox) {
+    Start({L"AL12"}, L"AL12");
+    SendMessageW(TrackBar, TBM_SETPOS, TRUE, 80);
+    SendMessageW(Window, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 80), reinterpret_cast<LPARAM>(TrackBar));
+    Pump();
+    EXPECT_EQ(std::count(Env.Events.begin(), Env.Events.end(), L"brightness 80"), 1);
+}
+
+TEST_F(RealWindow, ANarrowWindowGivesPanelTwoNoWidth) {
+    Start({});
+    auto partWidths = [&] {
+        int edges[4] = {};
+        SendMessageW(Status, SB_GETPARTS, 4, reinterpret_cast<LPARAM>(edges));
+        return std::vector<int>{edges[0], edges[1] - edges[0], edges[2] - edges[1]};
+    };
+    EXPECT_EQ(partWidths(), (std::vector<int>{80, 100, Form->Width - 260}));
+    SetWindowPos(Window, nullptr, 0, 0, 200, 300, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    Pump();
+    EXPECT_EQ(Form->StatusBar1.Panels[2].Width, 0);
+    EXPECT_EQ(partWidths()[2], 0);
+}
+
+TEST_F(RealWindow, TheCloseBoxHidesAndTheProgramGoesOn) {
+    Start({});
+    ASSERT_TRUE(IsWindowVisible(Window));
+    SendMessageW(Window, WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_TRUE(IsWindow(Window));
+    EXPECT_FALSE(IsWindowVisible(Window));
+    EXPECT_FALSE(AppShell::Terminated());
+    EXPECT_TRUE(Form->TimerFindVanto.Enabled());
+    const auto lines = Env.LogLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), L"FormCloseQuery|"), lines.end());
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), L"FormClose|"), lines.end());
+
+    // A forced close (the update restart) saves the settings and ends the loop.
+    Form->FForceClose = true;
+    SendMessageW(Window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(AppShell::Terminated());
+    const auto after = Env.LogLines();
+    EXPECT_EQ(after.back(), L"FormClose|");
+}
+
+TEST_F(RealWindow, QuitFromTheTrayMenuEndsWithFormDestroy) {
+    Start({L"AL12"}, L"AL12");
+    ASSERT_FALSE(IsWindowVisible(Window));
+    // The menu's Quit is the action the tray menu carries last.
+    Form->actQuitter.Execute();
+    EXPECT_TRUE(AppShell::Terminated());
+    MSG message;
+    bool quitPosted = false;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        if (message.message == WM_QUIT)
+            quitPosted = true;
+    EXPECT_TRUE(quitPosted);
+    EndMainWindow(std::move(Form));
+    EXPECT_NE(std::find(Env.Events.begin(), Env.Events.end(), L"reset AL12"), Env.Events.end());
+    const auto lines = Env.LogLines();
+    EXPECT_EQ(lines.back(), L"FormDestroy|");
+    EXPECT_EQ(StringOf(Env.LogonEntry()), MainSettings::LogonCommand(Env.ExePath));
+}
+
+TEST(VersionText, ComesFromTheExecutablesVersionResource) {
+    // This test executable carries the program's resources, version block included.
+    MainThread::Initialize();
+    ProcessInfo::OverrideExecutablePath(std::nullopt);
+    TfrmMain form;
+    EXPECT_EQ(form.GetVersionText(), L" Ver " + Utf8ToWide(LUMETRA_PROJECT_VERSION4));
+    // A file without a version resource gives no text.
+    ProcessInfo::OverrideExecutablePath(L"C:\\windows\\win.ini");
+    EXPECT_EQ(form.GetVersionText(), L"");
+    ProcessInfo::OverrideExecutablePath(std::nullopt);
+}
+
+TEST(SingleInstance, ASecondCopyClearsItsOwnTitleAndRestoresTheFirst) {
+    const std::wstring title = L"Lumetrasingle" + std::to_wstring(GetCurrentProcessId());
+    TVrRunOnce first;
+    ASSERT_TRUE(first.Check(title));
+    EXPECT_TRUE(first.HoldsMutex());
+
+    // The first copy's application window, minimised, then the second copy's, newer.
+    auto make = [&] {
+        return CreateWindowExW(0, L"STATIC", title.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+    };
+    HWND firstWindow = make();
+    ShowWindow(firstWindow, SW_SHOWMINNOACTIVE);
+    HWND secondWindow = make();
+    ASSERT_EQ(FindWindowW(nullptr, title.c_str()), secondWindow) << "newest window first";
+
+    TVrRunOnce second;
+    second.Terminate = false;  // in a test process, report instead of ending
+    EXPECT_FALSE(second.Check(title));
+    EXPECT_FALSE(second.HoldsMutex());
+    wchar_t text[64] = L"?";
+    GetWindowTextW(secondWindow, text, 64);
+    EXPECT_STREQ(text, L"");
+    EXPECT_FALSE(IsIconic(firstWindow));
+    DestroyWindow(firstWindow);
+    DestroyWindow(secondWindow);
+}
+
+TEST(SingleInstance, TheProgramStartedTwiceEndsTheSecondCopyAtOnce) {
+    // The real executable: the first copy runs in the tray; the second one finds it,
+    // ends with code 0 and leaves the first running.
+    // The build tree's path as Wine sees it (the Unix root is drive Z:).
+    std::wstring exe = Utf8ToWide(LUMETRA_CONTROLBOX_EXE);
+    if (!exe.empty() && exe[0] == L'/') {
+        std::replace(exe.begin(), exe.end(), L'/', L'\\');
+        exe = L"Z:" + exe;
+    }
+    auto launch = [&](PROCESS_INFORMATION& process) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        std::wstring line = L"\"" + exe + L"\"";
+        return CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process) != FALSE;
+    };
+    PROCESS_INFORMATION first = {}, second = {};
+    ASSERT_TRUE(launch(first));
+    // The first copy is up once its application window carries the title.
+    const std::wstring title = ApplicationTitleOf(exe);
+    HWND app = nullptr;
+    for (int i = 0; i < 300 && !app; ++i) {
+        Sleep(50);
+        app = FindWindowW(L"TApplication", title.c_str());
+    }
+    ASSERT_NE(app, nullptr);
+    Sleep(500);
+    ASSERT_TRUE(launch(second));
+    EXPECT_EQ(WaitForSingleObject(second.hProcess, 20000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(second.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(WaitForSingleObject(first.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "first copy still runs";
+
+    // End the first copy through its tray menu's Quit (the main window's command).
+    HWND main = FindWindowW(L"TfrmMain", L"Lumetra Control Box");
+    ASSERT_NE(main, nullptr);
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(104, 0), 0);  // actQuitter
+    EXPECT_EQ(WaitForSingleObject(first.hProcess, 20000), WAIT_OBJECT_0);
+    for (HANDLE h : {first.hProcess, first.hThread, second.hProcess, second.hThread})
+        CloseHandle(h);
+}
+
+// What the screen shows inside `window`, as RGBA.
+PngImage Capture(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    BitBlt(dc, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(dc, old);
+    PngImage shot;
+    shot.Width = w;
+    shot.Height = h;
+    const auto* p = static_cast<const std::uint8_t*>(bits);
+    for (int i = 0; i < w * h; ++i)
+        shot.Rgba.insert(shot.Rgba.end(), {p[i * 4 + 2], p[i * 4 + 1], p[i * 4], 255});
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return shot;
+}
+
+// Pixels of `shot` inside `rect` (coordinates of `control`) that `match` accepts.
+int CountPixels(const PngImage& shot, HWND window, HWND control, RECT rect, bool (*match)(std::uint32_t)) {
+    MapWindowPoints(control, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+    RECT origin;
+    GetWindowRect(window, &origin);
+    int count = 0;
+    for (int y = rect.top; y < rect.bottom; ++y)
+        for (int x = rect.left; x < rect.right; ++x) {
+            const int sx = x - origin.left, sy = y - origin.top;
+            if (sx >= 0 && sy >= 0 && sx < shot.Width && sy < shot.Height && match(shot.Pixel(sx, sy)))
+                ++count;
+        }
+    return count;
+}
+
+bool IsHeartRed(std::uint32_t argb) {
+    const int r = (argb >> 16) & 0xFF, g = (argb >> 8) & 0xFF, b = argb & 0xFF;
+    return r > 180 && g < 80 && b < 90;
+}
+bool IsLogoOrange(std::uint32_t argb) {
+    const int r = (argb >> 16) & 0xFF, g = (argb >> 8) & 0xFF, b = argb & 0xFF;
+    return r > 230 && g > 110 && g < 170 && b < 60;
+}
+
+TEST_F(RealWindow, TheHeartAndTheLogoAreDrawn) {
+    Start({L"AL12", L"CL34"}, L"CL34");
+    Form->TrayIcon1DblClick(nullptr);
+    Form->PageControl1.SetActivePage(&Form->tsSDList);
+    RedrawWindow(Window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_ERASE);
+    Pump();
+    const PngImage shot = Capture(Window);
+
+    RECT firstDef, secondDef;
+    ListView_GetSubItemRect(Grid, 0, 2, LVIR_BOUNDS, &firstDef);
+    ListView_GetSubItemRect(Grid, 1, 2, LVIR_BOUNDS, &secondDef);
+    EXPECT_EQ(CountPixels(shot, Window, Grid, firstDef, IsHeartRed), 0);
+    EXPECT_GT(CountPixels(shot, Window, Grid, secondDef, IsHeartRed), 40);
+
+    RECT logoPanel;
+    SendMessageW(Status, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&logoPanel));
+    EXPECT_GT(CountPixels(shot, Window, Status, logoPanel, IsLogoOrange), 50);
+    RECT textPanel;
+    SendMessageW(Status, SB_GETRECT, 1, reinterpret_cast<LPARAM>(&textPanel));
+    EXPECT_EQ(CountPixels(shot, Window, Status, textPanel, IsLogoOrange), 0);
+
+    // The picture is kept beside the test for people to look at.
+    const auto png = EncodePng(shot);
+    std::ofstream("mainwindow-controlboxes.png", std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+}
+
+TEST_F(RealWindow, LoggingOffIsNeverRefused) {
+    Start({});
+    EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, 0), TRUE);
+    EXPECT_TRUE(IsWindowVisible(Window));
+}
+
+}  // namespace
