@@ -41,6 +41,18 @@ std::wstring MessageOf(std::exception_ptr error) {
     }
 }
 
+std::wstring SystemMessage(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = n && text ? std::wstring(text, n) : L"error " + std::to_wstring(error);
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+        message.pop_back();
+    return message;
+}
+
 // Draws the client area of `window` and of every child shown in it into `dc`, whether the
 // window is on the screen or not: each one paints itself through WM_PRINTCLIENT, at its
 // place, parents before their children.
@@ -483,7 +495,7 @@ void TSimulator::Screenshot(const std::wstring& file) {
     HANDLE out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                              nullptr);
     if (out == INVALID_HANDLE_VALUE) {
-        Error(L"cannot write \"" + file + L"\"");
+        Error(L"cannot write \"" + file + L"\": " + SystemMessage(GetLastError()));
         return;
     }
     DWORD written = 0;
@@ -491,8 +503,9 @@ void TSimulator::Screenshot(const std::wstring& file) {
                     written == png.size() && FlushFileBuffers(out);
     CloseHandle(out);
     if (!ok || !MoveFileExW(temporary.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD error = GetLastError();
         DeleteFileW(temporary.c_str());
-        Error(L"cannot write \"" + file + L"\"");
+        Error(L"cannot write \"" + file + L"\": " + SystemMessage(error));
     }
 }
 
