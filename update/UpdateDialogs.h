@@ -109,3 +109,30 @@ private:
     void Record(TKind kind, const std::wstring& text, const std::wstring& parameters = {});
     bool Answer();
 };
+
+// Routes everything to two callbacks, for a host that prints what the program shows and
+// answers what it asks (the simulator): message boxes go to `show`; questions,
+// confirmations and both dialogs to `ask` (a dialog with "whatsnew " or "eula " before its
+// caption); shell opens are shown as "open FILE PARAMETERS" and not carried out, and an
+// HTML dialog as "htmldialog URL".
+class TRoutedUpdateDialogs : public TUpdateDialogs {
+public:
+    using TShow = std::function<void(const std::wstring& text)>;
+    using TAsk = std::function<bool(const std::wstring& text)>;
+    TRoutedUpdateDialogs(TShow show, TAsk ask) : FShow(std::move(show)), FAsk(std::move(ask)) {}
+
+    void ShowMessage(const std::wstring& text) override { FShow(text); }
+    bool AskYesNo(const std::wstring& text) override { return FAsk(text); }
+    bool Confirm(const std::wstring& text) override { return FAsk(text); }
+    bool WhatsNewDialog(const TWhatsNewDialogData& data) override { return FAsk(L"whatsnew " + data.Caption); }
+    bool EULADialog(const TEULADialogData& data) override { return FAsk(L"eula " + data.Caption); }
+    void ShowHTMLDialog(const std::wstring& url) override { FShow(L"htmldialog " + url); }
+    bool ShellOpen(const std::wstring& file, const std::wstring& parameters) override {
+        FShow(L"open " + file + (parameters.empty() ? L"" : L" " + parameters));
+        return true;
+    }
+
+private:
+    TShow FShow;
+    TAsk FAsk;
+};
