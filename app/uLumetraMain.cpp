@@ -3,6 +3,7 @@
 
 #include "uLumetraMain.h"
 
+#include "SDListPort.h"
 #include "WUpdate.h"
 #include "uLogs.h"
 #include "uStreamDeck.h"
@@ -49,6 +50,9 @@ TfrmMain::TfrmMain(TfrmMainServices services)
     TimerFindVanto.SetInterval(1000);
     TimerFindVanto.SetEnabled(false);
     TimerFindVanto.OnTimer = [this](void* Sender) { TimerFindVantoTimer(Sender); };
+
+    DesignStartup();
+    DesignControlBoxes();
 }
 
 TfrmMain::~TfrmMain() {
@@ -60,7 +64,13 @@ DesktopWindows& TfrmMain::Desktop() const {
     return FServices.Desktop ? *FServices.Desktop : CurrentDesktopWindows();
 }
 
-TSDListLink& TfrmMain::SDListLink() { return FServices.SDList ? *FServices.SDList : *FOwnSDListLink; }
+TSDListLink& TfrmMain::SDListLink() {
+    if (FServices.SDList)
+        return *FServices.SDList;
+    if (FSDListPort)
+        return *FSDListPort;
+    return *FOwnSDListLink;
+}
 
 void TfrmMain::LogError(const std::wstring& _ProcName, const std::wstring& _ErrorStr) {
     if (FLogErrorFile.empty())

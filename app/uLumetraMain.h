@@ -9,16 +9,19 @@
 // software and tray status), and the Win32 files.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "DesktopWindows.h"
 #include "MainWindowComponents.h"
+#include "VrRunOnce.h"
 
 class TSD;
 class TSDList;
 class TWebUpdate;
+class TSDListPort;
 
 // Key index to the function key sent to the timing software: F5, F6, F7, F12, F3, F8.
 inline constexpr unsigned VantoKeyMap[] = {116, 117, 118, 123, 114, 119};
@@ -49,6 +52,9 @@ public:
 struct TfrmMainServices {
     DesktopWindows* Desktop = nullptr;  // not owned
     TSDListLink* SDList = nullptr;      // not owned; null: the window's FSDList
+    // Makes the control box list of the creation steps (SDListPort.h); empty: the list
+    // over the platform's HID devices, when the build has one.
+    std::function<std::unique_ptr<TSDListPort>()> CreateSDList;
 };
 
 // The window's platform side; made by CreateWnd, gone with the window.
@@ -62,6 +68,8 @@ public:
     virtual bool Visible() const = 0;
     // The control that shows `component`, 0 when it has none.
     virtual TWindowHandle ComponentHandle(const TComponent& component) const = 0;
+    // Paints pending changes at once.
+    virtual void Repaint() {}
 };
 
 class TfrmMain {
@@ -147,6 +155,10 @@ public:
     // -1 not searched yet, 0 absent, 1 present.
     int FTrouveVanto = -1;
     TWindowHandle FHandleVanto = 0;
+    // The control box list as the window holds it (SDListPort.h); made by FormCreate.
+    std::unique_ptr<TSDListPort> FSDListPort;
+    // Outer width of the window in pixels, kept up to date by the platform side.
+    int Width = 328;
 
     // --- Components -------------------------------------------------------------------
     TPageControl PageControl1{L"PageControl1"};
@@ -170,6 +182,8 @@ public:
     // Control box page.
     TStringGrid StringGrid1{L"StringGrid1"};
     TPopupMenu PopupMenuGrille{L"PopupMenuGrille"};
+    // The toolbar above the grid: its buttons as items ("-" for a separator).
+    TPopupMenu ToolBar1{L"ToolBar1"};
 
     // Carriers of the six default key pictures, on a page never shown.
     TSpeedButton AeroSpeedButton0{L"AeroSpeedButton0"};
@@ -195,8 +209,13 @@ public:
     TImageList imlStatusSDList{L"imlStatusSDList"};
     TTimer TimerFindVanto{L"TimerFindVanto"};
     std::unique_ptr<TWebUpdate> WebUpdate1;
+    // The single-instance rule; holds its mutex until the window goes.
+    TVrRunOnce VrRunOnce1;
 
 private:
+    // Design state of the start-up and tray side, and of the control box page.
+    void DesignStartup();
+    void DesignControlBoxes();
     DesktopWindows& Desktop() const;
     TSDListLink& SDListLink();
 

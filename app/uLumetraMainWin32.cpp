@@ -6,6 +6,7 @@
 
 #include "Application.h"
 #include "Exceptions.h"
+#include "MainWindowExtras.h"
 #include "SystemErrorWin32.h"
 
 #include <windows.h>
@@ -102,9 +103,12 @@ public:
         FForm.TimerFindVanto.PeerChanged = [this] { ArmTimer(); };
         ShowTray();
         ArmTimer();
+        // Pages, grid, track bar, status bar, menus and look.
+        FExtras = CreateMainWindowExtras(FForm, *this, kTrayMessage);
     }
 
     ~TWin32MainPeer() override {
+        FExtras.reset();
         FForm.TrayIcon1.PeerChanged = nullptr;
         FForm.TimerFindVanto.PeerChanged = nullptr;
         for (auto& control : FControls)
@@ -127,6 +131,10 @@ public:
             ShowWindow(FWindow, SW_HIDE);
     }
     bool Visible() const override { return FWindow && IsWindowVisible(FWindow); }
+    void Repaint() override {
+        if (FExtras)
+            FExtras->Repaint();
+    }
     TWindowHandle ComponentHandle(const TComponent& component) const override {
         for (const auto& control : FControls)
             if (control.first == &component)
@@ -237,6 +245,13 @@ private:
     // True when the message was handled. Whatever a handler throws ends here, in the
     // application's default handler, and the window carries on.
     bool Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+        if (FExtras) {
+            std::intptr_t answer = 0;
+            if (FExtras->Dispatch(message, wParam, lParam, answer)) {
+                result = answer;
+                return true;
+            }
+        }
         if (message == WM_TIMER && wParam == kTimerFindVantoId) {
             Application::Guarded([this] {
                 if (FForm.TimerFindVanto.OnTimer)
@@ -274,6 +289,7 @@ private:
     bool FTrayAdded = false;
     std::vector<std::unique_ptr<TIconHandle>> FTrayIcons;
     std::vector<std::pair<TComponent*, HWND>> FControls;
+    std::unique_ptr<TMainWindowExtras> FExtras;
 };
 
 }  // namespace
