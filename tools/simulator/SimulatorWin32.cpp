@@ -13,6 +13,7 @@
 #include "uLogs.h"
 #include "uLumetraMain.h"
 #include "uLumetraMainSettings.h"
+#include "uLumetraMainUpdate.h"
 #include "uRegistry.h"
 #include "uStreamDeck.h"
 
@@ -28,6 +29,9 @@ namespace {
 // How long a command waits for the program to handle what it caused before it reports
 // that the program did not.
 constexpr unsigned kHandledTimeoutMs = 10'000;
+
+// The update server of a simulated run: a loopback port where nothing listens.
+constexpr const wchar_t* kSimUpdateURL = L"http://127.0.0.1:1/lumetra/update.ini";
 
 std::wstring MessageOf(std::exception_ptr error) {
     try {
@@ -90,14 +94,22 @@ void PrintClientArea(HWND window, HDC dc) {
 
 }  // namespace
 
-TSimulator::TSimulator(TSimOutput& output) : FOutput(output) {
+TSimulator::TSimulator(TSimOutput& output)
+    : FOutput(output),
+      FDialogs([this](const std::wstring& text) { FOutput.Line(L"msgbox " + SimEscape(text)); },
+               [this](const std::wstring& text) { return Question(text); }) {
     // Errors that escape a handler would be shown in a message box; here they are printed.
     Application::SetMessageShower(
         [this](const std::wstring& message) { FOutput.Line(L"msgbox " + SimEscape(message)); });
+    // What an update run shows and asks comes here too; and it asks a loopback address
+    // where nothing answers, so that a run needs no network and always ends the same way.
+    SetUpdateDialogs(&FDialogs);
+    SetUpdateURL(kSimUpdateURL);
 }
 
 TSimulator::~TSimulator() {
     if (FForm) EndProgram();
+    SetUpdateDialogs(nullptr);
 }
 
 void TSimulator::Error(const std::wstring& message) {
@@ -107,13 +119,14 @@ void TSimulator::Error(const std::wstring& message) {
 
 // The script answers the program's questions in the order it gives the answers; a
 // question with no answer left is answered "no", the choice that changes nothing.
-void TSimulator::Question(const std::wstring& text, bool& yes) {
+bool TSimulator::Question(const std::wstring& text) {
     FOutput.Line(L"question " + SimEscape(text));
-    yes = false;
+    bool yes = false;
     if (!FAnswers.empty()) {
         yes = FAnswers.front();
         FAnswers.pop_front();
     }
+    return yes;
 }
 
 bool TSimulator::PumpUntil(const std::function<bool()>& done, unsigned timeoutMs) {

@@ -17,6 +17,7 @@
 #include "SimOutput.h"
 #include "SimScript.h"
 #include "StandInVantoWin32.h"
+#include "UpdateDialogs.h"
 
 class TfrmMain;
 class TSDListAdapter;
@@ -61,12 +62,14 @@ private:
     void Show(const std::wstring& what);
     void Dump(const std::wstring& serial);
     void BenchPress(const TSimCommand& command);
-    void Question(const std::wstring& text, bool& yes);
+    // Prints a question and answers it from the script ("no" when it gave no answer).
+    bool Question(const std::wstring& text);
 
     TSimOutput& FOutput;
     VirtualHidBus FBus;
     TSimHidPlatform FHid{FBus};
     TStandInVanto FVanto{FOutput};
+    TRoutedUpdateDialogs FDialogs;
     // Devices by the serial the script gave them, the pulled ones too (for `dump`).
     std::map<std::wstring, VirtualHidDevicePtr> FBoxes;
     // Pictures given to keys with `image`; the keys only refer to them.
