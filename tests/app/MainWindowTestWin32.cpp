@@ -366,9 +366,28 @@ TEST(SingleInstance, TheProgramStartedTwiceEndsTheSecondCopyAtOnce) {
     EXPECT_EQ(WaitForSingleObject(first.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "first copy still runs";
 
     // End the first copy through its tray menu's Quit (the main window's command).
-    HWND main = FindWindowW(L"TfrmMain", L"Lumetra Control Box");
+    // Its main window, not one of another test process running beside this one.
+    struct Search {
+        DWORD Process;
+        HWND Found;
+    } search = {first.dwProcessId, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            wchar_t className[32] = L"";
+            GetClassNameW(window, className, 32);
+            if (process == s->Process && std::wstring(className) == L"TfrmMain") {
+                s->Found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    HWND main = search.Found;
     ASSERT_NE(main, nullptr);
-    PostMessageW(main, WM_COMMAND, MAKEWPARAM(104, 0), 0);  // actQuitter
+    PostMessageW(main, WM_COMMAND, MAKEWPARAM(104, 0), 0);  // actQuitter's command
     EXPECT_EQ(WaitForSingleObject(first.hProcess, 20000), WAIT_OBJECT_0);
     for (HANDLE h : {first.hProcess, first.hThread, second.hProcess, second.hThread})
         CloseHandle(h);
