@@ -1,6 +1,8 @@
 #include "BridgeTestSupport.h"
 #include "ScriptedDesktopWindows.h"
+#include "VirtualHidBus.h"
 #include "uLumetraMain.h"
+#include "uStreamDeck.h"
 
 #include <gtest/gtest.h>
 
@@ -271,6 +273,41 @@ TEST(BridgeControlBoxList, WithoutAListThereIsNoCurrentControlBox) {
     EXPECT_EQ(form.TrayIcon1.Hint(), NoControlBoxHint);
     EXPECT_EQ(form.TrayIcon1.IconIndex(), tpNoControlBox);
 
+    MainThread::ProcessMessages();
+    SetTraceFile(nullptr);
+}
+
+// The window's own list: its current control box takes the timing software's presence.
+TEST(BridgeControlBoxList, TheCurrentControlBoxFollowsTheTimingSoftware) {
+    MainThread::Initialize();
+    bridgetest::Record record;
+    bridgetest::RecordingTrace trace(record);
+    SetTraceFile(&trace);
+    VirtualHidBus bus;  // outlives the window, whose list resets its box on the way out
+    bus.Plug(VirtualControlBoxSpec(L"AL01"));
+    ScriptedDesktopWindows desktop;
+    {
+        TfrmMain form(TfrmMainServices{&desktop, nullptr});
+        form.FSDList = std::make_unique<TSDList>(bus);
+        form.FSDList->SetDefaultSerialList(L"AL01");
+        ASSERT_NE(form.FSDList->CurrentSD(), nullptr);
+        form.UpdateStatus();
+        EXPECT_EQ(form.TrayIcon1.Hint(), ControlBoxOnlyHint);
+
+        desktop.Windows = {{900, L"VANTO3 - A - B > C", true}};
+        form.TimerFindVantoTimer(nullptr);
+        EXPECT_TRUE(form.FSDList->Active());
+        ASSERT_NE(form.FSDList->CurrentSD(), nullptr);
+        EXPECT_TRUE(form.FSDList->CurrentSD()->Active());
+        EXPECT_EQ(form.TrayIcon1.Hint(), ReadyHint);
+
+        desktop.Windows.clear();
+        form.TimerFindVantoTimer(nullptr);
+        EXPECT_FALSE(form.FSDList->Active());
+        ASSERT_NE(form.FSDList->CurrentSD(), nullptr);
+        EXPECT_FALSE(form.FSDList->CurrentSD()->Active());
+        EXPECT_EQ(form.TrayIcon1.Hint(), ControlBoxOnlyHint);
+    }
     MainThread::ProcessMessages();
     SetTraceFile(nullptr);
 }
