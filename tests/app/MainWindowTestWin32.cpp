@@ -291,6 +291,45 @@ TEST_F(RealWindow, QuitFromTheTrayMenuEndsWithFormDestroy) {
     EXPECT_EQ(StringOf(Env.LogonEntry()), MainSettings::LogonCommand(Env.ExePath));
 }
 
+// The window over the real control box list on the virtual bus: what reaches the box.
+TEST_F(RealWindow, OnTheVirtualBusTheDefaultBoxIsPaintedAtStartAndResetOnQuit) {
+    Bus.SetInstantSleep(true);
+    VirtualHidDevicePtr box = Bus.PlugControlBox(L"VB01");
+    Env.StoreDefault(L"VB01");
+    InstallMessageBoxErrorHandler();
+    Application::SetMessageShower([this](const std::wstring& m) { Shown.push_back(m); });
+    TfrmMainServices services;
+    services.Desktop = &Desktop;  // no CreateSDList: the list over the bus
+    Form = StartMainWindow(services, Bus, Title);
+    Window = MainHandle(*Form);
+    Pump();
+    EXPECT_TRUE(Shown.empty());
+    EXPECT_FALSE(IsWindowVisible(Window));
+    ASSERT_NE(Form->FSDListPort, nullptr);
+    EXPECT_NE(Form->FSDListPort->CurrentSD(), nullptr);
+
+    auto featureIds = [&] {
+        std::vector<int> ids;
+        for (const auto& report : box->FeatureReports())
+            ids.push_back(report.empty() ? -1 : report[0]);
+        return ids;
+    };
+    // Six keys painted (20 image reports each), no brightness sent at start.
+    EXPECT_GE(box->OutputReports().size(), 6u * 20u);
+    const auto atStart = featureIds();
+    EXPECT_EQ(std::count(atStart.begin(), atStart.end(), 0x05), 0);
+
+    box->ClearReports();
+    Form->actQuitter.Execute();
+    EndMainWindow(std::move(Form));
+    const auto ids = featureIds();
+    // FormDestroy resets the box, and freeing the list resets it again.
+    EXPECT_EQ(std::count(ids.begin(), ids.end(), 0x0B), 2);
+    const auto lines = Env.LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), L"FormDestroy|");
+}
+
 TEST(VersionText, ComesFromTheExecutablesVersionResource) {
     // This test executable carries the program's resources, version block included.
     MainThread::Initialize();
