@@ -17,11 +17,14 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TextUtils.h"
 
 namespace {
+
+constexpr DWORD kRunLimitMs = 180'000;
 
 const std::string kScenarioDir = LUMETRA_TEST_DATA_DIR "/scenarios/";
 
@@ -205,11 +208,20 @@ protected:
         DWORD written = 0;
         WriteFile(writeIn, script.data(), static_cast<DWORD>(script.size()), &written, nullptr);
         CloseHandle(writeIn);
-        char buffer[65536];
-        DWORD got = 0;
-        while (ReadFile(readOut, buffer, sizeof buffer, &got, nullptr) && got > 0) run.Output.append(buffer, got);
+        // Read beside the wait, so that a simulator that hangs is ended and reported
+        // instead of stalling the suite.
+        std::thread reader([&] {
+            char buffer[65536];
+            DWORD got = 0;
+            while (ReadFile(readOut, buffer, sizeof buffer, &got, nullptr) && got > 0) run.Output.append(buffer, got);
+        });
+        if (WaitForSingleObject(process.hProcess, kRunLimitMs) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the simulator did not end within " << kRunLimitMs / 1000 << " s";
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, INFINITE);
+        }
+        reader.join();
         CloseHandle(readOut);
-        WaitForSingleObject(process.hProcess, 120000);
         GetExitCodeProcess(process.hProcess, &run.ExitCode);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
