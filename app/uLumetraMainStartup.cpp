@@ -126,10 +126,12 @@ void TfrmMain::FormCreate(void* Sender) {
     else if (FPeer)
         FPeer->Hide();
 
-    if (FSDListPort->HasCurrentSD()) {
-        FSDListPort->RefreshDefaultBitmap();
+    // Every listed box gets the default pictures now (nothing is sent), so that one made the
+    // default later does not show the black keys it was created with; only the current one
+    // is painted.
+    FSDListPort->RefreshDefaultBitmap();
+    if (FSDListPort->HasCurrentSD())
         FSDListPort->RefreshImageButtons();
-    }
 
     if (actAlwaysCheckUpdates.Checked)
         actCheckUpdates.Execute();

@@ -189,5 +189,8 @@ void TSDList::Refresh() {
 }
 
 void TSDList::RefreshDefaultBitmap() {
-    if (FCurrentSD != nullptr) FCurrentSD->Buttons()->ReloadDefaultBitmap();
+    // Every listed box, not only the current one: a box listed before the default pictures
+    // were handed over would otherwise keep black keys when it later becomes the default.
+    for (const auto& sd : FList)
+        if (sd->Buttons() != nullptr) sd->Buttons()->ReloadDefaultBitmap();
 }

@@ -268,6 +268,7 @@ public:
     // Pass-through to the current control box; nothing without one.
     void RAZ();
     void Refresh();
+    // Points the keys of every listed control box at the default pictures; sends nothing.
     void RefreshDefaultBitmap();
 
     const TOnSDPushButton& OnPushButton() const { return FOnPushButton; }

@@ -227,3 +227,24 @@ TEST_F(SDListTest, RefreshFindsABoxPluggedWithoutNotice) {
     MainThread::ProcessMessages();  // the late notices find nothing new
     EXPECT_EQ(Events, Strings{L"change"});
 }
+
+TEST_F(SDListTest, BoxesListedBeforeTheDefaultPicturesGetThemToo) {
+    // Two boxes present at start, none of them the default yet; the owner hands over the
+    // default pictures afterwards, as the main window does.
+    auto first = Bus.PlugControlBox(L"AL01");
+    auto second = Bus.PlugControlBox(L"AL02");
+    MakeList();
+    Bitmap24 white(80, 80);
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 80; ++x) white.SetPixel(x, y, Rgb{255, 255, 255});
+    for (int k = 0; k < 6; ++k) List->AddDefaultBitmap(&white);
+    List->RefreshDefaultBitmap();
+    EXPECT_TRUE(first->Reports().empty());  // nothing sent by the refresh itself
+
+    List->SetActive(true);  // colour, so that white stays white
+    List->SetDefaultSerialList(L"AL02");
+    const auto reports = second->OutputReports();
+    ASSERT_EQ(reports.size(), 120u);
+    for (const auto& report : reports)
+        for (std::size_t i = 61; i < 109; ++i) ASSERT_EQ(report[i], 0xFF) << "a key is not white";
+}
