@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "LoopbackServer.h"
 #include "TextUtils.h"
 
 namespace {
@@ -291,5 +292,45 @@ TEST_F(Scenario, TimingSoftwareComesAndGoesWhileKeysArePressed) { Play("vanto_pr
 TEST_F(Scenario, TwoBoxesOnlyTheCurrentOneForwards) { Play("two_boxes"); }
 TEST_F(Scenario, QuitWithTheWindowHidden) { Play("quit"); }
 TEST_F(Scenario, BadScriptsReportErrorsAndCarryOn) { Play("bad_script", 2); }
+
+}  // namespace
+
+namespace {
+
+// "Check for Update" from the tray menu against an update server on this machine: the
+// release's files are fetched and installed, and the restart question is answered.
+TEST_F(Scenario, CheckForUpdateInstallsTheReleaseFiles) {
+    TLoopbackServer server;
+    const std::string base = WideToUtf8(server.Base());
+    const std::string exe = FAppName + ".exe";
+    server.Route("/release/" + exe, {200, true, -1, "a newer program", std::string::npos});
+    server.Route("/release/readme.txt", {200, true, -1, "Release notes of the update\r\n", std::string::npos});
+    server.Route("/lumetra.txt",
+                 {200, true, -1,
+                  "[update]\r\nunconditional=1\r\n"
+                  "[application]\r\nappupdate=1\r\nappname=" + exe + "\r\nappcomps=" + exe + "\r\n"
+                  "[files]\r\ncount=2\r\n"
+                  "[file1]\r\nurl=" + base + "/release/" + exe + "\r\n"
+                  "[file2]\r\nurl=" + base + "/release/readme.txt\r\ntargetdir={APP}\r\n",
+                  std::string::npos});
+
+    // Pointed at the server only once started, so that the check at start-up stays away.
+    const TRun run = RunScript("start\n"
+                               "update-url " + base + "/lumetra.txt\n"
+                               "answer no\n"
+                               "action actCheckUpdates\n"
+                               "quit\n");
+    EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+    EXPECT_NE(run.Output.find("question Shutting down application to update executable files ?"), std::string::npos)
+        << run.Output;
+    EXPECT_EQ(run.Output.find("error"), std::string::npos) << run.Output;
+
+    // The plain file is installed in the program's folder; the program itself is not
+    // replaced while it runs (the restart was refused).
+    EXPECT_EQ(ReadText(WideToUtf8(FFolder) + "readme.txt"), "Release notes of the update\r\n");
+    EXPECT_NE(ReadText(WideToUtf8(FExe)), "a newer program");
+    DeleteFileW((FFolder + L"readme.txt").c_str());
+    EXPECT_GE(server.Requests(), 3);
+}
 
 }  // namespace

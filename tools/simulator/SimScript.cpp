@@ -108,6 +108,7 @@ const std::map<std::wstring, TCommandInfo>& Commands() {
         {L"dump", {TSimCommandKind::Dump, 1, 1, L"dump SERIAL"}},
         {L"quit", {TSimCommandKind::Quit, 0, 0, L"quit"}},
         {L"bench-press", {TSimCommandKind::BenchPress, 2, 2, L"bench-press SERIAL N"}},
+        {L"update-url", {TSimCommandKind::UpdateUrl, 1, 1, L"update-url URL"}},
     };
     return table;
 }
@@ -230,6 +231,11 @@ TSimParsed ParseSimLine(const std::wstring& rawLine, int lineNumber) {
         break;
     case TSimCommandKind::Screenshot:
         command.Text = rest(0);
+        break;
+    case TSimCommandKind::UpdateUrl:
+        if (arg(0).rfind(L"http://", 0) != 0 && arg(0).rfind(L"https://", 0) != 0)
+            return fail(L"bad address " + Quoted(arg(0)) + L" (http:// or https://)");
+        command.Text = arg(0);
         break;
     case TSimCommandKind::Wait: {
         const auto ms = ParseDecimal(arg(0), 0, kMaxWaitMs);

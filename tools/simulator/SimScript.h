@@ -36,6 +36,7 @@ enum class TSimCommandKind {
     Dump,
     Quit,
     BenchPress,
+    UpdateUrl,
 };
 
 struct TSimCommand {

@@ -340,6 +340,12 @@ bool TSimulator::Execute(const TSimCommand& command) {
     case TSimCommandKind::BenchPress:
         if (RequireRunning(command)) BenchPress(command);
         return true;
+    case TSimCommandKind::UpdateUrl:
+        // Before start: the address the program's update engine is built with; after it,
+        // the running engine's.
+        SetUpdateURL(command.Text);
+        if (FForm) SetWebUpdateURL(*FForm, command.Text);
+        return true;
     }
     return true;
 }

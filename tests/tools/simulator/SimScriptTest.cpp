@@ -94,6 +94,8 @@ TEST(SimScript, SimpleCommands) {
         {L"vanto-close", TSimCommandKind::VantoClose, 0, L""},
         {L"quit", TSimCommandKind::Quit, 0, L""},
         {L"bench-press S 1000", TSimCommandKind::BenchPress, 1000, L""},
+        {L"update-url http://127.0.0.1:8080/lumetra.txt", TSimCommandKind::UpdateUrl, 0,
+         L"http://127.0.0.1:8080/lumetra.txt"},
     };
     for (const auto& tc : cases) {
         const TSimCommand c = Parsed(tc.Line);
@@ -132,6 +134,8 @@ TEST(SimScript, BadLinesGiveAClearErrorWithTheirLineNumber) {
         {L"show everything", L"line 3: cannot show \"everything\" (one of labels, tray, grid, window, trackbar, "
                              L"status, settings, log)"},
         {L"bench-press S 0", L"line 3: bad count \"0\""},
+        {L"update-url ftp://host/x", L"line 3: bad address \"ftp://host/x\" (http:// or https://)"},
+        {L"update-url", L"line 3: missing argument; usage: update-url URL"},
     };
     for (const auto& tc : cases) {
         const TSimParsed parsed = ParseSimLine(tc.Line, 3);
