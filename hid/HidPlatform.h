@@ -81,7 +81,7 @@ struct THidInterface {
 };
 
 // A hidden window that receives device-change notices on the main thread. Destroying it
-// stops the notices (a registration it made is not undone).
+// stops the notices and undoes the registration it made.
 class HidNotifyWindow {
 public:
     virtual ~HidNotifyWindow() = default;
