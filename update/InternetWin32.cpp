@@ -1,4 +1,5 @@
 #include "UpdateTransport.h"
+#include "WinInetTextWin32.h"
 
 #include <windows.h>
 #include <wininet.h>
@@ -89,18 +90,7 @@ public:
             if (!InternetGetLastResponseInfoW(&code, buffer.data(), &length)) return {};
             return std::wstring(buffer.data(), length);
         }
-        // WinInet's own message table only: a number it does not know has no text.
-        HMODULE module = GetModuleHandleW(L"wininet.dll");
-        if (module == nullptr) return {};
-        wchar_t* text = nullptr;
-        const DWORD length = FormatMessageW(
-            FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module,
-            error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-        std::wstring result = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
-        LocalFree(text);
-        while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L' '))
-            result.pop_back();
-        return result;
+        return WinInetMessageText(error);
     }
 
 private:
@@ -108,6 +98,21 @@ private:
 };
 
 }  // namespace
+
+// WinInet's own message table only: a number it does not know has no text.
+std::wstring WinInetMessageText(std::uint32_t error) {
+    HMODULE module = GetModuleHandleW(L"wininet.dll");
+    if (module == nullptr) return {};
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module,
+        error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring result = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
+    LocalFree(text);
+    while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L' '))
+        result.pop_back();
+    return result;
+}
 
 std::unique_ptr<TInternetSession> OpenInternetSession(const std::wstring& agent, std::uint32_t& error) {
     error = 0;

@@ -1,4 +1,5 @@
 #include "UpdateSystem.h"
+#include "WinInetTextWin32.h"
 
 #include <windows.h>
 
@@ -29,17 +30,7 @@ public:
     }
 
     std::wstring ErrorText(std::uint32_t error) override {
-        HMODULE module = GetModuleHandleW(L"wininet.dll");
-        if (module == nullptr) return {};
-        wchar_t* text = nullptr;
-        const DWORD length = FormatMessageW(
-            FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module,
-            error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-        std::wstring result = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
-        LocalFree(text);
-        while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L' '))
-            result.pop_back();
-        return result;
+        return WinInetMessageText(error);
     }
 
     std::wstring CurrentFolder() override {
