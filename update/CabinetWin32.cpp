@@ -134,6 +134,8 @@ FNFDINOTIFY(Notify) {
                 extraction.Failed = true;
                 return -1;
             }
+            // Named before anything is made for it, so that a failure can clear it all away.
+            extraction.Written->push_back(target->substr(extraction.Target.size()));
             const std::size_t slash = target->find_last_of(L"\\/");
             if (slash != std::wstring::npos && slash >= extraction.Target.size() &&
                 !extraction.Files->ForceDirectories(target->substr(0, slash))) {
@@ -146,7 +148,6 @@ FNFDINOTIFY(Notify) {
                 extraction.Failed = true;
                 return -1;
             }
-            extraction.Written->push_back(target->substr(extraction.Target.size()));
             slot->Declared = declared;
             extraction.Slots.push_back(std::move(slot));
             return reinterpret_cast<INT_PTR>(extraction.Slots.back().get());

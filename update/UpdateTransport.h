@@ -50,7 +50,7 @@ class TWritableFile;
 // recreating sub-folders, writing through `fs`. Entry paths that would leave the folder or
 // name no usable file are refused and fail the extraction, and so does an output of more
 // than `maxOutput` bytes in all. `written` receives the paths, relative to the folder, of
-// the files it created, whatever the outcome. False on any failure.
+// the files it created or began to create, whatever the outcome. False on any failure.
 bool ExtractCabinetFiles(const std::wstring& cabinet, const std::wstring& targetFolder, TUpdateFileSystem& fs,
                          std::int64_t maxOutput, std::vector<std::wstring>& written);
 
