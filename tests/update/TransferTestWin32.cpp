@@ -344,6 +344,35 @@ TEST_F(InstallTest, GcabCabinetCutShortLeavesTheInstalledReleaseAndLZFileExpands
     EXPECT_EQ(Leftovers(), 0u);
 }
 
+// A cabinet or an LZ file that unpacks to more than its ceiling fails as a whole.
+TEST_F(InstallTest, UnpackingStopsAtItsCeiling) {
+    const fs::path cab = Root / "temp" / "bomb.cab";
+    Spill(cab, MakeCabinet({{"a.bin", std::string(1000, 'a')}, {"b.bin", std::string(1000, 'b')},
+                            {"c.bin", std::string(1000, 'c')}}));
+    const struct {
+        std::int64_t Ceiling;
+        bool Ok;
+    } cases[] = {{3000, true}, {2999, false}, {1000, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Ceiling);
+        const fs::path out = Root / "app" / "out";
+        fs::remove_all(out);
+        fs::create_directories(out);
+        std::vector<std::wstring> written;
+        EXPECT_EQ(ExtractCabinetFiles(cab.wstring(), Folder(out), SystemFileSystem(), c.Ceiling, written), c.Ok);
+        EXPECT_EQ(written.size(), static_cast<std::size_t>(c.Ok ? 3 : c.Ceiling / 1000));
+    }
+
+    const auto lz = MakeLZFile(std::string(5000, 'z'), 't');
+    Spill(Root / "temp" / "big.tx_", lz);
+    for (const std::int64_t ceiling : {5000, 4999}) {
+        std::unique_ptr<TWritableFile> out = SystemFileSystem().OpenWrite((Root / "temp" / "big.out").wstring());
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(ExpandLZ((Root / "temp" / "big.tx_").wstring(), *out, ceiling), ceiling == 5000);
+        out->Close();
+    }
+}
+
 TEST_F(InstallTest, UpdateLogLinesInTheDocumentsFolder) {
     Engine->WriteLogLine(L"Unable to delete file C:\\x");
     Engine->WriteLogLine(L"caf\u00e9");
