@@ -248,6 +248,9 @@ public:
     bool ExtractUpdater();
     // The folder ExtractUpdater made, with its trailing backslash ("" before).
     const std::wstring& UpdaterFolder() const { return FUpdaterFolder; }
+    // Deletes the folders that earlier restarts unpacked the updater into, once the updater
+    // in them has ended; any other folder, or one holding anything else, stays.
+    void RemoveOldUpdaterFolders();
     // The updater's parameter line.
     std::wstring UpdaterParameters();
     // The updater's settings file, "WUPDATE.INI" in the Documents folder.

@@ -3,6 +3,7 @@
 // installed files as they were and is reported.
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 
 #include "TextUtils.h"
@@ -84,6 +85,31 @@ std::wstring TWebUpdate::MakeFreshFolder(const std::wstring& parent, const std::
         if (!Files().FolderExists(WithSeparator(parent))) return {};
     }
     return {};
+}
+
+void TWebUpdate::RemoveOldUpdaterFolders() {
+    const std::wstring prefix = L"LumetraUpd-";
+    std::vector<std::wstring> folders;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(FsPath(WinTempDir()), error), end; !error && it != end;
+         it.increment(error)) {
+        const std::filesystem::path file = it->path().filename();
+        std::wstring name;
+        if constexpr (sizeof(wchar_t) == 2)
+            name = file.wstring();
+        else
+            name = Utf8ToWide(file.string());
+        if (name.size() == prefix.size() + 8 && name.rfind(prefix, 0) == 0 && it->is_directory(error))
+            folders.push_back(WinTempDir() + name);
+    }
+    for (const std::wstring& folder : folders) {
+        // A running updater holds its program: the folder then stays for a later run.
+        for (const wchar_t* file : {L"upd.exe", L"wusetup.cab"}) {
+            const std::wstring path = WithSeparator(folder) + file;
+            if (Files().FileExists(path)) Files().RemoveFile(path);
+        }
+        Files().RemoveFolder(folder);
+    }
 }
 
 bool TWebUpdate::PlaceFile(const std::wstring& fetched, const std::wstring& target) {

@@ -60,6 +60,7 @@ void TWebUpdate::DoUpdate() {
     FComponentsIncluded = false;
     FControlFile.clear();
     DoStatus(963, Version, scProgressDetail, 0);
+    RemoveOldUpdaterFolders();
 
     if (!StartConnection()) return;
 

@@ -342,7 +342,9 @@ TEST_F(SizeCapTest, BodiesWithoutALengthStopAtTheirCeiling) {
         EXPECT_EQ(Engine->URLGetFile(Session, L"http://h/f.bin", Temp(), c.Limit), c.Ok);
         EXPECT_EQ(Slurp(target), c.Ok ? std::string(c.Body, 'z') : "older copy");
         EXPECT_EQ(LeftoverTempFiles(), 0u);
-        if (!c.Ok) EXPECT_EQ(Statuses.back().Code, 20);
+        if (!c.Ok) {
+            EXPECT_EQ(Statuses.back().Code, 20);
+        }
     }
 }
 
@@ -376,8 +378,9 @@ TEST(FileNames, DevicesAndForbiddenCharactersAreRefused) {
     for (const auto& c : cases) {
         EXPECT_EQ(IsUsableFileName(c.Name), c.Usable) << testing::PrintToString(std::wstring(c.Name));
         // A cabinet entry with such a part anywhere is refused like one that escapes.
-        if (*c.Name != 0)
+        if (*c.Name != 0) {
             EXPECT_EQ(CabinetEntryTarget(L"T\\", std::wstring(L"sub\\") + c.Name).has_value(), c.Usable);
+        }
     }
     EXPECT_FALSE(CabinetEntryTarget(L"T\\", L"CON\\inner.txt").has_value());
 }
@@ -428,7 +431,9 @@ TEST_F(FaultyInstallTest, PlainFileIsOldOrNewWhicheverStepFails) {
                 EXPECT_NE(log.find("Unable to rename file "), std::string::npos) << log;
             }
             // Nothing staged stays beside the installed file, unless it is reported.
-            if (!deleteReported) EXPECT_EQ(FilesStartingWith(Root / "install", "WUPD"), 0u);
+            if (!deleteReported) {
+                EXPECT_EQ(FilesStartingWith(Root / "install", "WUPD"), 0u);
+            }
             if (!faulty.Failed()) {
                 EXPECT_EQ(now, "new content");
                 break;
@@ -456,6 +461,26 @@ TEST_F(FaultyInstallTest, StaleComponentCopiesAreDeletedBeforeTheRestart) {
     EXPECT_EQ(Slurp(Root / "temp" / "Main.exe"), "this run");
     EXPECT_FALSE(fs::exists(Root / "temp" / "Helper.dll"));
     EXPECT_TRUE(fs::exists(Root / "temp" / "elsewhere.txt"));
+}
+
+TEST_F(FaultyInstallTest, OldUpdaterFoldersGoOthersStay) {
+    const struct {
+        const char* Folder;
+        const char* File;
+        bool Removed;
+    } cases[] = {
+        {"LumetraUpd-0000ABCD", "upd.exe", true},
+        {"LumetraUpd-0000ABCE", "wusetup.cab", true},
+        {"LumetraUpd-0000ABCF", "someone else's.txt", false},
+        {"LumetraUpd-keep", "upd.exe", false},
+        {"Other-0000ABCD", "upd.exe", false},
+    };
+    for (const auto& c : cases) {
+        fs::create_directories(Root / "temp" / c.Folder);
+        std::ofstream(Root / "temp" / c.Folder / c.File) << "x";
+    }
+    Engine->RemoveOldUpdaterFolders();
+    for (const auto& c : cases) EXPECT_EQ(fs::exists(Root / "temp" / c.Folder), !c.Removed) << c.Folder;
 }
 
 }  // namespace

@@ -89,8 +89,9 @@ TEST_F(UpdaterInstallTest, EveryFailingStepLeavesTheOldFilesAndSaysWhy) {
                 EXPECT_FALSE(Log.empty());
             }
             // No copy or backup stays behind, unless the log names it.
-            if (Log.find("Unable to delete file") == std::string::npos)
+            if (Log.find("Unable to delete file") == std::string::npos) {
                 EXPECT_EQ(Names(Root / "app"), (std::vector<std::string>{"comp.dll", "prog.exe"})) << Log;
+            }
             if (!faulty.Failed()) {
                 EXPECT_TRUE(ok) << Log;
                 EXPECT_TRUE(Names(Root / "temp").empty());
