@@ -298,6 +298,48 @@ TEST_F(InstallTest, CabinetIsWholeOrNotAtAllWhicheverStepFails) {
     }
 }
 
+// The same for an LZ file expanded over an installed one: old or new, never lost or cut.
+TEST_F(InstallTest, LZFileIsOldOrNewWhicheverStepFails) {
+    using TKind = TFaultyFileSystem::TKind;
+    const auto lz = MakeLZFile("new notes, expanded", 't');
+    Server.Route("/notes.tx_", {200, true, -1, std::string(lz.begin(), lz.end())});
+    const fs::path installed = Root / "app" / "notes.txt";
+    for (TKind kind : {TKind::Write, TKind::Move, TKind::Delete}) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << "kind " << static_cast<int>(kind) << ", operation " << n);
+            { std::ofstream(installed, std::ios::binary | std::ios::trunc) << "old notes"; }
+            TFaultyFileSystem faulty(SystemFileSystem());
+            faulty.FailAt(kind, n);
+            Engine->SetFileSystem(&faulty);
+            Engine->FileList().Clear();
+            TFileDescription item;
+            item.URL = Url("/notes.tx_");
+            item.Compressed = true;
+            Engine->FileList().Add(item);
+            Statuses.clear();
+            const int result = Engine->GetFileUpdates();
+            Engine->SetFileSystem(nullptr);
+            const bool deleteReported = std::any_of(Statuses.begin(), Statuses.end(),
+                                                    [](const TStatus& s) { return s.Code == 19 && s.Error == 6; });
+            if (result == 0) {
+                EXPECT_EQ(Slurp(installed), "new notes, expanded");
+            } else {
+                EXPECT_EQ(Slurp(installed), "old notes");
+                EXPECT_TRUE(std::any_of(Statuses.begin(), Statuses.end(),
+                                        [](const TStatus& s) { return s.Code == 19 && s.Error == 7; }));
+            }
+            if (!deleteReported) {
+                EXPECT_EQ(Names(Root / "app"), std::vector<std::string>{"notes.txt"});
+            }
+            fs::remove(Root / "temp" / "notes.tx_");
+            if (!faulty.Failed()) {
+                EXPECT_EQ(result, 0);
+                break;
+            }
+        }
+    }
+}
+
 // A release made by gcab and mscompress, served by the loopback server over an installed
 // release: a cabinet cut short changes nothing and stops the restart; the whole one and
 // the LZ file install.
