@@ -11,6 +11,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,22 @@ HWND MainWindowOf(DWORD process) {
     return search.Found;
 }
 
+// "FileVersion" of a file's version block (US English, Unicode), or nothing.
+std::wstring FileVersionOf(const std::wstring& path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0) return {};
+    std::vector<std::uint8_t> block(size);
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, block.data())) return {};
+    wchar_t* text = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileVersion", reinterpret_cast<void**>(&text),
+                        &length) ||
+        text == nullptr)
+        return {};
+    return std::wstring(text);
+}
+
 class Installer : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -225,6 +242,7 @@ TEST_F(Installer, InstallUpgradeAndUninstallQuietly) {
     // The newer MSI replaces it in place and keeps what the user had.
     ASSERT_EQ(Msiexec(L"/i", msi), 0u);
     ExpectInstalled(Utf8ToWide(LUMETRA_MSI_VERSION));
+    EXPECT_EQ(FileVersionOf(Program), Utf8ToWide(LUMETRA_PROJECT_VERSION4)) << "one version in the program and the MSI";
     EXPECT_EQ(RegString(kRunKey, kRunValue), quoted) << "an upgrade keeps the logon value";
     EXPECT_TRUE(HasValue(kSettingsKey, L"DEMARRAGE_AUTO"));
     EXPECT_TRUE(Exists(Trace));
