@@ -7,10 +7,10 @@ const std::wstring kNoDefault = L"ConnectDefaultSD|pas de SD par default";
 
 using Strings = std::vector<std::wstring>;
 
-TVirtualHidSpec WithProduct(TVirtualHidSpec spec, std::uint16_t vendor, std::uint16_t product) {
-    spec.Attributes.VendorID = vendor;
-    spec.Attributes.ProductID = product;
-    return spec;
+TVirtualHidDescription WithProduct(TVirtualHidDescription description, std::uint16_t vendor, std::uint16_t product) {
+    description.Attributes.VendorID = vendor;
+    description.Attributes.ProductID = product;
+    return description;
 }
 
 }  // namespace
@@ -186,7 +186,7 @@ TEST_F(SDListTest, OnlyTheSixKeyModelIsListed) {
     };
     MakeList();
     for (const auto& o : others) {
-        auto device = Plug(WithProduct(VirtualControlBoxSpec(L"X1"), o.vendor, o.product));
+        auto device = Plug(WithProduct(VirtualControlBoxDescription(L"X1"), o.vendor, o.product));
         EXPECT_EQ(List->Count(), 0) << o.what;
         Unplug(device);
     }
@@ -202,7 +202,7 @@ TEST_F(SDListTest, BothSixKeyRevisionsAreListedAndForwardTheirKeys) {
         Events.clear();
         StoreDefault(L"AL01");
         MakeList();
-        auto box = Plug(WithProduct(VirtualControlBoxSpec(L"AL01"), 0x0FD9, product));
+        auto box = Plug(WithProduct(VirtualControlBoxDescription(L"AL01"), 0x0FD9, product));
         ASSERT_EQ(Serials(), Strings{L"AL01"});
         EXPECT_EQ(List->CurrentSD()->SDType(), sdtMini);
         EXPECT_EQ(List->CurrentSD()->Buttons()->Count(), 6);
