@@ -59,6 +59,7 @@ void TWebUpdate::DoUpdate() {
     DoStatus(970, kInstalledTools, scProgressDetail, 0);
     FComponentsIncluded = false;
     FControlFile.clear();
+    FVerifiedControl.reset();
     DoStatus(963, Version, scProgressDetail, 0);
 
     if (!StartConnection()) return;
@@ -124,6 +125,7 @@ void TWebUpdate::StopConnection() {
     FOwnSession.reset();
     DoStatus(949, {}, scProgressStep, 0);
     if (!FControlFile.empty()) UpdateFiles::RemoveFile(FControlFile);
+    FVerifiedControl.reset();
     FInProgress = false;
 }
 
@@ -131,6 +133,7 @@ void TWebUpdate::AbandonConnection() {
     FSession = nullptr;
     FOwnSession.reset();
     if (!FControlFile.empty()) UpdateFiles::RemoveFile(FControlFile);
+    FVerifiedControl.reset();
     FInProgress = false;
 }
 
@@ -143,6 +146,9 @@ bool TWebUpdate::GetControlFile() {
     }
     DoStatus(926, {}, scProgressStep, 0);
     FControlFile = WinTempDir() + URLtoFile(url);
+    // Signed releases: nothing of the control file is used before its signature and date
+    // are checked.
+    if (FSignaturesRequired && !AcceptSignedControlFile()) return false;
     ReadApplicationSection();
     return true;
 }

@@ -73,6 +73,13 @@ void TWebUpdate::Error(TInternetSession& session, std::uint32_t error) {
 }
 
 bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder) {
+    bool pinMismatch = false;
+    return FetchFile(session, url, folder, nullptr, pinMismatch);
+}
+
+bool TWebUpdate::FetchFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
+                           const TSha256Digest* pin, bool& pinMismatch) {
+    pinMismatch = false;
     const std::wstring name = URLtoFile(url);
     DoStatus(915, name, scProgressStep, 0);
 
@@ -99,6 +106,9 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     std::int64_t total = 0;
     bool failed = false;
     bool cancelled = false;
+    // Signed releases: hashed as it streams, so that a large file is read only once.
+    std::unique_ptr<TSha256> hash = pin != nullptr ? Crypto().NewSha256() : nullptr;
+    if (pin != nullptr && !hash) failed = true;
     {
         UpdateFiles::TOutputFile out(tempFile);
         failed = !out.IsOpen();
@@ -116,6 +126,7 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
                 failed = true;
                 break;
             }
+            if (hash) hash->Add(buffer, got);
             total += static_cast<std::int64_t>(got);
             if (OnFileProgress) OnFileProgress(*this, target, total, length);
             bool cancel = FCancelled;
@@ -136,8 +147,13 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
         DoStatus(908, {}, scLengthMismatch, 10);
         broken = true;
     }
+    // Signed releases: a file that is not the one pinned never leaves the temporary file.
+    if (hash && !cancelled && !failed && !broken && total > 0) {
+        const std::optional<TSha256Digest> digest = hash->Finish();
+        pinMismatch = !digest || *digest != *pin;
+    }
     // An empty body is a failed fetch; it must not replace the file already in place.
-    if (cancelled || failed || broken || total == 0) {
+    if (cancelled || failed || broken || pinMismatch || total == 0) {
         if (!UpdateFiles::RemoveFile(tempFile)) WriteLogLine(L"Unable to delete file " + tempFile);
         return false;
     }
@@ -169,8 +185,17 @@ int TWebUpdate::GetFileUpdates() {
         if (!item.TargetDir.empty() && !UpdateFiles::FolderExists(item.TargetDir))
             UpdateFiles::ForceDirectories(item.TargetDir);
 
-        if (FSession == nullptr || !URLGetFile(*FSession, item.URL, temp)) {
-            DoStatus(946, item.URL, scFileNotObtained, 9);
+        bool obtained = false;
+        if (FSignaturesRequired) {
+            // Signed releases: a file without its pin, or whose bytes differ from it, fails
+            // like one that cannot be fetched; the signed-release steps report it.
+            const std::optional<TSha256Digest> pin = SignedFilePin(item);
+            obtained = pin && FSession != nullptr && URLGetPinnedFile(*FSession, item.URL, temp, *pin);
+        } else {
+            obtained = FSession != nullptr && URLGetFile(*FSession, item.URL, temp);
+            if (!obtained) DoStatus(946, item.URL, scFileNotObtained, 9);
+        }
+        if (!obtained) {
             FAppUpdate = false;
             result = -1;
             continue;
