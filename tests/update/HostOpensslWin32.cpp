@@ -20,15 +20,14 @@ std::string Unix(const std::filesystem::path& path) {
     return "'" + result + "'";
 }
 
-// Runs the host's openssl with `arguments` and answers whether it ended with exit code 0.
 // Wine starts a Unix program given its path on drive Z:, but hands back no process to wait
-// for: the shell around it writes the exit code into a file that we wait for instead.
-bool Openssl(const std::string& arguments, const std::filesystem::path& work) {
+// for: the shell around the command writes its exit code into a file that we wait for.
+bool RunOnHost(const std::string& shellCommand, const std::filesystem::path& work) {
     static int runs = 0;
-    const std::filesystem::path marker = work / ("openssl-" + std::to_string(++runs) + ".rc");
+    const std::filesystem::path marker = work / ("host-" + std::to_string(++runs) + ".rc");
     std::error_code error;
     std::filesystem::remove(marker, error);
-    const std::string script = std::string(LUMETRA_OPENSSL) + " " + arguments + " 2>/dev/null; echo $? > " +
+    const std::string script = "( " + shellCommand + " ) >/dev/null 2>&1; echo $? > " +
                                Unix(marker.wstring() + L".part") + "; mv " + Unix(marker.wstring() + L".part") + " " +
                                Unix(marker);
     std::wstring line = Utf8ToWide("sh -c \"" + script + "\"");
@@ -41,10 +40,15 @@ bool Openssl(const std::string& arguments, const std::filesystem::path& work) {
     if (process.hThread != nullptr) CloseHandle(process.hThread);
     if (process.hProcess != nullptr) CloseHandle(process.hProcess);
     // A generous bound: the machine may be busy with other builds.
-    for (int i = 0; i < 1200 && !std::filesystem::exists(marker); ++i) Sleep(50);
+    for (int i = 0; i < 2400 && !std::filesystem::exists(marker); ++i) Sleep(50);
     std::ifstream in(marker);
     int code = -1;
     in >> code;
+    in.close();
+    std::filesystem::remove(marker, error);
     return code == 0;
 }
 
+bool Openssl(const std::string& arguments, const std::filesystem::path& work) {
+    return RunOnHost(std::string(LUMETRA_OPENSSL) + " " + arguments, work);
+}

@@ -221,3 +221,51 @@ TEST_F(SignedReleaseWin32, GoodReleaseInstallsAndOlderOnesAreRefusedAfterIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the publisher's tool writes is what the program takes: a release folder with a
+// program carrying a version resource (this test executable) and a plain file, published,
+// served and installed.
+TEST_F(SignedReleaseWin32, PublishedReleaseIsTakenAsItIs) {
+    const fs::path release = Root / "release";
+    const fs::path out = Root / "out";
+    fs::create_directories(release);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_TRUE(CopyFileW(self, (release / "LumetraControlBox.exe").wstring().c_str(), FALSE));
+    Spill(release / "readme.txt", "published notes\r\n");
+    const std::string base = WideToUtf8(Server.Base()) + "/softwares/Lumetra%20CONTROLBOX/V1/";
+    ASSERT_TRUE(RunOnHost("'" LUMETRA_TEST_DATA_DIR "/../../scripts/publish-update' --base-url '" + base +
+                              "' --date 31/12/2099 --time 09:45 " + Unix(KeyFolder / "publisher.pem") + " " +
+                              Unix(release) + " " + Unix(out),
+                          Root));
+    const std::string control = Slurp(out / "LumetraControlBox.INF");
+    EXPECT_NE(control.find("newversion=1.2.40000.7\r\n"), std::string::npos) << control;
+    EXPECT_NE(control.find("date=31/12/2099\r\ntime=09:45\r\n"), std::string::npos) << control;
+    EXPECT_NE(control.find("url=" + base + "readme.txt\r\n"), std::string::npos) << control;
+    EXPECT_NE(control.find("appcomps=LumetraControlBox.exe\r\n"), std::string::npos) << control;
+
+    Server.Route(kControlPath, TRoute{200, true, -1, control});
+    Server.Route(kControlPath + ".sig", TRoute{200, true, -1, Slurp(out / "LumetraControlBox.INF.sig")});
+    for (const char* name : {"readme.txt", "LumetraControlBox.exe"})
+        Server.Route(kControlPath.substr(0, kControlPath.rfind('/') + 1) + name, TRoute{200, true, -1, Slurp(out / name)});
+    // The installed program is older than the release's date.
+    ASSERT_TRUE(CopyFileW(self, (Root / "app" / "LumetraControlBox.exe").wstring().c_str(), FALSE));
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{});
+    EXPECT_EQ(Slurp(Root / "app" / "readme.txt"), "published notes\r\n");
+    // A name that an address would have to escape is refused by the tool, and nothing of
+    // that release is written.
+    Spill(release / "read me.txt", "notes");
+    const fs::path refused = Root / "refused";
+    EXPECT_FALSE(RunOnHost("'" LUMETRA_TEST_DATA_DIR "/../../scripts/publish-update' " +
+                               Unix(KeyFolder / "publisher.pem") + " " + Unix(release) + " " + Unix(refused),
+                           Root));
+    EXPECT_FALSE(fs::exists(refused / "LumetraControlBox.INF"));
+    // The program itself waits in the temporary folder for the updater (the restart was refused).
+    EXPECT_TRUE(fs::exists(Root / "temp" / "LumetraControlBox.exe"));
+    EXPECT_EQ(Stored, L"2099-12-31 09:45:00");
+}
+
+}  // namespace
