@@ -108,10 +108,9 @@ bool TWebUpdate::FetchFile(TInternetSession& session, const std::wstring& url, c
     bool cancelled = false;
     // Signed releases: hashed as it streams, so that a large file is read only once.
     std::unique_ptr<TSha256> hash = pin != nullptr ? Crypto().NewSha256() : nullptr;
-    if (pin != nullptr && !hash) failed = true;
     {
         UpdateFiles::TOutputFile out(tempFile);
-        failed = !out.IsOpen();
+        failed = !out.IsOpen() || (pin != nullptr && !hash);
         std::uint8_t buffer[kChunkSize];
         while (!failed) {
             MainThread::ProcessMessages();
