@@ -284,7 +284,7 @@ TEST(BridgeControlBoxList, TheCurrentControlBoxFollowsTheTimingSoftware) {
     bridgetest::RecordingTrace trace(record);
     SetTraceFile(&trace);
     VirtualHidBus bus;  // outlives the window, whose list resets its box on the way out
-    bus.Plug(VirtualControlBoxSpec(L"AL01"));
+    bus.Plug(VirtualControlBoxDescription(L"AL01"));
     ScriptedDesktopWindows desktop;
     {
         TfrmMain form(TfrmMainServices{&desktop, nullptr});

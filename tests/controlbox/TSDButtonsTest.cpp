@@ -56,7 +56,7 @@ TEST_F(Keys, FreeingAControlBoxLeavesTheDefaultPicturesForTheNextOne) {
     const std::vector<Bitmap24> copies = Pictures;
     {
         VirtualHidDevicePtr first;
-        TSD box(&List, Attach(VirtualControlBoxSpec(L"FIRST"), &first));
+        TSD box(&List, Attach(VirtualControlBoxDescription(L"FIRST"), &first));
         const Bitmap24 extra(80, 80, Rgb{9, 9, 9});
         box.Buttons()->Get(1)->SetDefBitmap(&extra);
     }
@@ -70,7 +70,7 @@ TEST_F(Keys, FreeingAControlBoxLeavesTheDefaultPicturesForTheNextOne) {
 }
 
 TEST_F(Keys, GetReachesExistingKeysUpToSixteen) {
-    TVirtualHidSpec desc = VirtualControlBoxSpec(L"XL");
+    TVirtualHidDescription desc = VirtualControlBoxDescription(L"XL");
     desc.Attributes.ProductID = 0x006C;
     TSD xl(&List, Attach(desc));
     EXPECT_EQ(xl.Buttons()->Count(), 32);

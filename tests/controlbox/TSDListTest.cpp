@@ -7,10 +7,10 @@ const std::wstring kNoDefault = L"ConnectDefaultSD|pas de SD par default";
 
 using Strings = std::vector<std::wstring>;
 
-TVirtualHidSpec WithProduct(TVirtualHidSpec spec, std::uint16_t vendor, std::uint16_t product) {
-    spec.Attributes.VendorID = vendor;
-    spec.Attributes.ProductID = product;
-    return spec;
+TVirtualHidDescription WithProduct(TVirtualHidDescription description, std::uint16_t vendor, std::uint16_t product) {
+    description.Attributes.VendorID = vendor;
+    description.Attributes.ProductID = product;
+    return description;
 }
 
 }  // namespace
@@ -184,7 +184,7 @@ TEST_F(SDListTest, OnlyTheSixKeyModelIsListed) {
     };
     MakeList();
     for (const auto& o : others) {
-        auto device = Plug(WithProduct(VirtualControlBoxSpec(L"X1"), o.vendor, o.product));
+        auto device = Plug(WithProduct(VirtualControlBoxDescription(L"X1"), o.vendor, o.product));
         EXPECT_EQ(List->Count(), 0) << o.what;
         Unplug(device);
     }

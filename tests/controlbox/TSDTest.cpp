@@ -13,7 +13,7 @@ struct ModelCase {
 class TSDModel : public ControlBoxTest, public ::testing::WithParamInterface<ModelCase> {};
 
 TEST_P(TSDModel, ProductIdGivesModelAndKeyCount) {
-    TVirtualHidSpec desc = VirtualControlBoxSpec(L"M1");
+    TVirtualHidDescription desc = VirtualControlBoxDescription(L"M1");
     desc.Attributes.ProductID = GetParam().productId;
     TSD box(&List, Attach(desc));
     EXPECT_EQ(box.SDType(), GetParam().type);
@@ -46,7 +46,7 @@ TEST_F(ControlBoxTest, CreationReadsTheIdentityAndSendsNothing) {
 }
 
 TEST_F(ControlBoxTest, DeviceWithoutSerialGivesEmptySerial) {
-    TVirtualHidSpec desc = VirtualControlBoxSpec(L"");
+    TVirtualHidDescription desc = VirtualControlBoxDescription(L"");
     desc.HasSerialNumber = false;
     TSD box(&List, Attach(desc));
     EXPECT_EQ(box.Serial(), L"");
@@ -99,7 +99,7 @@ TEST_F(ControlBoxTest, NegativeBrightnessIsARangeErrorAndSendsNothing) {
 TEST_F(ControlBoxTest, FeatureReportsTooShortForTheFieldsAreNotSent) {
     // A device whose feature length cannot hold the brightness fields must not get a
     // report cut short, nor have bytes written past its buffer.
-    TVirtualHidSpec desc = VirtualControlBoxSpec(L"SHORT");
+    TVirtualHidDescription desc = VirtualControlBoxDescription(L"SHORT");
     desc.Caps.FeatureReportByteLength = 4;
     VirtualHidDevicePtr v;
     TSD box(&List, Attach(desc, &v));

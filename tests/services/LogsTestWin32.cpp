@@ -1,7 +1,7 @@
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "ProcessInfo.h"
-#include "StoreUnderTest.h"
+#include "UniqueName.h"
 #include "SystemErrorWin32.h"
 #include "uLogs.h"
 
