@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -122,7 +123,9 @@ const std::wstring kFilesBase = L"http://127.0.0.1:8080/files/";
 class UpdateRunFixture : public testing::Test {
 protected:
     void SetUp() override {
-        Root = fs::temp_directory_path() / ("lumetra-run-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        // Tests run in parallel processes, where `this` alone may well be the same address.
+        Root = fs::temp_directory_path() / ("lumetra-run-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
+                                            "-" + std::to_string(std::random_device{}()));
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "docs");
