@@ -158,7 +158,10 @@ public:
     TInternetSession* Session() const { return FSession; }
 
     // Fetches `url` into `folder` + its file name; true when the file now stands there.
-    bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder);
+    // With a `pin` (signed releases) the file is kept only when its SHA-256, taken as it
+    // streams to disk, equals it; `pinMismatch` then tells a differing hash from a failed fetch.
+    bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
+                    const TSha256Digest* pin = nullptr, bool* pinMismatch = nullptr);
     // Fetches and installs every entry of the file list; 0, or -1 when a fetch failed.
     int GetFileUpdates();
     // 0 on success, -1 on failure.
@@ -268,9 +271,6 @@ public:
 private:
     // Reports a status whose text is given whole.
     void DoStatusText(const std::wstring& text, int statusCode, int errCode);
-    // URLGetFile with an optional pin; `pinMismatch` tells a differing hash from a failed fetch.
-    bool FetchFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
-                   const TSha256Digest* pin, bool& pinMismatch);
     bool FSignaturesRequired = false;
     std::optional<TP256PublicKey> FReleaseKey;
     std::unique_ptr<TReleaseCrypto> FCrypto;

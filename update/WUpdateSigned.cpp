@@ -87,7 +87,7 @@ std::optional<TSha256Digest> TWebUpdate::SignedFilePin(const TFileDescription& i
 bool TWebUpdate::URLGetPinnedFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
                                   const TSha256Digest& pin) {
     bool pinMismatch = false;
-    if (FetchFile(session, url, folder, &pin, pinMismatch)) return true;
+    if (URLGetFile(session, url, folder, &pin, &pinMismatch)) return true;
     if (pinMismatch)
         DoStatusText(StatusMessage(927) + L" : " + URLtoFile(url), scInvalidSignature, kSignatureError);
     else

@@ -72,14 +72,10 @@ void TWebUpdate::Error(TInternetSession& session, std::uint32_t error) {
     DoStatus(976, text, scConnectionError, static_cast<int>(error));
 }
 
-bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder) {
+bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
+                            const TSha256Digest* pin, bool* pinMismatchOut) {
     bool pinMismatch = false;
-    return FetchFile(session, url, folder, nullptr, pinMismatch);
-}
-
-bool TWebUpdate::FetchFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
-                           const TSha256Digest* pin, bool& pinMismatch) {
-    pinMismatch = false;
+    if (pinMismatchOut != nullptr) *pinMismatchOut = false;
     const std::wstring name = URLtoFile(url);
     DoStatus(915, name, scProgressStep, 0);
 
@@ -151,6 +147,7 @@ bool TWebUpdate::FetchFile(TInternetSession& session, const std::wstring& url, c
         const std::optional<TSha256Digest> digest = hash->Finish();
         pinMismatch = !digest || *digest != *pin;
     }
+    if (pinMismatchOut != nullptr) *pinMismatchOut = pinMismatch;
     // An empty body is a failed fetch; it must not replace the file already in place.
     if (cancelled || failed || broken || pinMismatch || total == 0) {
         if (!UpdateFiles::RemoveFile(tempFile)) WriteLogLine(L"Unable to delete file " + tempFile);
