@@ -12,9 +12,6 @@
 #include "ReleaseCrypto.h"
 #include "SignedRelease.h"
 
-// The largest control file a signed run reads: control files are a few KiB, and the
-// whole file is held in memory while it is verified and used.
-inline constexpr std::int64_t kMaxSignedControlFile = 1 << 20;
 // The largest signature file: a DER P-256 signature is at most 72 bytes.
 inline constexpr std::int64_t kMaxSignatureFile = 1024;
 

@@ -31,7 +31,7 @@ TIniFile TWebUpdate::ReadControlFile() {
     // Signed release: only the bytes whose signature was checked.
     if (FVerifiedControl) return TIniFile::FromBytes(*FVerifiedControl);
     if (FControlFile.empty()) return {};
-    auto bytes = ReadWholeFile(*FFacts, FControlFile);
+    auto bytes = ReadWholeFile(*FFacts, FControlFile, kMaxControlFileBytes);
     if (!bytes) return {};
     return TIniFile::FromBytes(*bytes);
 }

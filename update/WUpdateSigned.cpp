@@ -39,12 +39,12 @@ bool TWebUpdate::AcceptSignedControlFile() {
     const std::wstring signatureFile = WinTempDir() + URLtoFile(url);
 
     std::optional<std::vector<std::uint8_t>> signature;
-    if (FSession != nullptr && URLGetFile(*FSession, url, WinTempDir())) {
-        if (Facts().FileSize(signatureFile) <= kMaxSignatureFile) signature = ReadWholeFile(Facts(), signatureFile);
+    if (FSession != nullptr && URLGetFile(*FSession, url, WinTempDir(), kMaxSignatureFile)) {
+        signature = ReadWholeFile(Facts(), signatureFile, kMaxSignatureFile);
         UpdateFiles::RemoveFile(signatureFile);
     }
-    std::optional<std::vector<std::uint8_t>> control;
-    if (Facts().FileSize(FControlFile) <= kMaxSignedControlFile) control = ReadWholeFile(Facts(), FControlFile);
+    // Read once, bounded: these bytes are what is verified and what every later step uses.
+    std::optional<std::vector<std::uint8_t>> control = ReadWholeFile(Facts(), FControlFile, kMaxControlFileBytes);
 
     if (!FReleaseKey || !signature || !control ||
         !VerifyControlFileSignature(Crypto(), *FReleaseKey, *control, *signature)) {
@@ -85,9 +85,9 @@ std::optional<TSha256Digest> TWebUpdate::SignedFilePin(const TFileDescription& i
 }
 
 bool TWebUpdate::URLGetPinnedFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
-                                  const TSha256Digest& pin) {
+                                  std::int64_t limit, const TSha256Digest& pin) {
     bool pinMismatch = false;
-    if (URLGetFile(session, url, folder, &pin, &pinMismatch)) return true;
+    if (URLGetFile(session, url, folder, limit, &pin, &pinMismatch)) return true;
     if (pinMismatch)
         DoStatusText(StatusMessage(927) + L" : " + URLtoFile(url), scInvalidSignature, kSignatureError);
     else
