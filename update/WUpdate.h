@@ -13,6 +13,8 @@
 #include "FileFacts.h"
 #include "IniFile.h"
 #include "KnownFolders.h"
+#include "ReleaseCrypto.h"
+#include "ReleaseVerifier.h"
 #include "UpdateDialogs.h"
 #include "UpdateFileSystem.h"
 #include "UpdateInstall.h"
@@ -37,6 +39,7 @@ struct TFileDescription {
     bool Preselect = true;      // preselect: exactly 1 (default 1)
     bool Hidden = false;        // hidden: exactly 1
     bool Selected = false;      // not read from the file
+    std::wstring Sha256;        // sha256: the file's pin, required by signed releases
 };
 
 class TFileList {
@@ -157,9 +160,12 @@ public:
     TInternetSession* Session() const { return FSession; }
 
     // Fetches `url` into `folder` + its file name; true when the file now stands there. A
-    // body sent without its length fails once it grows past `limit` bytes.
+    // body sent without its length fails once it grows past `limit` bytes. With a `pin`
+    // (signed releases) the file is kept only when its SHA-256, taken as it streams to disk,
+    // equals it; `pinMismatch` then tells a differing hash from a failed fetch.
     bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
-                    std::int64_t limit = kMaxBodyBytes);
+                    std::int64_t limit = kMaxBodyBytes, const TSha256Digest* pin = nullptr,
+                    bool* pinMismatch = nullptr);
     // Fetches and installs every entry of the file list; 0, or -1 when a fetch or an
     // installation failed (a failed installation leaves the installed file as it was).
     int GetFileUpdates();
@@ -260,7 +266,39 @@ public:
     void OpenProgram(const std::wstring& file, const std::wstring& parameters);
     bool InProgress() const { return FInProgress; }
 
+    // --- Signed releases (WUpdateSigned.cpp) ---
+
+    // The publisher's public key as PEM; "" for none. With a key, every run requires the
+    // control file's signature, a release date not older than the newest accepted and a
+    // sha256 pin on every file; a key that does not parse refuses every release.
+    void SetReleaseKey(const std::string& pem);
+    bool SignaturesRequired() const { return FSignaturesRequired; }
+    // The cryptography (null: the system's own).
+    void SetReleaseCrypto(std::unique_ptr<TReleaseCrypto> crypto) { FCrypto = std::move(crypto); }
+    TReleaseCrypto& Crypto();
+    // Where the newest accepted release date is kept between runs.
+    TReleaseDateStore ReleaseDates;
+    // Fetches the control file's signature and checks it and the release date; reports
+    // and answers false when the control file must not be used. On success the verified
+    // bytes are what every later step reads.
+    bool AcceptSignedControlFile();
+    // The pin of a file entry of a signed release; nullopt (reported) when it has none.
+    std::optional<TSha256Digest> SignedFilePin(const TFileDescription& item);
+    // Fetches `url` like URLGetFile and keeps it only when its SHA-256 equals `pin`
+    // (hashed as it streams to disk); a file that differs is deleted and reported.
+    bool URLGetPinnedFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
+                          std::int64_t limit, const TSha256Digest& pin);
+
 private:
+    // Reports a status whose text is given whole.
+    void DoStatusText(const std::wstring& text, int statusCode, int errCode);
+    bool FSignaturesRequired = false;
+    std::optional<TP256PublicKey> FReleaseKey;
+    std::unique_ptr<TReleaseCrypto> FCrypto;
+    // The control file's bytes once verified: later steps never read the file again.
+    std::optional<std::vector<std::uint8_t>> FVerifiedControl;
+    std::optional<TDateStamp> FNewestAccepted;
+
     // Quiet clean-up when a run is left by an exception: session closed, control file gone.
     void AbandonConnection();
     std::wstring FURL;

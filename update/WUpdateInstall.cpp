@@ -245,8 +245,17 @@ int TWebUpdate::GetFileUpdates() {
         const std::int64_t limit = item.FileSize > 0  ? item.FileSize
                                    : item.NewSize > 0 ? item.NewSize
                                                       : kMaxBodyBytes;
-        if (FSession == nullptr || !URLGetFile(*FSession, item.URL, temp, limit)) {
-            DoStatus(946, item.URL, scFileNotObtained, 9);
+        bool obtained = false;
+        if (FSignaturesRequired) {
+            // Signed releases: a file without its pin, or whose bytes differ from it, fails
+            // like one that cannot be fetched; the signed-release steps report it.
+            const std::optional<TSha256Digest> pin = SignedFilePin(item);
+            obtained = pin && FSession != nullptr && URLGetPinnedFile(*FSession, item.URL, temp, limit, *pin);
+        } else {
+            obtained = FSession != nullptr && URLGetFile(*FSession, item.URL, temp, limit);
+            if (!obtained) DoStatus(946, item.URL, scFileNotObtained, 9);
+        }
+        if (!obtained) {
             FAppUpdate = false;
             result = -1;
             continue;

@@ -59,6 +59,7 @@ void TWebUpdate::DoUpdate() {
     DoStatus(970, kInstalledTools, scProgressDetail, 0);
     FComponentsIncluded = false;
     FControlFile.clear();
+    FVerifiedControl.reset();
     DoStatus(963, Version, scProgressDetail, 0);
     RemoveOldUpdaterFolders();
 
@@ -125,6 +126,7 @@ void TWebUpdate::StopConnection() {
     FOwnSession.reset();
     DoStatus(949, {}, scProgressStep, 0);
     if (!FControlFile.empty()) UpdateFiles::RemoveFile(FControlFile);
+    FVerifiedControl.reset();
     FInProgress = false;
 }
 
@@ -132,6 +134,7 @@ void TWebUpdate::AbandonConnection() {
     FSession = nullptr;
     FOwnSession.reset();
     if (!FControlFile.empty()) UpdateFiles::RemoveFile(FControlFile);
+    FVerifiedControl.reset();
     FInProgress = false;
 }
 
@@ -144,6 +147,9 @@ bool TWebUpdate::GetControlFile() {
     }
     DoStatus(926, {}, scProgressStep, 0);
     FControlFile = WinTempDir() + URLtoFile(url);
+    // Signed releases: nothing of the control file is used before its signature and date
+    // are checked.
+    if (FSignaturesRequired && !AcceptSignedControlFile()) return false;
     ReadApplicationSection();
     return true;
 }

@@ -66,7 +66,9 @@ void TWebUpdate::Error(TInternetSession& session, std::uint32_t error) {
 }
 
 bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
-                            std::int64_t limit) {
+                            std::int64_t limit, const TSha256Digest* pin, bool* pinMismatchOut) {
+    bool pinMismatch = false;
+    if (pinMismatchOut != nullptr) *pinMismatchOut = false;
     const std::wstring name = URLtoFile(url);
     DoStatus(915, name, scProgressStep, 0);
 
@@ -94,9 +96,11 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     bool failed = false;
     bool cancelled = false;
     bool overLimit = false;
+    // Signed releases: hashed as it streams, so that a large file is read only once.
+    std::unique_ptr<TSha256> hash = pin != nullptr ? Crypto().NewSha256() : nullptr;
     {
         UpdateFiles::TOutputFile out(tempFile);
-        failed = !out.IsOpen();
+        failed = !out.IsOpen() || (pin != nullptr && !hash);
         std::uint8_t buffer[kChunkSize];
         while (!failed) {
             MainThread::ProcessMessages();
@@ -116,6 +120,7 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
                 failed = true;
                 break;
             }
+            if (hash) hash->Add(buffer, got);
             total += static_cast<std::int64_t>(got);
             if (OnFileProgress) OnFileProgress(*this, target, total, length);
             bool cancel = FCancelled;
@@ -136,8 +141,14 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
         DoStatus(908, {}, scLengthMismatch, 10);
         broken = true;
     }
+    // Signed releases: a file that is not the one pinned never leaves the temporary file.
+    if (hash && !cancelled && !failed && !broken && total > 0) {
+        const std::optional<TSha256Digest> digest = hash->Finish();
+        pinMismatch = !digest || *digest != *pin;
+    }
+    if (pinMismatchOut != nullptr) *pinMismatchOut = pinMismatch;
     // An empty body is a failed fetch; it must not replace the file already in place.
-    if (cancelled || failed || broken || total == 0) {
+    if (cancelled || failed || broken || pinMismatch || total == 0) {
         if (!UpdateFiles::RemoveFile(tempFile)) WriteLogLine(L"Unable to delete file " + tempFile);
         return false;
     }
