@@ -5,23 +5,32 @@
 
 namespace MainControlsWin32 {
 
-TExtras::TExtras(TfrmMain& form, const TfrmMainPeer& peer, UINT trayMessage)
+TExtras::TExtras(TfrmMain& form, TfrmMainPeer& peer, UINT trayMessage)
     : FForm(form), FPeer(peer), FWindow(reinterpret_cast<HWND>(peer.Handle())), FTrayMessage(trayMessage) {
     // The program's taskbar button is the application window's; ours has none.
     if (HWND app = reinterpret_cast<HWND>(AppShell::Handle()))
         SetWindowLongPtrW(FWindow, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(app));
     FDpi = WindowDpi();
-    LoadStyle();
-    MakeFonts();
-    MakeImageLists();
-    CreateControls();
-    PlaceWindow();
-    Layout();
-    Hook();
-    ShowAll();
+    // The controls call back into this object once they are subclassed and hooked: a step
+    // that fails undoes that before the object goes.
+    try {
+        LoadStyle();
+        MakeFonts();
+        MakeImageLists();
+        CreateControls();
+        PlaceWindow();
+        Layout();
+        Hook();
+        ShowAll();
+    } catch (...) {
+        Unhook();
+        throw;
+    }
 }
 
-TExtras::~TExtras() {
+TExtras::~TExtras() { Unhook(); }
+
+void TExtras::Unhook() {
     for (TComponent* c : std::initializer_list<TComponent*>{
              &FForm.PageControl1, &FForm.StatusBar1, &FForm.TrackBar1, &FForm.ckDemarrage, &FForm.StringGrid1,
              &FForm.actLancerAuDemarrage, &FForm.actAlwaysCheckUpdates})
@@ -306,7 +315,7 @@ void TExtras::ShowAll() {
 
 }  // namespace MainControlsWin32
 
-std::unique_ptr<TMainWindowExtras> CreateMainWindowExtras(TfrmMain& form, const TfrmMainPeer& peer,
+std::unique_ptr<TMainWindowExtras> CreateMainWindowExtras(TfrmMain& form, TfrmMainPeer& peer,
                                                           unsigned trayMessage) {
     return std::make_unique<MainControlsWin32::TExtras>(form, peer, trayMessage);
 }

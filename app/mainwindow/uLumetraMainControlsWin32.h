@@ -141,7 +141,7 @@ inline HBITMAP IconBitmap(const std::wstring& resource) {
 
 class TExtras : public TMainWindowExtras {
 public:
-    TExtras(TfrmMain& form, const TfrmMainPeer& peer, UINT trayMessage);
+    TExtras(TfrmMain& form, TfrmMainPeer& peer, UINT trayMessage);
 
     ~TExtras() override;
 
@@ -173,6 +173,9 @@ private:
     void Layout();
 
     void Hook();
+
+    // Takes back every hook and subclass that refers to this object.
+    void Unhook();
 
     void ShowAll();
 
@@ -237,7 +240,7 @@ private:
     bool Notify(NMHDR* header, std::intptr_t& result);
 
     TfrmMain& FForm;
-    const TfrmMainPeer& FPeer;
+    TfrmMainPeer& FPeer;
     HWND FWindow;
     UINT FTrayMessage;
     UINT FDpi = 96;

@@ -25,9 +25,12 @@ bool TExtras::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lPar
         case WM_ENDSESSION:
             if (wParam) {
                 // The session ends without our message loop ending: reset the control
-                // box and save the settings now, as a normal end would.
-                FForm.FormDestroy(&FForm);
-                ExitProcess(0);
+                // box and save the settings now, as a normal end would. A save that
+                // fails is reported and the process ends all the same: the platform is
+                // about to end it anyway, with nothing saved at all.
+                Application::Guarded([this] { FForm.FormDestroy(&FForm); });
+                FPeer.RemoveTrayIcon();
+                AppShell::EndProcess(0);
             }
             result = 0;
             return true;

@@ -9,13 +9,17 @@ namespace {
 constexpr wchar_t kAppWindowClass[] = L"LumetraApplication";
 HWND gAppWindow = nullptr;
 bool gTerminated = false;
+std::function<void(unsigned)> gEndProcess;
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
 LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE) {
         // Closing the program's taskbar button closes the main window, which it stands for.
-        if (HWND main = GetWindow(window, GW_ENABLEDPOPUP)) PostMessageW(main, WM_CLOSE, 0, 0);
+        // With no enabled pop-up the platform answers with this window itself, which must
+        // not be sent its own close again and again.
+        HWND main = GetWindow(window, GW_ENABLEDPOPUP);
+        if (main && main != window) PostMessageW(main, WM_CLOSE, 0, 0);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -63,6 +67,16 @@ void Terminate() {
 }
 
 bool Terminated() { return gTerminated; }
+
+void EndProcess(unsigned code) {
+    if (gEndProcess) {
+        gEndProcess(code);
+        return;
+    }
+    ExitProcess(code);
+}
+
+void SetEndProcessHandler(std::function<void(unsigned)> handler) { gEndProcess = std::move(handler); }
 void ResetTerminated() { gTerminated = false; }
 
 void BringToFront(TWindowHandle window) {
