@@ -199,9 +199,13 @@ void TfrmMain::FormClose(void* Sender) {
 
 void TfrmMain::FormDestroy(void* Sender) {
     (void)Sender;
-    if (FSDListPort)
-        FSDListPort->RAZ();
-    SaveSettings();
+    // A step that fails is reported and the next one runs: a save that failed must not
+    // keep the devices open or the trace without its last line.
+    Application::Guarded([&] {
+        if (FSDListPort)
+            FSDListPort->RAZ();
+    });
+    Application::Guarded([&] { SaveSettings(); });
     FListChercheVanto.clear();
     FCurrentSD = nullptr;
     FSDListPort.reset();

@@ -15,11 +15,13 @@ HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
 LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE) {
-        // Closing the program's taskbar button closes the main window, which it stands for.
-        // With no enabled pop-up the platform answers with this window itself, which must
-        // not be sent its own close again and again.
-        HWND main = GetWindow(window, GW_ENABLEDPOPUP);
-        if (main && main != window) PostMessageW(main, WM_CLOSE, 0, 0);
+        // Closing the program's taskbar button closes the main window, which it stands for:
+        // the window it owns that was active last, or else its first enabled pop-up. With
+        // neither, the platform answers with this window itself, which must not be sent
+        // its own close again and again.
+        HWND main = GetLastActivePopup(window);
+        if (!main || main == window) main = GetWindow(window, GW_ENABLEDPOPUP);
+        if (main && main != window && IsWindowEnabled(main)) PostMessageW(main, WM_CLOSE, 0, 0);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);

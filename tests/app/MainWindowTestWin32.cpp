@@ -6,6 +6,7 @@
 
 #include "AppShell.h"
 #include "Application.h"
+#include "Exceptions.h"
 #include "FileFacts.h"
 #include "LumetraProgram.h"
 #include "PngImage.h"
@@ -513,6 +514,107 @@ TEST_F(RealWindow, LoggingOffIsNeverRefused) {
     Start({});
     EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, 0), TRUE);
     EXPECT_TRUE(IsWindowVisible(Window));
+}
+
+// The end of the session: the box reset, the settings saved and the process ended, also
+// when the save fails (the platform would end the process a moment later anyway).
+TEST_F(RealWindow, TheEndOfTheSessionSavesAndEndsTheProcessEvenWhenTheSaveFails) {
+    for (const bool refused : {false, true}) {
+        Env.Events.clear();
+        Shown.clear();
+        Env.Store.Refuse(L"Software\\Lumetra", false);
+        Start({L"AL12"}, L"AL12");
+        Env.Store.Refuse(L"Software\\Lumetra", refused);
+        std::vector<unsigned> ended;
+        AppShell::SetEndProcessHandler([&](unsigned code) { ended.push_back(code); });
+        EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+        SendMessageW(Window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        AppShell::SetEndProcessHandler(nullptr);
+
+        EXPECT_EQ(ended, std::vector<unsigned>{0}) << "refused " << refused;
+        EXPECT_NE(std::find(Env.Events.begin(), Env.Events.end(), L"reset AL12"), Env.Events.end());
+        EXPECT_EQ(Env.LogLines().back(), L"FormDestroy|");
+        if (refused) {
+            ASSERT_EQ(Shown.size(), 1u);
+            EXPECT_NE(Shown[0].find(L"'DEMARRAGE_AUTO'"), std::wstring::npos) << WideToUtf8(Shown[0]);
+        } else {
+            EXPECT_TRUE(Shown.empty());
+            EXPECT_EQ(StringOf(Env.LogonEntry()), MainSettings::LogonCommand(Env.ExePath));
+        }
+        Env.Store.Refuse(L"Software\\Lumetra", false);
+        EndMainWindow(std::move(Form));
+    }
+}
+
+// A display that is not ready: the main window, or the controls in it, cannot be made.
+// The error is shown and nothing else happens: no creation step, no trace, no setting,
+// no window left behind, the single-instance mutex given back, exit code 1.
+TEST_F(RealWindow, AMainWindowThatCannotBeMadeEndsTheProgramWithNothingWritten) {
+    InstallMessageBoxErrorHandler();
+    Application::SetMessageShower([this](const std::wstring& m) { Shown.push_back(m); });
+    auto countOwnWindows = [] {
+        struct Count {
+            DWORD Process;
+            int Found;
+        } count = {GetCurrentProcessId(), 0};
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+                auto* c = reinterpret_cast<Count*>(data);
+                DWORD process = 0;
+                GetWindowThreadProcessId(window, &process);
+                wchar_t className[32] = L"";
+                GetClassNameW(window, className, 32);
+                if (process == c->Process && std::wstring(className) == L"TfrmMain")
+                    ++c->Found;
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&count));
+        return count.Found;
+    };
+    for (const std::wstring failing : {L"window", L"controls"}) {
+        Shown.clear();
+        Env.Events.clear();
+        TfrmMainServices services = Env.Services(Desktop, {L"AL12"});
+        services.OnMakingWindow = [failing](const std::wstring& part) {
+            if (part == failing)
+                throw Exception(L"The display is not ready (" + part + L")");
+        };
+        const int windowsBefore = countOwnWindows();
+        EXPECT_EQ(RunProgram(services, Bus, Title), 1) << WideToUtf8(failing);
+        EXPECT_EQ(Shown, std::vector<std::wstring>{L"The display is not ready (" + failing + L")"});
+        EXPECT_TRUE(Env.Events.empty()) << "no box opened, nothing traced";
+        EXPECT_TRUE(Env.Store.ValueNames(L"Software\\Lumetra\\LumetraControlBox").empty());
+        EXPECT_FALSE(Env.LogonEntry().has_value());
+        EXPECT_EQ(countOwnWindows(), windowsBefore);
+        TVrRunOnce next;
+        next.Terminate = false;
+        EXPECT_TRUE(next.Check(Title)) << "the mutex was given back";
+    }
+    // With the display back, the same start makes its window.
+    Form = StartMainWindow(Env.Services(Desktop, {}), Bus, Title);
+    EXPECT_NE(Form, nullptr);
+}
+
+// The application window's close (its taskbar button) goes to the main window while that
+// one is shown, and to nobody when no pop-up qualifies: it is not sent back to itself.
+TEST_F(RealWindow, TheApplicationWindowsCloseIsNeverSentBackToItself) {
+    Start({L"AL12"}, L"AL12");
+    HWND app = reinterpret_cast<HWND>(AppShell::Handle());
+    ASSERT_NE(app, nullptr);
+    ASSERT_FALSE(IsWindowVisible(Window));
+    PostMessageW(app, WM_CLOSE, 0, 0);
+    Pump();
+    MSG left;
+    EXPECT_FALSE(PeekMessageW(&left, app, WM_CLOSE, WM_CLOSE, PM_NOREMOVE)) << "a close came back";
+
+    Form->TrayIcon1DblClick(nullptr);
+    Pump();
+    ASSERT_TRUE(IsWindowVisible(Window));
+    PostMessageW(app, WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_FALSE(IsWindowVisible(Window)) << "the close reached the main window, which hides";
+    EXPECT_EQ(Env.LogLines().back(), L"FormCloseQuery|");
+    EXPECT_FALSE(PeekMessageW(&left, app, WM_CLOSE, WM_CLOSE, PM_NOREMOVE));
 }
 
 }  // namespace

@@ -355,6 +355,11 @@ bool TSimulator::Execute(const TSimCommand& command) {
 }
 
 void TSimulator::Start() {
+    // The program that ended gives up its windows and its single-instance mutex first.
+    if (FEnded) {
+        if (FEnded->Peer()) FEnded->Peer()->Hide();
+        FEnded.reset();
+    }
     const std::wstring title = ApplicationTitleOf(ProcessInfo::ExecutablePath());
     // Another copy would end this one silently (the single-instance rule), which a script
     // could not tell from success.
@@ -370,10 +375,6 @@ void TSimulator::Start() {
         return adapter;
     };
     FQuitPosted = false;
-    if (FEnded) {
-        if (FEnded->Peer()) FEnded->Peer()->Hide();
-        FEnded.reset();
-    }
     FForm = StartMainWindow(std::move(services), FHid, title);
     if (!FForm) {
         // The error was shown; the program would end here with code 1.
