@@ -28,8 +28,8 @@ bool TExtras::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lPar
                 // box and save the settings now, as a normal end would. A save that
                 // fails is reported and the process ends all the same: the platform is
                 // about to end it anyway, with nothing saved at all.
+                // The tray goes with the session.
                 Application::Guarded([this] { FForm.FormDestroy(&FForm); });
-                FPeer.RemoveTrayIcon();
                 AppShell::EndProcess(0);
             }
             result = 0;
