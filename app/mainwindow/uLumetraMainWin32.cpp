@@ -54,7 +54,9 @@ private:
 class TIconHandle {
 public:
     explicit TIconHandle(const wchar_t* resourceName) {
-        FIcon = static_cast<HICON>(LoadImageW(Instance(), resourceName, IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+        // The tray shows icons at the system's small-icon size.
+        FIcon = static_cast<HICON>(LoadImageW(Instance(), resourceName, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                              GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
         FOwned = FIcon != nullptr;
         if (!FIcon)
             FIcon = LoadIconW(nullptr, IDI_APPLICATION);

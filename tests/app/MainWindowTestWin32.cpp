@@ -12,6 +12,7 @@
 #include "PngImage.h"
 #include "ScriptedDesktopWindows.h"
 #include "TextUtils.h"
+#include "uLumetraMainControlsWin32.h"
 #include "VirtualHidBus.h"
 #include "VrRunOnce.h"
 
@@ -514,6 +515,82 @@ TEST_F(RealWindow, LoggingOffIsNeverRefused) {
     Start({});
     EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, 0), TRUE);
     EXPECT_TRUE(IsWindowVisible(Window));
+}
+
+// The window moved to a monitor of another DPI: the status bar keeps the logo's panel
+// inside the bar and wide enough for the logo, the "Vanto V3" group's fonts are made
+// again at the new size, and the icons take the small-icon size of that DPI.
+TEST_F(RealWindow, AChangeOfDpiScalesTheStatusBarTheGroupsFontsAndTheIcons) {
+    Start({L"AL12"});
+    auto fontOf = [](HWND control) {
+        LOGFONTW font = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
+        return font;
+    };
+    using TForDpi = int(WINAPI*)(int, UINT);
+    const auto forDpi = reinterpret_cast<TForDpi>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    for (const UINT dpi : {144u, 192u, 120u, 96u}) {
+        RECT now;
+        GetWindowRect(Window, &now);
+        RECT client = {0, 0, MulDiv(312, static_cast<int>(dpi), 96), MulDiv(255, static_cast<int>(dpi), 96)};
+        AdjustWindowRectEx(&client, static_cast<DWORD>(GetWindowLongPtrW(Window, GWL_STYLE)), FALSE, 0);
+        RECT suggested = {now.left, now.top, now.left + client.right - client.left,
+                          now.top + client.bottom - client.top};
+        SendMessageW(Window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        Pump();
+
+        RECT bar, logo;
+        GetClientRect(Status, &bar);
+        ASSERT_TRUE(SendMessageW(Status, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&logo)));
+        EXPECT_GE(logo.left, 0) << dpi;
+        EXPECT_LE(logo.right, bar.right) << dpi;
+        EXPECT_GE(logo.right - logo.left, MulDiv(60, static_cast<int>(dpi), 96)) << dpi << " DPI: logo panel "
+                                                                                   << logo.left << ".." << logo.right;
+        const int height = -MulDiv(8, static_cast<int>(dpi), 72);
+        for (const TLabel* label : std::initializer_list<const TLabel*>{&Form->gbVanto, &Form->lblEventCaption,
+                                                                        &Form->lblEpreuve, &Form->lblCourse}) {
+            HWND control = reinterpret_cast<HWND>(Form->Peer()->ComponentHandle(*label));
+            ASSERT_NE(control, nullptr);
+            const LOGFONTW font = fontOf(control);
+            EXPECT_EQ(font.lfHeight, height) << WideToUtf8(label->Name) << " at " << dpi;
+            EXPECT_EQ(font.lfWeight, label->Bold ? FW_BOLD : FW_NORMAL) << WideToUtf8(label->Name);
+        }
+        int iconWidth = 0, iconHeight = 0;
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(ToolBar, TB_GETIMAGELIST, 0, 0)), &iconWidth,
+                              &iconHeight);
+        const int expected = forDpi ? forDpi(SM_CXSMICON, dpi) : MulDiv(16, static_cast<int>(dpi), 96);
+        EXPECT_EQ(iconWidth, expected) << dpi;
+    }
+}
+
+// The tray menu's pictures keep their transparency: clear around the gear, solid on it.
+TEST(MenuPictures, TheGearIsOpaqueOnlyWhereItIsDrawn) {
+    for (const SIZE size : {SIZE{16, 16}, SIZE{24, 24}}) {
+        HBITMAP picture = MainControlsWin32::IconBitmap(L"GEAR", size);
+        ASSERT_NE(picture, nullptr);
+        DIBSECTION section = {};
+        ASSERT_EQ(GetObjectW(picture, sizeof section, &section), static_cast<int>(sizeof section));
+        ASSERT_EQ(section.dsBm.bmBitsPixel, 32);
+        EXPECT_EQ(section.dsBm.bmWidth, size.cx);
+        const auto* pixels = static_cast<const std::uint32_t*>(section.dsBm.bmBits);
+        const int count = size.cx * size.cy;
+        int clear = 0, solid = 0;
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t p = pixels[i];
+            const unsigned a = p >> 24;
+            if (a == 0) ++clear;
+            if (a == 255) ++solid;
+            // Premultiplied: no colour stronger than its alpha.
+            EXPECT_LE((p >> 16) & 0xFF, a);
+            EXPECT_LE((p >> 8) & 0xFF, a);
+            EXPECT_LE(p & 0xFF, a);
+        }
+        EXPECT_EQ(pixels[0] >> 24, 0u) << "corner";
+        EXPECT_GT(clear, count / 5);
+        EXPECT_GT(solid, count / 5);
+        DeleteObject(picture);
+    }
 }
 
 // The end of the session: the box reset, the settings saved and the process ended, also
