@@ -10,6 +10,7 @@
 #include "FileFacts.h"
 #include "LumetraProgram.h"
 #include "PngImage.h"
+#include "ProcessInfo.h"
 #include "ScriptedDesktopWindows.h"
 #include "TextUtils.h"
 #include "uLumetraMainControlsWin32.h"
@@ -562,6 +563,114 @@ TEST_F(RealWindow, AChangeOfDpiScalesTheStatusBarTheGroupsFontsAndTheIcons) {
         const int expected = forDpi ? forDpi(SM_CXSMICON, dpi) : MulDiv(16, static_cast<int>(dpi), 96);
         EXPECT_EQ(iconWidth, expected) << dpi;
     }
+}
+
+// The window on a desktop of 144 DPI (LogPixels=144), in a child process that starts at
+// that DPI: the logo's panel inside the status bar and wide enough for the logo, the
+// "Vanto V3" group's fonts at 144 DPI, made again when the window moves to 96 DPI and back.
+// The desktop's DPI is changed for the child only while it starts; ctest runs this alone
+// (app_tests.HighDpi), and it is skipped elsewhere.
+const wchar_t* const kHighDpiChild = L"LUMETRA_HIGH_DPI_CHILD";
+
+TEST(HighDpiChild, TheWindowScalesWithTheDesktop) {
+    if (GetEnvironmentVariableW(kHighDpiChild, nullptr, 0) == 0)
+        GTEST_SKIP() << "run by HighDpi only";
+    HDC screen = GetDC(nullptr);
+    const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    ASSERT_EQ(systemDpi, 144);
+    std::printf("child at %d DPI\n", systemDpi);
+    std::fflush(stdout);
+
+    Environment env;
+    ScriptedDesktopWindows desktop;
+    VirtualHidBus bus;
+    InstallMessageBoxErrorHandler();
+    std::vector<std::wstring> shown;
+    Application::SetMessageShower([&](const std::wstring& m) { shown.push_back(m); });
+    auto form = StartMainWindow(env.Services(desktop, {L"AL12"}), bus, L"Lumetrahighdpi");
+    ASSERT_NE(form, nullptr);
+    HWND window = MainHandle(*form);
+    HWND status = ChildOfClass(window, STATUSCLASSNAMEW);
+    Pump();
+    EXPECT_TRUE(shown.empty());
+
+    auto check = [&](UINT dpi) {
+        RECT bar, logo;
+        GetClientRect(status, &bar);
+        ASSERT_TRUE(SendMessageW(status, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&logo)));
+        EXPECT_GE(logo.left, 0) << dpi;
+        EXPECT_LE(logo.right, bar.right) << dpi;
+        EXPECT_GE(logo.right - logo.left, MulDiv(60, static_cast<int>(dpi), 96))
+            << dpi << " DPI: logo panel " << logo.left << ".." << logo.right << " in a bar of " << bar.right;
+        for (const TLabel* label : std::initializer_list<const TLabel*>{&form->gbVanto, &form->lblRaceCaption,
+                                                                        &form->lblEpreuve}) {
+            HWND control = reinterpret_cast<HWND>(form->Peer()->ComponentHandle(*label));
+            LOGFONTW font = {};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
+            EXPECT_EQ(font.lfHeight, -MulDiv(8, static_cast<int>(dpi), 72)) << WideToUtf8(label->Name) << " at " << dpi;
+        }
+    };
+    check(144);
+    for (const UINT dpi : {96u, 144u}) {
+        RECT now;
+        GetWindowRect(window, &now);
+        RECT suggested = {now.left, now.top, now.left + MulDiv(now.right - now.left, static_cast<int>(dpi), 144),
+                          now.top + MulDiv(now.bottom - now.top, static_cast<int>(dpi), 144)};
+        if (dpi == 144)
+            suggested = {now.left, now.top, now.left + MulDiv(now.right - now.left, 144, 96),
+                         now.top + MulDiv(now.bottom - now.top, 144, 96)};
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        Pump();
+        check(dpi);
+    }
+    EndMainWindow(std::move(form));
+    Application::SetMessageShower(nullptr);
+}
+
+TEST(HighDpi, TheWindowAt144DpiInAChildProcess) {
+    if (GetEnvironmentVariableW(L"LUMETRA_HIGH_DPI_RUN", nullptr, 0) == 0)
+        GTEST_SKIP() << "run alone by ctest as app_tests.HighDpi: it changes the desktop's DPI";
+    const wchar_t* desktopKey = L"Control Panel\\Desktop";
+    DWORD former = 0, size = sizeof former;
+    const bool hadFormer = RegGetValueW(HKEY_CURRENT_USER, desktopKey, L"LogPixels", RRF_RT_REG_DWORD, nullptr,
+                                        &former, &size) == ERROR_SUCCESS;
+    const DWORD dpi = 144;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, desktopKey, L"LogPixels", REG_DWORD, &dpi, sizeof dpi),
+              ERROR_SUCCESS);
+    auto restore = [&] {
+        if (hadFormer)
+            RegSetKeyValueW(HKEY_CURRENT_USER, desktopKey, L"LogPixels", REG_DWORD, &former, sizeof former);
+        else
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, desktopKey, L"LogPixels");
+    };
+    SetEnvironmentVariableW(kHighDpiChild, L"1");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    const std::wstring exe = ProcessInfo::ExecutablePath();
+    std::wstring line = L"\"" + exe + L"\" --gtest_filter=HighDpiChild.*";
+    const BOOL started =
+        CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableW(kHighDpiChild, nullptr);
+    if (!started) {
+        restore();
+        FAIL() << "cannot start the child: " << GetLastError();
+    }
+    const bool ended = WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0;
+    restore();
+    if (!ended)
+        TerminateProcess(process.hProcess, 99);
+    DWORD code = 99;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(code, 0u) << "the child's failures are printed above";
 }
 
 // The tray menu's pictures keep their transparency: clear around the gear, solid on it.
