@@ -3,6 +3,7 @@
 #include "Exceptions.h"
 #include "ProcessInfo.h"
 #include "TextUtils.h"
+#include "uLogs.h"
 
 namespace {
 
@@ -15,8 +16,17 @@ std::wstring WithReason(std::wstring message, const std::wstring& reason) {
     throw ERegistryError(WithReason(L"Failed to set data for '" + name + L"'", reason));
 }
 
-[[noreturn]] void FailType(const std::wstring& name) {
-    throw ERegistryError(L"Invalid data type for '" + name + L"'");
+std::wstring WrongTypeText(const std::wstring& name) { return L"Invalid data type for '" + name + L"'"; }
+
+[[noreturn]] void FailType(const std::wstring& name) { throw ERegistryError(WrongTypeText(name)); }
+
+// A value of another type was read as missing: one trace line names it. The note is
+// worth less than the read it comes from, so a trace that cannot be written loses it.
+void NoteWrongType(const wchar_t* procName, const std::wstring& name) {
+    try {
+        WriteLog(procName, WrongTypeText(name));
+    } catch (...) {
+    }
 }
 
 std::unique_ptr<SettingsKey> Open(const std::wstring& path, TRegAccess access, std::wstring& error) {
@@ -63,15 +73,21 @@ TRegValue RegStringValue(const std::wstring& text) {
     return value;
 }
 
+bool RegIsBoolValue(const TRegValue& value) { return value.Type == TRegType::Dword && value.Data.size() == 4; }
+
+bool RegIsStringValue(const TRegValue& value) {
+    return value.Type == TRegType::String || value.Type == TRegType::ExpandString;
+}
+
 bool RegBoolFromValue(const std::wstring& name, const TRegValue& value) {
-    if (value.Type != TRegType::Dword || value.Data.size() != 4) FailType(name);
+    if (!RegIsBoolValue(value)) FailType(name);
     for (std::uint8_t byte : value.Data)
         if (byte != 0) return true;
     return false;
 }
 
 std::wstring RegStringFromValue(const std::wstring& name, const TRegValue& value) {
-    if (value.Type != TRegType::String && value.Type != TRegType::ExpandString) FailType(name);
+    if (!RegIsStringValue(value)) FailType(name);
     // Other writers may leave out the terminating zero or store an odd byte count: the
     // text ends at the first zero or at the last whole unit, whichever comes first.
     std::vector<std::uint16_t> units(value.Data.size() / 2);
@@ -108,12 +124,27 @@ void RegDelete(const std::wstring& path, TRegAccess access, const std::wstring& 
 
 bool RegReadBool(const std::wstring& name, bool defaultValue) {
     const auto value = RegQuery(RegSettingsKeyPath(RegAppName()), name);
-    return value ? RegBoolFromValue(name, *value) : defaultValue;
+    if (!value) return defaultValue;
+    if (!RegIsBoolValue(*value)) {
+        NoteWrongType(L"RegReadBool", name);
+        return defaultValue;
+    }
+    return RegBoolFromValue(name, *value);
 }
 
 std::wstring RegReadString(const std::wstring& name, const std::wstring& defaultValue) {
     const auto value = RegQuery(RegSettingsKeyPath(RegAppName()), name);
-    return value ? RegStringFromValue(name, *value) : defaultValue;
+    if (!value) return defaultValue;
+    if (!RegIsStringValue(*value)) {
+        NoteWrongType(L"RegReadString", name);
+        return defaultValue;
+    }
+    return RegStringFromValue(name, *value);
+}
+
+bool RegHoldsOtherThanString(const std::wstring& name) {
+    const auto value = RegQuery(RegSettingsKeyPath(RegAppName()), name);
+    return value && !RegIsStringValue(*value);
 }
 
 void RegWriteString(const std::wstring& name, const std::wstring& value) {

@@ -7,8 +7,10 @@
 // true), strings are stored with their terminating zero.
 //
 // Reading: a missing value, or a key that cannot be opened at all, gives the caller's
-// default. A value of another type than expected raises ERegistryError naming it and is
-// left as it is. Writing: any failure raises ERegistryError naming the value.
+// default. So does a value of another type than expected (a string where a boolean is
+// wanted, a DWORD for a serial): it is read as missing, one trace line names it ("Invalid
+// data type for 'NAME'"), and it stays as it is until the program next writes that value,
+// with its own type. Writing: any failure raises ERegistryError naming the value.
 
 #include "SettingsStore.h"
 
@@ -23,16 +25,22 @@ std::wstring RegReadString(const std::wstring& name, const std::wstring& default
 void RegWriteString(const std::wstring& name, const std::wstring& value);
 void RegWriteBool(const std::wstring& name, bool value);
 
+// True when the settings key holds `name` with another type than a string (which the
+// readers take for a missing value).
+bool RegHoldsOtherThanString(const std::wstring& name);
+
 // "Software\Lumetra\" followed by `appName`.
 std::wstring RegSettingsKeyPath(const std::wstring& appName);
 
 // `path` with its leading, trailing and doubled "\" removed, the form the store opens.
 std::wstring RegNormalizeKeyPath(const std::wstring& path);
 
-// Values as stored, and back. The readers raise ERegistryError naming `name` when the
-// value's type is not the one expected.
+// Values as stored, and back. The converters raise ERegistryError naming `name` when the
+// value's type is not the one expected; the tests before them say whether it is.
 TRegValue RegDwordValue(std::uint32_t value);
 TRegValue RegStringValue(const std::wstring& text);
+bool RegIsBoolValue(const TRegValue& value);
+bool RegIsStringValue(const TRegValue& value);
 bool RegBoolFromValue(const std::wstring& name, const TRegValue& value);
 std::wstring RegStringFromValue(const std::wstring& name, const TRegValue& value);
 

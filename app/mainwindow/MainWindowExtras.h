@@ -23,5 +23,5 @@ public:
 
 // `peer` is the window's Win32 side, which has made its window (Handle) and the controls
 // of the bridge (ComponentHandle); it outlives the extras.
-std::unique_ptr<TMainWindowExtras> CreateMainWindowExtras(TfrmMain& form, const TfrmMainPeer& peer,
+std::unique_ptr<TMainWindowExtras> CreateMainWindowExtras(TfrmMain& form, TfrmMainPeer& peer,
                                                           unsigned trayMessage);

@@ -55,6 +55,10 @@ struct TfrmMainServices {
     // Makes the control box list of the creation steps (SDListPort.h); empty: the list
     // over the platform's HID devices, when the build has one.
     std::function<std::unique_ptr<TSDListPort>()> CreateSDList;
+    // Told as the window's platform side makes each of its parts: L"window" (the top-level
+    // window) and then L"controls" (everything in it). What it throws is that part
+    // failing, as it does when the display is not ready yet. Empty: nothing fails.
+    std::function<void(const std::wstring& part)> OnMakingWindow;
 };
 
 // The window's platform side; made by CreateWnd, gone with the window.
@@ -70,6 +74,9 @@ public:
     virtual TWindowHandle ComponentHandle(const TComponent& component) const = 0;
     // Paints pending changes at once.
     virtual void Repaint() {}
+    // Takes the tray icon away, asking the desktop without waiting long for its answer;
+    // the window itself stays until the peer goes.
+    virtual void RemoveTrayIcon() {}
 };
 
 class TfrmMain {
@@ -83,6 +90,7 @@ public:
     // a desktop (Linux build) it makes nothing and the components' state is all there is.
     void CreateWnd();
     TfrmMainPeer* Peer() const { return FPeer.get(); }
+    const TfrmMainServices& Services() const { return FServices; }
 
     // --- Start-up, lifecycle and tray -------------------------------------------------
     void FormCreate(void* Sender);
@@ -148,6 +156,9 @@ public:
     // --- Fields -----------------------------------------------------------------------
     bool FDemarrage = false;
     bool FForceClose = false;
+    // True once LoadSettings has read both settings; the settings are saved only then, so
+    // that a start that failed before it never writes states that nobody chose.
+    bool FSettingsLoaded = false;
     std::wstring FAppName;
     std::wstring FRepAppData;
     std::wstring FLogErrorFile;

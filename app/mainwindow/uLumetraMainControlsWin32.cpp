@@ -5,23 +5,32 @@
 
 namespace MainControlsWin32 {
 
-TExtras::TExtras(TfrmMain& form, const TfrmMainPeer& peer, UINT trayMessage)
+TExtras::TExtras(TfrmMain& form, TfrmMainPeer& peer, UINT trayMessage)
     : FForm(form), FPeer(peer), FWindow(reinterpret_cast<HWND>(peer.Handle())), FTrayMessage(trayMessage) {
     // The program's taskbar button is the application window's; ours has none.
     if (HWND app = reinterpret_cast<HWND>(AppShell::Handle()))
         SetWindowLongPtrW(FWindow, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(app));
     FDpi = WindowDpi();
-    LoadStyle();
-    MakeFonts();
-    MakeImageLists();
-    CreateControls();
-    PlaceWindow();
-    Layout();
-    Hook();
-    ShowAll();
+    // The controls call back into this object once they are subclassed and hooked: a step
+    // that fails undoes that before the object goes.
+    try {
+        LoadStyle();
+        MakeFonts();
+        MakeImageLists();
+        CreateControls();
+        PlaceWindow();
+        Layout();
+        Hook();
+        ShowAll();
+    } catch (...) {
+        Unhook();
+        throw;
+    }
 }
 
-TExtras::~TExtras() {
+TExtras::~TExtras() { Unhook(); }
+
+void TExtras::Unhook() {
     for (TComponent* c : std::initializer_list<TComponent*>{
              &FForm.PageControl1, &FForm.StatusBar1, &FForm.TrackBar1, &FForm.ckDemarrage, &FForm.StringGrid1,
              &FForm.actLancerAuDemarrage, &FForm.actAlwaysCheckUpdates})
@@ -89,11 +98,14 @@ void TExtras::MakeFonts() {
 }
 
 void TExtras::MakeImageLists() {
-    auto fill = [](TImageListHandle& handle, const TImageList& list) {
-        handle.Reset(ImageList_Create(list.Width, list.Height, ILC_COLOR32 | ILC_MASK, list.Count(), 0));
+    // The lists hold the 16 × 16 design pictures at the system's small-icon size for the
+    // window's DPI.
+    const SIZE size = SmallIconSize(FDpi);
+    auto fill = [size](TImageListHandle& handle, const TImageList& list) {
+        handle.Reset(ImageList_Create(size.cx, size.cy, ILC_COLOR32 | ILC_MASK, list.Count(), 0));
         for (const std::wstring& name : list.ResourceNames) {
             HICON icon = static_cast<HICON>(
-                LoadImageW(Instance(), name.c_str(), IMAGE_ICON, list.Width, list.Height, LR_DEFAULTCOLOR));
+                LoadImageW(Instance(), name.c_str(), IMAGE_ICON, size.cx, size.cy, LR_DEFAULTCOLOR));
             if (icon) {
                 ImageList_AddIcon(handle.Get(), icon);
                 DestroyIcon(icon);
@@ -108,6 +120,14 @@ void TExtras::MakeImageLists() {
     fill(FStatusImages, FForm.imlStatusSDList);
     // Grid rows as tall as the designed grid's (24 pixels): a blank image list sets it.
     FRowHeightImages.Reset(ImageList_Create(1, Scale(24), ILC_COLOR32, 0, 0));
+}
+
+void TExtras::ApplyGroupFonts() {
+    for (const TLabel* c : std::initializer_list<const TLabel*>{
+             &FForm.gbVanto, &FForm.lblEventCaption, &FForm.lblFolderCaption, &FForm.lblRaceCaption,
+             &FForm.lblEpreuve, &FForm.lblDossier, &FForm.lblCourse})
+        if (HWND h = Handle(*c))
+            SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(c->Bold ? FBoldFont.Get() : FFont.Get()), TRUE);
 }
 
 HWND TExtras::Child(const wchar_t* windowClass, const wchar_t* text, DWORD style, UINT id, DWORD exStyle) {
@@ -179,6 +199,8 @@ void TExtras::CreateControls() {
         ListView_SetTextBkColor(FGrid, Ref(FStyle.GridBack));
         ListView_SetTextColor(FGrid, Ref(FStyle.GridText));
     }
+    // The group's controls were made before the window's DPI was known here.
+    ApplyGroupFonts();
     SetWindowSubclass(FStatus, StatusProc, 0, reinterpret_cast<DWORD_PTR>(this));
     SetWindowSubclass(FTabs, TabsProc, 0, reinterpret_cast<DWORD_PTR>(this));
     SetWindowSubclass(FGrid, GridProc, 0, reinterpret_cast<DWORD_PTR>(this));
@@ -306,7 +328,7 @@ void TExtras::ShowAll() {
 
 }  // namespace MainControlsWin32
 
-std::unique_ptr<TMainWindowExtras> CreateMainWindowExtras(TfrmMain& form, const TfrmMainPeer& peer,
+std::unique_ptr<TMainWindowExtras> CreateMainWindowExtras(TfrmMain& form, TfrmMainPeer& peer,
                                                           unsigned trayMessage) {
     return std::make_unique<MainControlsWin32::TExtras>(form, peer, trayMessage);
 }

@@ -26,6 +26,8 @@ namespace MainControlsWin32 {
 constexpr int kClientWidth = 312;
 constexpr int kClientHeight = 255;
 constexpr int kStatusHeight = 19;
+// The narrowest the logo's panel may be: the 60-pixel logo and a little room on each side.
+constexpr int kLogoPanelWidth = 64;
 
 // Command ids: menu items and toolbar buttons carry the index of their action.
 constexpr UINT kFirstActionId = 100;
@@ -114,27 +116,70 @@ inline HBITMAP PremultipliedBitmap(const PngImage& picture) {
     return bitmap;
 }
 
-// A 16 × 16 icon of ours as a premultiplied 32-bit bitmap (for menu items).
-inline HBITMAP IconBitmap(const std::wstring& resource) {
-    HICON icon = static_cast<HICON>(LoadImageW(Instance(), resource.c_str(), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+// The system's small-icon size for `dpi` (the size of tray, menu, toolbar and list
+// icons), from Windows 10 1607 on per DPI; before, the system's own.
+inline SIZE SmallIconSize(UINT dpi) {
+    using TGetSystemMetricsForDpi = int(WINAPI*)(int, UINT);
+    static const auto forDpi = reinterpret_cast<TGetSystemMetricsForDpi>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    SIZE size = {forDpi ? forDpi(SM_CXSMICON, dpi) : GetSystemMetrics(SM_CXSMICON),
+                 forDpi ? forDpi(SM_CYSMICON, dpi) : GetSystemMetrics(SM_CYSMICON)};
+    if (size.cx <= 0 || size.cy <= 0)
+        size = {MulDiv(16, static_cast<int>(dpi), 96), MulDiv(16, static_cast<int>(dpi), 96)};
+    return size;
+}
+
+// An icon of ours at `size` as a premultiplied 32-bit bitmap (for menu items). It is
+// made from the icon's own colour and mask pixels: drawing the icon onto a bitmap would
+// leave the bitmap's alpha at zero, and a menu shows such a picture on a black square.
+inline HBITMAP IconBitmap(const std::wstring& resource, SIZE size) {
+    HICON icon = static_cast<HICON>(
+        LoadImageW(Instance(), resource.c_str(), IMAGE_ICON, size.cx, size.cy, LR_DEFAULTCOLOR));
     if (!icon)
         return nullptr;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = 16;
-    info.bmiHeader.biHeight = -16;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (bitmap) {
-        std::fill_n(static_cast<std::uint32_t*>(bits), 256, 0u);
-        HGDIOBJ old = SelectObject(dc, bitmap);
-        DrawIconEx(dc, 0, 0, icon, 16, 16, 0, nullptr, DI_NORMAL);
-        SelectObject(dc, old);
+    ICONINFO parts = {};
+    HBITMAP bitmap = nullptr;
+    if (GetIconInfo(icon, &parts)) {
+        BITMAP colourInfo = {};
+        if (parts.hbmColor && GetObjectW(parts.hbmColor, sizeof colourInfo, &colourInfo)) {
+            const int w = colourInfo.bmWidth, h = colourInfo.bmHeight;
+            BITMAPINFO info = {};
+            info.bmiHeader.biSize = sizeof(info.bmiHeader);
+            info.bmiHeader.biWidth = w;
+            info.bmiHeader.biHeight = -h;
+            info.bmiHeader.biPlanes = 1;
+            info.bmiHeader.biBitCount = 32;
+            info.bmiHeader.biCompression = BI_RGB;
+            std::vector<std::uint32_t> colour(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+            std::vector<std::uint32_t> mask(colour.size());
+            HDC dc = CreateCompatibleDC(nullptr);
+            const bool read = GetDIBits(dc, parts.hbmColor, 0, static_cast<UINT>(h), colour.data(), &info,
+                                        DIB_RGB_COLORS) == h;
+            const bool masked = parts.hbmMask && GetDIBits(dc, parts.hbmMask, 0, static_cast<UINT>(h), mask.data(),
+                                                           &info, DIB_RGB_COLORS) == h;
+            DeleteDC(dc);
+            const bool hasAlpha =
+                std::any_of(colour.begin(), colour.end(), [](std::uint32_t p) { return (p >> 24) != 0; });
+            void* bits = nullptr;
+            if (read)
+                bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+            if (bitmap) {
+                auto* out = static_cast<std::uint32_t*>(bits);
+                for (std::size_t i = 0; i < colour.size(); ++i) {
+                    // Without an alpha channel the mask says which pixels show (its black).
+                    const std::uint32_t p = colour[i];
+                    const unsigned a = hasAlpha ? p >> 24 : (masked && (mask[i] & 0xFFFFFF) ? 0u : 255u);
+                    const unsigned b = (p & 0xFF) * a / 255, g = ((p >> 8) & 0xFF) * a / 255,
+                                   r = ((p >> 16) & 0xFF) * a / 255;
+                    out[i] = (a << 24) | (r << 16) | (g << 8) | b;
+                }
+            }
+        }
+        if (parts.hbmColor)
+            DeleteObject(parts.hbmColor);
+        if (parts.hbmMask)
+            DeleteObject(parts.hbmMask);
     }
-    DeleteDC(dc);
     DestroyIcon(icon);
     return bitmap;
 }
@@ -159,7 +204,7 @@ LRESULT PaintedByUs(HWND window, UINT message, WPARAM wParam, LPARAM lParam, TPa
 
 class TExtras : public TMainWindowExtras {
 public:
-    TExtras(TfrmMain& form, const TfrmMainPeer& peer, UINT trayMessage);
+    TExtras(TfrmMain& form, TfrmMainPeer& peer, UINT trayMessage);
 
     ~TExtras() override;
 
@@ -178,6 +223,13 @@ private:
 
     void MakeImageLists();
 
+    // The fonts of the "Vanto V3" group's controls, which the window's own side made.
+    void ApplyGroupFonts();
+
+    // A disabled toolbar button drawn flat in a dim colour, where the platform would
+    // emboss it (hard to read on the dark ground).
+    void DrawDisabledButton(NMTBCUSTOMDRAW* draw);
+
     HWND Child(const wchar_t* windowClass, const wchar_t* text, DWORD style, UINT id, DWORD exStyle = 0);
 
     void CreateControls();
@@ -191,6 +243,9 @@ private:
     void Layout();
 
     void Hook();
+
+    // Takes back every hook and subclass that refers to this object.
+    void Unhook();
 
     void ShowAll();
 
@@ -255,7 +310,7 @@ private:
     bool Notify(NMHDR* header, std::intptr_t& result);
 
     TfrmMain& FForm;
-    const TfrmMainPeer& FPeer;
+    TfrmMainPeer& FPeer;
     HWND FWindow;
     UINT FTrayMessage;
     UINT FDpi = 96;

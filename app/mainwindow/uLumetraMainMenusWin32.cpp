@@ -59,8 +59,9 @@ void TExtras::Popup(const TPopupMenu& menu, POINT at) {
         info.fState = (item.Action->Checked ? MFS_CHECKED : 0) | (item.Action->Enabled ? MFS_ENABLED : MFS_DISABLED);
         if (item.Action->ImageIndex >= 0 &&
             item.Action->ImageIndex < static_cast<int>(FForm.ImageList1.ResourceNames.size())) {
-            pictures.push_back(std::make_unique<TGdi<HBITMAP>>(IconBitmap(
-                FForm.ImageList1.ResourceNames[static_cast<std::size_t>(item.Action->ImageIndex)])));
+            pictures.push_back(std::make_unique<TGdi<HBITMAP>>(
+                IconBitmap(FForm.ImageList1.ResourceNames[static_cast<std::size_t>(item.Action->ImageIndex)],
+                           SmallIconSize(FDpi))));
             if (pictures.back()->Get()) {
                 info.fMask |= MIIM_BITMAP;
                 info.hbmpItem = pictures.back()->Get();

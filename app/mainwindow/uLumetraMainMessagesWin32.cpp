@@ -25,9 +25,12 @@ bool TExtras::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lPar
         case WM_ENDSESSION:
             if (wParam) {
                 // The session ends without our message loop ending: reset the control
-                // box and save the settings now, as a normal end would.
-                FForm.FormDestroy(&FForm);
-                ExitProcess(0);
+                // box and save the settings now, as a normal end would. A save that
+                // fails is reported and the process ends all the same: the platform is
+                // about to end it anyway, with nothing saved at all.
+                // The tray goes with the session.
+                Application::Guarded([this] { FForm.FormDestroy(&FForm); });
+                AppShell::EndProcess(0);
             }
             result = 0;
             return true;
@@ -45,9 +48,10 @@ bool TExtras::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lPar
             }
             return false;
         case WM_SIZE: {
+            // The window's logic works in design pixels (96 DPI), as its panel widths are.
             RECT outer;
             GetWindowRect(FWindow, &outer);
-            FForm.Width = outer.right - outer.left;
+            FForm.Width = MulDiv(outer.right - outer.left, 96, static_cast<int>(FDpi));
             Layout();
             FForm.FormResize(&FForm);
             return false;
@@ -57,7 +61,11 @@ bool TExtras::Handle(unsigned message, std::uintptr_t wParam, std::intptr_t lPar
             MakeFonts();
             for (HWND control : {FTabs, FBrightnessLabel, FTrackBar, FCheckBox, FToolBar, FGrid, FStatus})
                 SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Get()), TRUE);
-            FRowHeightImages.Reset(ImageList_Create(1, Scale(24), ILC_COLOR32, 0, 0));
+            ApplyGroupFonts();
+            // Icons at the small-icon size of the new DPI; the toolbar takes the new list.
+            MakeImageLists();
+            SendMessageW(FToolBar, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(FCommandImages.Get()));
+            SendMessageW(FToolBar, TB_AUTOSIZE, 0, 0);
             ListView_SetImageList(FGrid, FRowHeightImages.Get(), LVSIL_SMALL);
             const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
             SetWindowPos(FWindow, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
@@ -163,13 +171,51 @@ bool TExtras::Notify(NMHDR* header, std::intptr_t& result) {
         }
         if (draw->nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
             const bool enabled = !(draw->nmcd.uItemState & CDIS_DISABLED);
-            draw->clrText = Ref(enabled ? FStyle.ControlText : FStyle.GridLine);
+            if (!enabled) {
+                DrawDisabledButton(draw);
+                result = CDRF_SKIPDEFAULT;
+                return true;
+            }
+            draw->clrText = Ref(FStyle.ControlText);
             draw->clrHighlightHotTrack = Ref(FStyle.Control);
             result = TBCDRF_USECDCOLORS | TBCDRF_HILITEHOTTRACK | TBCDRF_NOETCHEDEFFECT;
             return true;
         }
     }
     return false;
+}
+
+void TExtras::DrawDisabledButton(NMTBCUSTOMDRAW* draw) {
+    HDC dc = draw->nmcd.hdc;
+    const RECT& box = draw->nmcd.rc;
+    FillRect(dc, &box, FWindowBrush.Get());
+    const UINT id = static_cast<UINT>(draw->nmcd.dwItemSpec);
+    TBBUTTONINFOW button = {};
+    button.cbSize = sizeof(button);
+    button.dwMask = TBIF_IMAGE;
+    SendMessageW(FToolBar, TB_GETBUTTONINFOW, id, reinterpret_cast<LPARAM>(&button));
+    wchar_t text[64] = L"";
+    if (SendMessageW(FToolBar, TB_GETBUTTONTEXTW, id, 0) < 64)
+        SendMessageW(FToolBar, TB_GETBUTTONTEXTW, id, reinterpret_cast<LPARAM>(text));
+    int imageWidth = 0, imageHeight = 0;
+    ImageList_GetIconSize(FCommandImages.Get(), &imageWidth, &imageHeight);
+    int x = box.left + Scale(4);
+    if (button.iImage >= 0 && imageWidth > 0) {
+        // Half the picture's strength, over the ground.
+        const int y = box.top + (box.bottom - box.top - imageHeight) / 2;
+        ImageList_DrawEx(FCommandImages.Get(), button.iImage, dc, x, y, 0, 0, CLR_NONE, Ref(FStyle.Window),
+                         ILD_TRANSPARENT | ILD_BLEND50);
+        x += imageWidth + Scale(4);
+    }
+    // The text halfway between the text colour and the ground: dim, flat, readable.
+    const std::uint32_t a = FStyle.ControlText, b = FStyle.Window;
+    auto mix = [&](int shift) { return ((((a >> shift) & 0xFF) + ((b >> shift) & 0xFF)) / 2) << shift; };
+    SetTextColor(dc, Ref(mix(16) | mix(8) | mix(0)));
+    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ old = SelectObject(dc, FFont.Get());
+    RECT area = {x, box.top, box.right, box.bottom};
+    DrawTextW(dc, text, -1, &area, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    SelectObject(dc, old);
 }
 
 }  // namespace MainControlsWin32

@@ -34,6 +34,11 @@ void SaveSettings(bool lancerAuDemarrage, bool alwaysCheckUpdates) {
         RegSet(RunKeyPath, TRegAccess::Write, appName, RegStringValue(LogonCommand(ProcessInfo::ExecutablePath())));
     else
         RegDelete(RunKeyPath, TRegAccess::Write, appName);
+    // A default serial of another type was read as no default all along: it is stored
+    // again as what it was taken for, an empty string. A string, empty or not, is the
+    // operator's choice and stays untouched.
+    if (RegHoldsOtherThanString(DefaultSerial))
+        ParamSaveString(DefaultSerial, L"");
 }
 
 std::wstring LogonCommand(const std::wstring& path) {

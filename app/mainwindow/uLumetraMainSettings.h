@@ -20,7 +20,8 @@ inline constexpr const wchar_t* RunKeyPath = L"\\Software\\Microsoft\\Windows\\C
 std::wstring GetApplicationName();
 
 // Reads "DEMARRAGE_AUTO" and hands it to `setLancerAuDemarrage`, then reads
-// "CHECK_UPDATES_AUTO" and hands it to `setAlwaysCheckUpdates`; both default to true.
+// "CHECK_UPDATES_AUTO" and hands it to `setAlwaysCheckUpdates`; both default to true,
+// also when the stored value has another type than a DWORD.
 void LoadSettings(const std::function<void(bool)>& setLancerAuDemarrage,
                   const std::function<void(bool)>& setAlwaysCheckUpdates);
 
@@ -32,7 +33,8 @@ void ParamSaveString(const std::wstring& _Param, const std::wstring& Value);
 void ToggleAndSave(const std::wstring& _Param, bool& checked);
 
 // Writes both booleans, then brings the logon entry in line: present with the
-// executable's path when `lancerAuDemarrage` is on, removed otherwise.
+// executable's path when `lancerAuDemarrage` is on, removed otherwise. A "DefaultSerial"
+// of another type than a string (read as no default) is then stored as an empty string.
 void SaveSettings(bool lancerAuDemarrage, bool alwaysCheckUpdates);
 
 // The command line the logon entry holds for the executable at `path`: the path itself,

@@ -5,6 +5,8 @@
 #include "uLumetraMain.h"
 
 #include "AppShell.h"
+#include "Application.h"
+#include "Exceptions.h"
 #include "SDListPort.h"
 #include "uLogs.h"
 #include "uLumetraMainSettings.h"
@@ -65,76 +67,108 @@ void TfrmMain::FormCreate(void* Sender) {
     (void)Sender;
     FDemarrage = true;
     FForceClose = false;
+    FSettingsLoaded = false;
 
-    FListChercheVanto.clear();
-    ClearRaceLabels();
-    FCurrentSD = nullptr;
+    // Each step reports what it raises, through the default handler, and the next step
+    // runs all the same: a start that stopped half-way would leave a program in the tray
+    // that never searches for the timing software, never forwards a press and shows
+    // nothing. Steps that need the control box list do without it when it failed.
+    auto step = [](const std::function<void()>& call) { Application::Guarded(call); };
 
-    StringGrid1.Cells.assign(1, {L"Model", L"Serial", L"Def"});
-    StringGrid1.RowObjects.assign(1, nullptr);
-    StringGrid1.NotifyChanged();
+    step([&] {
+        FListChercheVanto.clear();
+        ClearRaceLabels();
+        FCurrentSD = nullptr;
+    });
 
-    FRepAppData = ComputeLogFolder();
-    CreateLogFolder(FRepAppData);
-    FLogErrorFile = FRepAppData + LogFileName;
+    step([&] {
+        StringGrid1.Cells.assign(1, {L"Model", L"Serial", L"Def"});
+        StringGrid1.RowObjects.assign(1, nullptr);
+        StringGrid1.NotifyChanged();
+    });
+
+    step([&] {
+        FRepAppData = ComputeLogFolder();
+        FLogErrorFile = FRepAppData + LogFileName;
+        CreateLogFolder(FRepAppData);
+    });
 
     // The list enumerates the connected control boxes before it returns; what it raises
     // meanwhile reaches no handler, since none is set yet.
-    if (FServices.CreateSDList)
-        FSDListPort = FServices.CreateSDList();
-    if (!FSDListPort)
-        throw Exception(L"No control box list is available in this build");
-    FSDListPort->OnCurrentSDChange = [this](void* _Sender, void*& _SD) {
-        TSD* sd = static_cast<TSD*>(_SD);
-        SDListCurrentSDChange(_Sender, sd);
-    };
-    FSDListPort->OnPushButton = [this](void* _Sender, std::int32_t _IdButton) { SDListPushButton(_Sender, _IdButton); };
-    FSDListPort->OnChange = [this](void* _Sender) { SDListChange(_Sender); };
+    step([&] {
+        if (FServices.CreateSDList)
+            FSDListPort = FServices.CreateSDList();
+        if (!FSDListPort)
+            throw Exception(L"No control box list is available in this build");
+        FSDListPort->OnCurrentSDChange = [this](void* _Sender, void*& _SD) {
+            TSD* sd = static_cast<TSD*>(_SD);
+            SDListCurrentSDChange(_Sender, sd);
+        };
+        FSDListPort->OnPushButton = [this](void* _Sender, std::int32_t _IdButton) {
+            SDListPushButton(_Sender, _IdButton);
+        };
+        FSDListPort->OnChange = [this](void* _Sender) { SDListChange(_Sender); };
 
-    // The buttons keep the pictures; the list only refers to them.
-    for (TSpeedButton* button : {&AeroSpeedButton0, &AeroSpeedButton1, &AeroSpeedButton2, &AeroSpeedButton3,
-                                 &AeroSpeedButton4, &AeroSpeedButton5})
-        FSDListPort->AddDefaultBitmap(&button->Glyph);
+        // The buttons keep the pictures; the list only refers to them.
+        for (TSpeedButton* button : {&AeroSpeedButton0, &AeroSpeedButton1, &AeroSpeedButton2, &AeroSpeedButton3,
+                                     &AeroSpeedButton4, &AeroSpeedButton5})
+            FSDListPort->AddDefaultBitmap(&button->Glyph);
+    });
+    const auto hasCurrentSD = [this] { return FSDListPort && FSDListPort->HasCurrentSD(); };
 
-    FAppName = MainSettings::GetApplicationName();
+    step([&] { FAppName = MainSettings::GetApplicationName(); });
 
-    LogError(L"", L"");
-    LogError(L"FormCreate", L"");
+    step([&] { LogError(L"", L""); });
+    step([&] { LogError(L"FormCreate", L""); });
 
-    if (StatusBar1.Panels.size() > 1)
-        StatusBar1.Panels[1].Text.clear();
-    if (!StatusBar1.Panels.empty())
-        StatusBar1.Panels[0].Text = GetVersionText();
-    StatusBar1.NotifyChanged();
+    step([&] {
+        if (StatusBar1.Panels.size() > 1)
+            StatusBar1.Panels[1].Text.clear();
+        if (!StatusBar1.Panels.empty())
+            StatusBar1.Panels[0].Text = GetVersionText();
+        StatusBar1.NotifyChanged();
+    });
 
-    SetTrayHint(L"", L"");
+    step([&] { SetTrayHint(L"", L""); });
     FTrouveVanto = -1;
-    LoadSettings();
-    UpdateStatus();
+    step([&] { LoadSettings(); });
+    step([&] { UpdateStatus(); });
 
-    TrackBar1.Enabled = FSDListPort->HasCurrentSD();
-    TrackBar1.NotifyChanged();
+    step([&] {
+        TrackBar1.Enabled = hasCurrentSD();
+        TrackBar1.NotifyChanged();
+    });
 
-    TimerFindVanto.SetEnabled(true);
+    step([&] { TimerFindVanto.SetEnabled(true); });
 
-    PageControl1.SetActivePage(&tsParam);
-    if (!FSDListPort->HasCurrentSD())
-        PageControl1.SetActivePage(&tsSDList);
+    step([&] {
+        PageControl1.SetActivePage(&tsParam);
+        if (!hasCurrentSD())
+            PageControl1.SetActivePage(&tsSDList);
+    });
 
-    if (FSDListPort->GetDefaultSerialListIndex() == -1)
-        TrayIcon1DblClick(this);
-    else if (FPeer)
-        FPeer->Hide();
+    step([&] {
+        if (!FSDListPort || FSDListPort->GetDefaultSerialListIndex() == -1)
+            TrayIcon1DblClick(this);
+        else if (FPeer)
+            FPeer->Hide();
+    });
 
     // Every listed box gets the default pictures now (nothing is sent), so that one made the
     // default later does not show the black keys it was created with; only the current one
     // is painted.
-    FSDListPort->RefreshDefaultBitmap();
-    if (FSDListPort->HasCurrentSD())
-        FSDListPort->RefreshImageButtons();
+    step([&] {
+        if (!FSDListPort)
+            return;
+        FSDListPort->RefreshDefaultBitmap();
+        if (FSDListPort->HasCurrentSD())
+            FSDListPort->RefreshImageButtons();
+    });
 
-    if (actAlwaysCheckUpdates.Checked)
-        actCheckUpdates.Execute();
+    step([&] {
+        if (actAlwaysCheckUpdates.Checked)
+            actCheckUpdates.Execute();
+    });
 
     FDemarrage = false;
 }
@@ -165,9 +199,13 @@ void TfrmMain::FormClose(void* Sender) {
 
 void TfrmMain::FormDestroy(void* Sender) {
     (void)Sender;
-    if (FSDListPort)
-        FSDListPort->RAZ();
-    SaveSettings();
+    // A step that fails is reported and the next one runs: a save that failed must not
+    // keep the devices open or the trace without its last line.
+    Application::Guarded([&] {
+        if (FSDListPort)
+            FSDListPort->RAZ();
+    });
+    Application::Guarded([&] { SaveSettings(); });
     FListChercheVanto.clear();
     FCurrentSD = nullptr;
     FSDListPort.reset();
@@ -211,6 +249,7 @@ void TfrmMain::actAlwaysCheckUpdatesExecute(void* Sender) {
 }
 
 void TfrmMain::LoadSettings() {
+    FSettingsLoaded = false;
     MainSettings::LoadSettings(
         [this](bool Value) {
             actLancerAuDemarrage.Checked = Value;
@@ -221,9 +260,14 @@ void TfrmMain::LoadSettings() {
             actAlwaysCheckUpdates.Checked = Value;
             actAlwaysCheckUpdates.NotifyChanged();
         });
+    FSettingsLoaded = true;
 }
 
 void TfrmMain::SaveSettings() {
+    // Without loaded settings the checked states are nobody's choice: writing them would
+    // put zeros over the stored values and take the logon entry away.
+    if (!FSettingsLoaded)
+        return;
     // The check box always shows the action's state, so either may be read.
     MainSettings::SaveSettings(actLancerAuDemarrage.Checked, actAlwaysCheckUpdates.Checked);
 }

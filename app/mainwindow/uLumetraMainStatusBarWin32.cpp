@@ -12,8 +12,16 @@ void TExtras::ShowStatus() {
         right += Scale(panel.Width);
         edges.push_back(right);
     }
-    if (!edges.empty())
-        edges.back() = -1;  // the last panel reaches the end of the bar
+    // The last panel (the logo) reaches the end of the bar and keeps room for the logo:
+    // the panels before it give way, from the right, when the bar is too narrow for all.
+    if (!edges.empty()) {
+        edges.back() = -1;
+        RECT bar;
+        GetClientRect(FStatus, &bar);
+        const int limit = std::max(0, static_cast<int>(bar.right) - Scale(kLogoPanelWidth));
+        for (std::size_t i = 0; i + 1 < edges.size(); ++i)
+            edges[i] = std::min(edges[i], limit);
+    }
     SendMessageW(FStatus, SB_SETPARTS, edges.size(), reinterpret_cast<LPARAM>(edges.data()));
     for (std::size_t i = 0; i < panels.size(); ++i) {
         // Panel 3 is drawn by the program.

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,8 @@ constexpr int kClientHeight = 255;
 constexpr UINT kTrayMessage = WM_APP + 0x5459;  // the tray icon's notifications
 constexpr UINT kTrayId = 1;
 constexpr UINT_PTR kTimerFindVantoId = 1;
+// How long taking the tray icon away may hold up the end of the program.
+constexpr DWORD kTrayRemovalWaitMs = 250;
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
@@ -51,7 +54,9 @@ private:
 class TIconHandle {
 public:
     explicit TIconHandle(const wchar_t* resourceName) {
-        FIcon = static_cast<HICON>(LoadImageW(Instance(), resourceName, IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+        // The tray shows icons at the system's small-icon size.
+        FIcon = static_cast<HICON>(LoadImageW(Instance(), resourceName, IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                              GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
         FOwned = FIcon != nullptr;
         if (!FIcon)
             FIcon = LoadIconW(nullptr, IDI_APPLICATION);
@@ -91,33 +96,66 @@ public:
         const int height = frame.bottom - frame.top;
         const int x = std::max(0, (GetSystemMetrics(SM_CXSCREEN) - width) / 2);
         const int y = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - height) / 2);
+        MakingPart(L"window");
         FWindow = CreateWindowExW(0, kWindowClass, kCaption, style, x, y, width, height, nullptr, nullptr,
                                   Instance(), this);
         if (!FWindow)
             throw Exception(L"Cannot create the main window: " + SystemErrorText(GetLastError()));
-        CreateVantoGroup();
-        for (const std::wstring& name : FForm.imlTrayIcon.ResourceNames)
-            FTrayIcons.push_back(std::make_unique<TIconHandle>(name.c_str()));
+        // From here on the window calls back into this object: a part that fails takes
+        // down what was made, so that no message ever reaches a peer that is gone.
+        try {
+            MakingPart(L"controls");
+            CreateVantoGroup();
+            for (const std::wstring& name : FForm.imlTrayIcon.ResourceNames)
+                FTrayIcons.push_back(std::make_unique<TIconHandle>(name.c_str()));
 
-        FForm.TrayIcon1.PeerChanged = [this] { ShowTray(); };
-        FForm.TimerFindVanto.PeerChanged = [this] { ArmTimer(); };
-        ShowTray();
-        ArmTimer();
-        // Pages, grid, track bar, status bar, menus and look.
-        FExtras = CreateMainWindowExtras(FForm, *this, kTrayMessage);
+            FForm.TrayIcon1.PeerChanged = [this] { ShowTray(); };
+            FForm.TimerFindVanto.PeerChanged = [this] { ArmTimer(); };
+            ShowTray();
+            ArmTimer();
+            // Pages, grid, track bar, status bar, menus and look.
+            FExtras = CreateMainWindowExtras(FForm, *this, kTrayMessage);
+        } catch (...) {
+            Release();
+            throw;
+        }
     }
 
-    ~TWin32MainPeer() override {
-        FExtras.reset();
-        FForm.TrayIcon1.PeerChanged = nullptr;
-        FForm.TimerFindVanto.PeerChanged = nullptr;
-        for (auto& control : FControls)
-            control.first->PeerChanged = nullptr;
-        if (FWindow) {
-            KillTimer(FWindow, kTimerFindVantoId);
-            RemoveTray();
-            SetWindowLongPtrW(FWindow, GWLP_USERDATA, 0);
-            DestroyWindow(FWindow);  // its controls go with it
+    ~TWin32MainPeer() override { Release(); }
+
+    void RemoveTrayIcon() override {
+        if (!FTrayAdded)
+            return;
+        FTrayAdded = false;
+        NOTIFYICONDATAW data = {};
+        data.cbSize = sizeof(data);
+        data.hWnd = FWindow;
+        data.uID = kTrayId;
+        // The desktop removes the icon in its own time: under Wine with no window manager
+        // its answer comes only after a 2-second wait. A helper thread asks, and the
+        // program waits no longer than a moment for it; a program that ends meanwhile
+        // leaves the request with the desktop all the same.
+        HANDLE signal = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE forThread = nullptr;
+        if (signal)
+            DuplicateHandle(GetCurrentProcess(), signal, GetCurrentProcess(), &forThread, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS);
+        try {
+            std::thread([data, forThread]() mutable {
+                Shell_NotifyIconW(NIM_DELETE, &data);
+                if (forThread) {
+                    SetEvent(forThread);
+                    CloseHandle(forThread);
+                }
+            }).detach();
+        } catch (...) {
+            if (forThread)
+                CloseHandle(forThread);
+            Shell_NotifyIconW(NIM_DELETE, &data);
+        }
+        if (signal) {
+            WaitForSingleObject(signal, kTrayRemovalWaitMs);
+            CloseHandle(signal);
         }
     }
 
@@ -143,6 +181,28 @@ public:
     }
 
 private:
+    void MakingPart(const wchar_t* part) {
+        if (FForm.Services().OnMakingWindow)
+            FForm.Services().OnMakingWindow(part);
+    }
+
+    // What the destructor does, also for a construction that failed half-way.
+    void Release() {
+        FExtras.reset();
+        FForm.TrayIcon1.PeerChanged = nullptr;
+        FForm.TimerFindVanto.PeerChanged = nullptr;
+        for (auto& control : FControls)
+            control.first->PeerChanged = nullptr;
+        FControls.clear();
+        if (FWindow) {
+            KillTimer(FWindow, kTimerFindVantoId);
+            RemoveTray();
+            SetWindowLongPtrW(FWindow, GWLP_USERDATA, 0);
+            DestroyWindow(FWindow);  // its controls go with it
+            FWindow = nullptr;
+        }
+    }
+
     static void RegisterClassOnce() {
         WNDCLASSEXW wc = {};
         wc.cbSize = sizeof(wc);

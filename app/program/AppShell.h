@@ -8,6 +8,7 @@
 // FindResourceW, MessageBoxW. Linux builds keep the state only.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +34,12 @@ void Terminate();
 bool Terminated();
 // Forgets an earlier Terminate (a test that builds several windows in one process).
 void ResetTerminated();
+
+// Ends the process at once with `code` (the end of a session: the platform does not wait
+// for our message loop). Tests put a handler in its place, which is called instead and
+// must return; null goes back to ending the process.
+void EndProcess(unsigned code);
+void SetEndProcessHandler(std::function<void(unsigned code)> handler);
 
 // Brings `window` (and the program) to the front.
 void BringToFront(TWindowHandle window);

@@ -3,11 +3,13 @@
 #include "AppShell.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "TextUtils.h"
 
 namespace {
 bool gTerminated = false;
+std::function<void(unsigned)> gEndProcess;
 }
 
 namespace AppShell {
@@ -18,6 +20,13 @@ void ShowTaskbarButton(bool) {}
 void Terminate() { gTerminated = true; }
 bool Terminated() { return gTerminated; }
 void ResetTerminated() { gTerminated = false; }
+void EndProcess(unsigned code) {
+    if (gEndProcess)
+        gEndProcess(code);
+    else
+        std::exit(static_cast<int>(code));
+}
+void SetEndProcessHandler(std::function<void(unsigned)> handler) { gEndProcess = std::move(handler); }
 void BringToFront(TWindowHandle) {}
 std::optional<std::vector<std::uint8_t>> ResourceBytes(const std::wstring&, int) { return std::nullopt; }
 void ShowMessage(const std::wstring& message) { std::fprintf(stderr, "%s\n", WideToUtf8(message).c_str()); }

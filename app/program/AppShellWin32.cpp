@@ -9,13 +9,19 @@ namespace {
 constexpr wchar_t kAppWindowClass[] = L"LumetraApplication";
 HWND gAppWindow = nullptr;
 bool gTerminated = false;
+std::function<void(unsigned)> gEndProcess;
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
 LRESULT CALLBACK AppWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CLOSE) {
-        // Closing the program's taskbar button closes the main window, which it stands for.
-        if (HWND main = GetWindow(window, GW_ENABLEDPOPUP)) PostMessageW(main, WM_CLOSE, 0, 0);
+        // Closing the program's taskbar button closes the main window, which it stands for:
+        // the window it owns that was active last, or else its first enabled pop-up. With
+        // neither, the platform answers with this window itself, which must not be sent
+        // its own close again and again.
+        HWND main = GetLastActivePopup(window);
+        if (!main || main == window) main = GetWindow(window, GW_ENABLEDPOPUP);
+        if (main && main != window && IsWindowEnabled(main)) PostMessageW(main, WM_CLOSE, 0, 0);
         return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -63,6 +69,16 @@ void Terminate() {
 }
 
 bool Terminated() { return gTerminated; }
+
+void EndProcess(unsigned code) {
+    if (gEndProcess) {
+        gEndProcess(code);
+        return;
+    }
+    ExitProcess(code);
+}
+
+void SetEndProcessHandler(std::function<void(unsigned)> handler) { gEndProcess = std::move(handler); }
 void ResetTerminated() { gTerminated = false; }
 
 void BringToFront(TWindowHandle window) {

@@ -28,20 +28,41 @@ std::unique_ptr<TfrmMain> StartMainWindow(TfrmMainServices services, HidPlatform
     auto form = std::make_unique<TfrmMain>(std::move(services));
     // A second copy ends inside Check, before any creation step.
     form->VrRunOnce1.Check(applicationTitle);
+    bool made = false;
     Application::Guarded([&] {
         form->CreateWnd();
-        form->FormCreate(form.get());
+        made = true;
     });
+    // Without its window the program could show nothing, search nothing and be quit by
+    // nobody: it goes before any creation step has opened a box or read a setting.
+    if (!made)
+        return nullptr;
+    Application::Guarded([&] { form->FormCreate(form.get()); });
     return form;
+}
+
+void FinishMainWindow(TfrmMain& form) {
+    Application::Guarded([&] { form.FormDestroy(&form); });
+    if (form.Peer())
+        form.Peer()->RemoveTrayIcon();
 }
 
 void EndMainWindow(std::unique_ptr<TfrmMain> form) {
     if (!form)
         return;
+    FinishMainWindow(*form);
     if (form->Peer())
         form->Peer()->Hide();
-    Application::Guarded([&] { form->FormDestroy(form.get()); });
     form.reset();
+}
+
+void EndMainWindowForExit(std::unique_ptr<TfrmMain> form) {
+    if (!form)
+        return;
+    FinishMainWindow(*form);
+    // Kept, not destroyed: its windows go with the process an instant later, where taking
+    // each off the screen here could wait seconds (see LumetraProgram.h).
+    (void)form.release();
 }
 
 void RunMessageLoop() {
@@ -52,12 +73,18 @@ void RunMessageLoop() {
     }
 }
 
+int RunProgram(TfrmMainServices services, HidPlatform& hid, const std::wstring& applicationTitle) {
+    auto form = StartMainWindow(std::move(services), hid, applicationTitle);
+    if (!form)
+        return 1;
+    RunMessageLoop();
+    EndMainWindowForExit(std::move(form));
+    return 0;
+}
+
 int RunLumetraControlBox() {
     MainThread::Initialize();
     InstallMessageBoxErrorHandler();
     std::unique_ptr<HidPlatform> hid = CreateWin32HidPlatform();
-    auto form = StartMainWindow({}, *hid, ApplicationTitleOf(ProcessInfo::ExecutablePath()));
-    RunMessageLoop();
-    EndMainWindow(std::move(form));
-    return 0;
+    return RunProgram({}, *hid, ApplicationTitleOf(ProcessInfo::ExecutablePath()));
 }

@@ -4,6 +4,8 @@
 #include "MainWindowTestSupport.h"
 
 #include "AppShell.h"
+#include "Application.h"
+#include "Exceptions.h"
 #include "ScriptedDesktopWindows.h"
 #include "TextUtils.h"
 #include "VrRunOnce.h"
@@ -24,6 +26,10 @@ std::vector<std::wstring> Row(const TStringGrid& grid, int row) {
 
 class MainWindow : public ::testing::Test {
 protected:
+    // What would reach a message box.
+    MainWindow() { Application::SetMessageShower([this](const std::wstring& m) { FShown.push_back(m); }); }
+    ~MainWindow() override { Application::SetMessageShower(nullptr); }
+    const std::vector<std::wstring>& Shown() const { return FShown; }
     void Start(std::vector<std::wstring> plugged, const std::wstring& storedDefault = L"") {
         if (!storedDefault.empty())
             Env.StoreDefault(storedDefault);
@@ -56,6 +62,7 @@ protected:
     Environment Env;
     ScriptedDesktopWindows Desktop;
     std::unique_ptr<TfrmMain> Form;
+    std::vector<std::wstring> FShown;
 };
 
 TEST_F(MainWindow, StartWithoutAnyControlBoxShowsTheEmptyGridOnControlBoxes) {
@@ -260,6 +267,89 @@ TEST_F(MainWindow, QuitResetsTheBoxSavesTheSettingsAndEndsWithFormDestroy) {
     EXPECT_EQ(RegBoolFromValue(L"CHECK_UPDATES_AUTO", *Env.Setting(L"CHECK_UPDATES_AUTO")), true);
     EXPECT_EQ(StringOf(Env.LogonEntry()), MainSettings::LogonCommand(Env.ExePath));
     EXPECT_EQ(Form->FSDListPort, nullptr);
+}
+
+TEST_F(MainWindow, AValueOfAnotherTypeStartsWholeAndOnlyThatValueIsWrittenAgain) {
+    const std::wstring key = L"Software\\Lumetra\\LumetraControlBox";
+    const std::wstring runKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    struct Case {
+        const wchar_t* Name;
+        TRegValue Planted;
+        const wchar_t* Reader;
+        // What the end of the run leaves: the two booleans and the serial.
+        std::uint32_t Demarrage, CheckUpdates;
+        const wchar_t* Serial;
+    };
+    const Case cases[] = {
+        {MainSettings::DemarrageAuto, RegStringValue(L"1"), L"RegReadBool", 1, 0, L"AL12"},
+        {MainSettings::CheckUpdatesAuto, RegStringValue(L"0"), L"RegReadBool", 1, 1, L"AL12"},
+        {MainSettings::CheckUpdatesAuto, TRegValue{TRegType::Binary, {}}, L"RegReadBool", 1, 1, L"AL12"},
+        {MainSettings::DefaultSerial, RegDwordValue(12), L"RegReadString", 1, 0, L""},
+    };
+    for (const auto& c : cases) {
+        // As a former run left them, with one value spoilt by another writer.
+        Env.Store.PutValue(key, MainSettings::DemarrageAuto, RegDwordValue(1));
+        Env.Store.PutValue(key, MainSettings::CheckUpdatesAuto, RegDwordValue(0));
+        Env.Store.PutValue(key, MainSettings::DefaultSerial, RegStringValue(L"AL12"));
+        Env.Store.PutValue(runKey, L"LumetraControlBox", RegStringValue(MainSettings::LogonCommand(Env.ExePath)));
+        Env.Store.PutValue(key, c.Name, c.Planted);
+        Env.Events.clear();
+        FShown.clear();
+        Start({L"AL12"});
+        const bool serialSpoilt = std::wstring(c.Name) == MainSettings::DefaultSerial;
+
+        EXPECT_TRUE(Logged(std::wstring(c.Reader) + L"|Invalid data type for '" + c.Name + L"'")) << c.Name;
+        EXPECT_TRUE(Shown().empty()) << c.Name;
+        // Every step ran: status shown, search armed, the window shown when the default
+        // is missing, the keys of a current box painted.
+        EXPECT_EQ(Form->TrayIcon1.Hint(), serialSpoilt ? NoControlBoxHint : ControlBoxOnlyHint) << c.Name;
+        EXPECT_TRUE(Form->TimerFindVanto.Enabled());
+        EXPECT_EQ(Form->PageControl1.ActivePage(), serialSpoilt ? &Form->tsSDList : &Form->tsParam);
+        EXPECT_EQ(std::find(Env.Events.begin(), Env.Events.end(), L"images AL12") != Env.Events.end(), !serialSpoilt);
+        EXPECT_FALSE(Form->FDemarrage);
+
+        Form->FormDestroy(nullptr);
+        Form.reset();
+        EXPECT_EQ(Env.Setting(MainSettings::DemarrageAuto), RegDwordValue(c.Demarrage)) << c.Name;
+        EXPECT_EQ(Env.Setting(MainSettings::CheckUpdatesAuto), RegDwordValue(c.CheckUpdates)) << c.Name;
+        EXPECT_EQ(Env.Setting(MainSettings::DefaultSerial), RegStringValue(c.Serial)) << c.Name;
+        EXPECT_EQ(StringOf(Env.LogonEntry()), MainSettings::LogonCommand(Env.ExePath)) << c.Name;
+    }
+}
+
+TEST_F(MainWindow, AStartWhoseListFailsStillArmsTheSearchShowsTheWindowAndSaves) {
+    TfrmMainServices services;
+    services.Desktop = &Desktop;
+    services.CreateSDList = []() -> std::unique_ptr<TSDListPort> { throw Exception(L"no list today"); };
+    Form = std::make_unique<TfrmMain>(services);
+    AppShell::ResetTerminated();
+    Form->FormCreate(Form.get());
+    EXPECT_EQ(Shown(), (std::vector<std::wstring>{L"no list today"}));
+    EXPECT_TRUE(Logged(L"FormCreate|"));
+    EXPECT_EQ(Form->TrayIcon1.Hint(), NoControlBoxHint);
+    EXPECT_TRUE(Form->TimerFindVanto.Enabled());
+    EXPECT_FALSE(Form->TrackBar1.Enabled);
+    EXPECT_EQ(Form->PageControl1.ActivePage(), &Form->tsSDList);
+    EXPECT_FALSE(Form->FDemarrage);
+    Form->TimerFindVantoTimer(nullptr);  // the search runs without a list
+    // The settings were loaded, so the end of the run writes them as usual.
+    Form->FormDestroy(nullptr);
+    EXPECT_EQ(Env.Setting(MainSettings::DemarrageAuto), RegDwordValue(1));
+    EXPECT_EQ(Env.LogLines().back(), L"FormDestroy|");
+}
+
+TEST_F(MainWindow, ARunThatNeverLoadedTheSettingsNeverWritesThem) {
+    const std::wstring key = L"Software\\Lumetra\\LumetraControlBox";
+    Env.Store.PutValue(key, MainSettings::DemarrageAuto, RegDwordValue(1));
+    Env.Store.PutValue(key, MainSettings::CheckUpdatesAuto, RegDwordValue(1));
+    Form = std::make_unique<TfrmMain>(Env.Services(Desktop, {L"AL12"}));
+    // No creation step ran (the window could not be made): the checked states are the
+    // design's, not the user's.
+    Form->FormDestroy(nullptr);
+    Form->FormClose(nullptr);
+    EXPECT_EQ(Env.Setting(MainSettings::DemarrageAuto), RegDwordValue(1));
+    EXPECT_EQ(Env.Setting(MainSettings::CheckUpdatesAuto), RegDwordValue(1));
+    EXPECT_FALSE(Env.LogonEntry().has_value());
 }
 
 TEST_F(MainWindow, LaunchAtStartupIsSharedByTheMenuAndTheCheckBoxAndStoredAtOnce) {

@@ -6,11 +6,14 @@
 
 #include "AppShell.h"
 #include "Application.h"
+#include "Exceptions.h"
 #include "FileFacts.h"
 #include "LumetraProgram.h"
 #include "PngImage.h"
+#include "ProcessInfo.h"
 #include "ScriptedDesktopWindows.h"
 #include "TextUtils.h"
+#include "uLumetraMainControlsWin32.h"
 #include "VirtualHidBus.h"
 #include "VrRunOnce.h"
 
@@ -513,6 +516,299 @@ TEST_F(RealWindow, LoggingOffIsNeverRefused) {
     Start({});
     EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, 0), TRUE);
     EXPECT_TRUE(IsWindowVisible(Window));
+}
+
+// The window moved to a monitor of another DPI: the status bar keeps the logo's panel
+// inside the bar and wide enough for the logo, the "Vanto V3" group's fonts are made
+// again at the new size, and the icons take the small-icon size of that DPI.
+TEST_F(RealWindow, AChangeOfDpiScalesTheStatusBarTheGroupsFontsAndTheIcons) {
+    Start({L"AL12"});
+    auto fontOf = [](HWND control) {
+        LOGFONTW font = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
+        return font;
+    };
+    using TForDpi = int(WINAPI*)(int, UINT);
+    const auto forDpi = reinterpret_cast<TForDpi>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+    for (const UINT dpi : {144u, 192u, 120u, 96u}) {
+        RECT now;
+        GetWindowRect(Window, &now);
+        RECT client = {0, 0, MulDiv(312, static_cast<int>(dpi), 96), MulDiv(255, static_cast<int>(dpi), 96)};
+        AdjustWindowRectEx(&client, static_cast<DWORD>(GetWindowLongPtrW(Window, GWL_STYLE)), FALSE, 0);
+        RECT suggested = {now.left, now.top, now.left + client.right - client.left,
+                          now.top + client.bottom - client.top};
+        SendMessageW(Window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        Pump();
+
+        RECT bar, logo;
+        GetClientRect(Status, &bar);
+        ASSERT_TRUE(SendMessageW(Status, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&logo)));
+        EXPECT_GE(logo.left, 0) << dpi;
+        EXPECT_LE(logo.right, bar.right) << dpi;
+        EXPECT_GE(logo.right - logo.left, MulDiv(60, static_cast<int>(dpi), 96)) << dpi << " DPI: logo panel "
+                                                                                   << logo.left << ".." << logo.right;
+        const int height = -MulDiv(8, static_cast<int>(dpi), 72);
+        for (const TLabel* label : std::initializer_list<const TLabel*>{&Form->gbVanto, &Form->lblEventCaption,
+                                                                        &Form->lblEpreuve, &Form->lblCourse}) {
+            HWND control = reinterpret_cast<HWND>(Form->Peer()->ComponentHandle(*label));
+            ASSERT_NE(control, nullptr);
+            const LOGFONTW font = fontOf(control);
+            EXPECT_EQ(font.lfHeight, height) << WideToUtf8(label->Name) << " at " << dpi;
+            EXPECT_EQ(font.lfWeight, label->Bold ? FW_BOLD : FW_NORMAL) << WideToUtf8(label->Name);
+        }
+        int iconWidth = 0, iconHeight = 0;
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(ToolBar, TB_GETIMAGELIST, 0, 0)), &iconWidth,
+                              &iconHeight);
+        const int expected = forDpi ? forDpi(SM_CXSMICON, dpi) : MulDiv(16, static_cast<int>(dpi), 96);
+        EXPECT_EQ(iconWidth, expected) << dpi;
+    }
+}
+
+// The window on a desktop of 144 DPI (LogPixels=144), in a child process that starts at
+// that DPI: the logo's panel inside the status bar and wide enough for the logo, the
+// "Vanto V3" group's fonts at 144 DPI, made again when the window moves to 96 DPI and back.
+// The desktop's DPI is changed for the child only while it starts; ctest runs this alone
+// (app_tests.HighDpi), and it is skipped elsewhere.
+const wchar_t* const kHighDpiChild = L"LUMETRA_HIGH_DPI_CHILD";
+
+TEST(HighDpiChild, TheWindowScalesWithTheDesktop) {
+    if (GetEnvironmentVariableW(kHighDpiChild, nullptr, 0) == 0)
+        GTEST_SKIP() << "run by HighDpi only";
+    HDC screen = GetDC(nullptr);
+    const int systemDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    ASSERT_EQ(systemDpi, 144);
+    std::printf("child at %d DPI\n", systemDpi);
+    std::fflush(stdout);
+
+    Environment env;
+    ScriptedDesktopWindows desktop;
+    VirtualHidBus bus;
+    InstallMessageBoxErrorHandler();
+    std::vector<std::wstring> shown;
+    Application::SetMessageShower([&](const std::wstring& m) { shown.push_back(m); });
+    auto form = StartMainWindow(env.Services(desktop, {L"AL12"}), bus, L"Lumetrahighdpi");
+    ASSERT_NE(form, nullptr);
+    HWND window = MainHandle(*form);
+    HWND status = ChildOfClass(window, STATUSCLASSNAMEW);
+    Pump();
+    EXPECT_TRUE(shown.empty());
+
+    auto check = [&](UINT dpi) {
+        RECT bar, logo;
+        GetClientRect(status, &bar);
+        ASSERT_TRUE(SendMessageW(status, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&logo)));
+        EXPECT_GE(logo.left, 0) << dpi;
+        EXPECT_LE(logo.right, bar.right) << dpi;
+        EXPECT_GE(logo.right - logo.left, MulDiv(60, static_cast<int>(dpi), 96))
+            << dpi << " DPI: logo panel " << logo.left << ".." << logo.right << " in a bar of " << bar.right;
+        for (const TLabel* label : std::initializer_list<const TLabel*>{&form->gbVanto, &form->lblRaceCaption,
+                                                                        &form->lblEpreuve}) {
+            HWND control = reinterpret_cast<HWND>(form->Peer()->ComponentHandle(*label));
+            LOGFONTW font = {};
+            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
+            EXPECT_EQ(font.lfHeight, -MulDiv(8, static_cast<int>(dpi), 72)) << WideToUtf8(label->Name) << " at " << dpi;
+        }
+    };
+    check(144);
+    for (const UINT dpi : {96u, 144u}) {
+        RECT now;
+        GetWindowRect(window, &now);
+        RECT suggested = {now.left, now.top, now.left + MulDiv(now.right - now.left, static_cast<int>(dpi), 144),
+                          now.top + MulDiv(now.bottom - now.top, static_cast<int>(dpi), 144)};
+        if (dpi == 144)
+            suggested = {now.left, now.top, now.left + MulDiv(now.right - now.left, 144, 96),
+                         now.top + MulDiv(now.bottom - now.top, 144, 96)};
+        SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        Pump();
+        check(dpi);
+    }
+    EndMainWindow(std::move(form));
+    Application::SetMessageShower(nullptr);
+}
+
+TEST(HighDpi, TheWindowAt144DpiInAChildProcess) {
+    if (GetEnvironmentVariableW(L"LUMETRA_HIGH_DPI_RUN", nullptr, 0) == 0)
+        GTEST_SKIP() << "run alone by ctest as app_tests.HighDpi: it changes the desktop's DPI";
+    const wchar_t* desktopKey = L"Control Panel\\Desktop";
+    DWORD former = 0, size = sizeof former;
+    const bool hadFormer = RegGetValueW(HKEY_CURRENT_USER, desktopKey, L"LogPixels", RRF_RT_REG_DWORD, nullptr,
+                                        &former, &size) == ERROR_SUCCESS;
+    const DWORD dpi = 144;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, desktopKey, L"LogPixels", REG_DWORD, &dpi, sizeof dpi),
+              ERROR_SUCCESS);
+    auto restore = [&] {
+        if (hadFormer)
+            RegSetKeyValueW(HKEY_CURRENT_USER, desktopKey, L"LogPixels", REG_DWORD, &former, sizeof former);
+        else
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, desktopKey, L"LogPixels");
+    };
+    SetEnvironmentVariableW(kHighDpiChild, L"1");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    const std::wstring exe = ProcessInfo::ExecutablePath();
+    std::wstring line = L"\"" + exe + L"\" --gtest_filter=HighDpiChild.*";
+    const BOOL started =
+        CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableW(kHighDpiChild, nullptr);
+    if (!started) {
+        restore();
+        FAIL() << "cannot start the child: " << GetLastError();
+    }
+    const bool ended = WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0;
+    restore();
+    if (!ended)
+        TerminateProcess(process.hProcess, 99);
+    DWORD code = 99;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(code, 0u) << "the child's failures are printed above";
+}
+
+// The tray menu's pictures keep their transparency: clear around the gear, solid on it.
+TEST(MenuPictures, TheGearIsOpaqueOnlyWhereItIsDrawn) {
+    for (const SIZE size : {SIZE{16, 16}, SIZE{24, 24}}) {
+        HBITMAP picture = MainControlsWin32::IconBitmap(L"GEAR", size);
+        ASSERT_NE(picture, nullptr);
+        DIBSECTION section = {};
+        ASSERT_EQ(GetObjectW(picture, sizeof section, &section), static_cast<int>(sizeof section));
+        ASSERT_EQ(section.dsBm.bmBitsPixel, 32);
+        EXPECT_EQ(section.dsBm.bmWidth, size.cx);
+        const auto* pixels = static_cast<const std::uint32_t*>(section.dsBm.bmBits);
+        const int count = size.cx * size.cy;
+        int clear = 0, solid = 0;
+        for (int i = 0; i < count; ++i) {
+            const std::uint32_t p = pixels[i];
+            const unsigned a = p >> 24;
+            if (a == 0) ++clear;
+            if (a == 255) ++solid;
+            // Premultiplied: no colour stronger than its alpha.
+            EXPECT_LE((p >> 16) & 0xFF, a);
+            EXPECT_LE((p >> 8) & 0xFF, a);
+            EXPECT_LE(p & 0xFF, a);
+        }
+        EXPECT_EQ(pixels[0] >> 24, 0u) << "corner";
+        EXPECT_GT(clear, count / 5);
+        EXPECT_GT(solid, count / 5);
+        DeleteObject(picture);
+    }
+}
+
+// The end of the session: the box reset, the settings saved and the process ended, also
+// when the save fails (the platform would end the process a moment later anyway).
+TEST_F(RealWindow, TheEndOfTheSessionSavesAndEndsTheProcessEvenWhenTheSaveFails) {
+    for (const bool refused : {false, true}) {
+        Env.Events.clear();
+        Shown.clear();
+        Env.Store.Refuse(L"Software\\Lumetra", false);
+        Start({L"AL12"}, L"AL12");
+        Env.Store.Refuse(L"Software\\Lumetra", refused);
+        std::vector<unsigned> ended;
+        AppShell::SetEndProcessHandler([&](unsigned code) { ended.push_back(code); });
+        EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+        SendMessageW(Window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        AppShell::SetEndProcessHandler(nullptr);
+
+        EXPECT_EQ(ended, std::vector<unsigned>{0}) << "refused " << refused;
+        EXPECT_NE(std::find(Env.Events.begin(), Env.Events.end(), L"reset AL12"), Env.Events.end());
+        EXPECT_EQ(Env.LogLines().back(), L"FormDestroy|");
+        if (refused) {
+            ASSERT_EQ(Shown.size(), 1u);
+            EXPECT_NE(Shown[0].find(L"'DEMARRAGE_AUTO'"), std::wstring::npos) << WideToUtf8(Shown[0]);
+        } else {
+            EXPECT_TRUE(Shown.empty());
+            EXPECT_EQ(StringOf(Env.LogonEntry()), MainSettings::LogonCommand(Env.ExePath));
+        }
+        Env.Store.Refuse(L"Software\\Lumetra", false);
+        EndMainWindow(std::move(Form));
+    }
+}
+
+// A display that is not ready: the main window, or the controls in it, cannot be made.
+// The error is shown and nothing else happens: no creation step, no trace, no setting,
+// no window left behind, the single-instance mutex given back, exit code 1.
+TEST_F(RealWindow, AMainWindowThatCannotBeMadeEndsTheProgramWithNothingWritten) {
+    InstallMessageBoxErrorHandler();
+    Application::SetMessageShower([this](const std::wstring& m) { Shown.push_back(m); });
+    auto countOwnWindows = [] {
+        struct Count {
+            DWORD Process;
+            int Found;
+        } count = {GetCurrentProcessId(), 0};
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+                auto* c = reinterpret_cast<Count*>(data);
+                DWORD process = 0;
+                GetWindowThreadProcessId(window, &process);
+                wchar_t className[32] = L"";
+                GetClassNameW(window, className, 32);
+                if (process == c->Process && std::wstring(className) == L"TfrmMain")
+                    ++c->Found;
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&count));
+        return count.Found;
+    };
+    for (const std::wstring failing : {L"window", L"controls"}) {
+        Shown.clear();
+        Env.Events.clear();
+        TfrmMainServices services = Env.Services(Desktop, {L"AL12"});
+        services.OnMakingWindow = [failing](const std::wstring& part) {
+            if (part == failing)
+                throw Exception(L"The display is not ready (" + part + L")");
+        };
+        const int windowsBefore = countOwnWindows();
+        EXPECT_EQ(RunProgram(services, Bus, Title), 1) << WideToUtf8(failing);
+        EXPECT_EQ(Shown, std::vector<std::wstring>{L"The display is not ready (" + failing + L")"});
+        EXPECT_TRUE(Env.Events.empty()) << "no box opened, nothing traced";
+        EXPECT_TRUE(Env.Store.ValueNames(L"Software\\Lumetra\\LumetraControlBox").empty());
+        EXPECT_FALSE(Env.LogonEntry().has_value());
+        EXPECT_EQ(countOwnWindows(), windowsBefore);
+        TVrRunOnce next;
+        next.Terminate = false;
+        EXPECT_TRUE(next.Check(Title)) << "the mutex was given back";
+    }
+    // With the display back, the same start makes its window.
+    Form = StartMainWindow(Env.Services(Desktop, {}), Bus, Title);
+    EXPECT_NE(Form, nullptr);
+}
+
+// The application window's close (its taskbar button) goes to the main window while that
+// one is shown, and to nobody when no pop-up qualifies: it is not sent back to itself.
+TEST_F(RealWindow, TheApplicationWindowsCloseIsNeverSentBackToItself) {
+    Start({L"AL12"}, L"AL12");
+    HWND app = reinterpret_cast<HWND>(AppShell::Handle());
+    ASSERT_NE(app, nullptr);
+    ASSERT_FALSE(IsWindowVisible(Window));
+    PostMessageW(app, WM_CLOSE, 0, 0);
+    Pump();
+    // A close sent back to the application window would always be waiting again.
+    auto closesWaitingFor = [](HWND target) {
+        int count = 0;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, WM_CLOSE, WM_CLOSE, PM_REMOVE))
+            if (message.hwnd == target)
+                ++count;
+        return count;
+    };
+    EXPECT_EQ(closesWaitingFor(app), 0) << "a close came back";
+
+    Form->TrayIcon1DblClick(nullptr);
+    Pump();
+    ASSERT_TRUE(IsWindowVisible(Window));
+    PostMessageW(app, WM_CLOSE, 0, 0);
+    Pump();
+    EXPECT_FALSE(IsWindowVisible(Window)) << "the close reached the main window, which hides";
+    EXPECT_EQ(Env.LogLines().back(), L"FormCloseQuery|");
+    EXPECT_EQ(closesWaitingFor(app), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "Exceptions.h"
 #include "MemorySettingsStore.h"
 #include "ProcessInfo.h"
+#include "BridgeTestSupport.h"
 #include "StoreUnderTest.h"
 #include "uLumetraMainSettings.h"
 #include "uRegistry.h"
@@ -154,7 +155,7 @@ TEST_P(SettingsScenario, AnyNonZeroDwordReadsAsTrue) {
     }
 }
 
-TEST_P(SettingsScenario, AValueOfAnotherTypeIsAnErrorNamingItAndStaysAsItWas) {
+TEST_P(SettingsScenario, AValueOfAnotherTypeReadsAsMissingWithOneTraceLineAndIsRewrittenAtTheNextSave) {
     struct Case {
         const wchar_t* Name;
         TRegValue Planted;
@@ -168,22 +169,44 @@ TEST_P(SettingsScenario, AValueOfAnotherTypeIsAnErrorNamingItAndStaysAsItWas) {
         {DefaultSerial, RegDwordValue(1), false},
         {DefaultSerial, TRegValue{TRegType::MultiString, {'A', 0, 0, 0, 0, 0}}, false},
     };
+    bridgetest::Record trace;
+    bridgetest::RecordingTrace recorder(trace);
+    SetTraceFile(&recorder);
     for (const auto& c : cases) {
         Plant(c.Name, c.Planted);
-        try {
+        trace.clear();
+        // Each default in turn, so that the answer cannot be the stored value by chance.
+        for (const bool defaultValue : {true, false}) {
             if (c.ReadAsBool)
-                RegReadBool(c.Name, true);
+                EXPECT_EQ(RegReadBool(c.Name, defaultValue), defaultValue) << static_cast<int>(c.Planted.Type);
             else
-                RegReadString(c.Name, L"");
-            ADD_FAILURE() << "no error for " << static_cast<int>(c.Planted.Type);
-        } catch (const ERegistryError& e) {
-            EXPECT_NE(e.Message().find(c.Name), std::wstring::npos) << e.what();
+                EXPECT_EQ(RegReadString(c.Name, defaultValue ? L"none" : L""), defaultValue ? L"none" : L"");
         }
+        const std::wstring line = std::wstring(c.ReadAsBool ? L"log RegReadBool|" : L"log RegReadString|") +
+                                  L"Invalid data type for '" + c.Name + L"'";
+        EXPECT_EQ(trace, (bridgetest::Record{line, line})) << "one line per read, naming the value";
         EXPECT_EQ(Setting(c.Name), c.Planted) << "a read must not overwrite what it cannot use";
     }
-    // Loading stops at the first such value: the window keeps its former state.
-    Plant(DemarrageAuto, RegStringValue(L"1"));
-    EXPECT_THROW(Load(), ERegistryError);
+
+    // Loading takes both booleans of another type for missing; the next save stores them
+    // as DWORDs and the default serial as the empty string it was read as.
+    Plant(DemarrageAuto, RegStringValue(L"0"));
+    Plant(CheckUpdatesAuto, TRegValue{TRegType::Binary, {0}});
+    Plant(DefaultSerial, RegDwordValue(7));
+    EXPECT_EQ(Load(), std::make_pair(true, true));
+    SaveSettings(true, false);
+    SetTraceFile(nullptr);
+    EXPECT_EQ(Setting(DemarrageAuto), RegDwordValue(1));
+    EXPECT_EQ(Setting(CheckUpdatesAuto), RegDwordValue(0));
+    EXPECT_EQ(Setting(DefaultSerial), RegStringValue(L""));
+    EXPECT_EQ(LogonEntry(FNames.back()), RegStringValue(L"\"" + FExePath + L"\""));
+
+    // A serial that is a string, empty or not, is the operator's and the save leaves it.
+    for (const std::wstring serial : {L"AL12K1C01234", L""}) {
+        RegWriteString(DefaultSerial, serial);
+        SaveSettings(false, false);
+        EXPECT_EQ(Setting(DefaultSerial), RegStringValue(serial));
+    }
 }
 
 TEST_P(SettingsScenario, StringsFromOtherWritersEndAtTheirFirstZeroOrLastWholeUnit) {

@@ -285,6 +285,68 @@ protected:
     std::wstring FExe;
 };
 
+// One value of another type among the settings of a former run: the program starts whole
+// and forwards presses, and after Quit every other value and the logon entry are as they
+// were, the spoilt one stored again with its own type.
+TEST_F(Scenario, ASettingOfAnotherTypeLosesNothing) {
+    struct Stored {
+        DWORD Type;
+        std::vector<std::uint8_t> Data;
+        bool operator==(const Stored&) const = default;
+    };
+    auto dword = [](std::uint32_t v) {
+        return Stored{REG_DWORD, {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)}};
+    };
+    auto text = [](const std::wstring& t) {
+        Stored s{REG_SZ, {}};
+        for (wchar_t c : t) s.Data.insert(s.Data.end(), {std::uint8_t(c & 0xFF), std::uint8_t(c >> 8)});
+        s.Data.insert(s.Data.end(), {0, 0});
+        return s;
+    };
+    const std::wstring exe = FExe.find(L' ') == std::wstring::npos ? FExe : L"\"" + FExe + L"\"";
+    struct Case {
+        std::string Script;
+        const wchar_t* Name;
+        Stored Planted;
+        // After Quit: "DEMARRAGE_AUTO", "CHECK_UPDATES_AUTO", "DefaultSerial".
+        Stored Demarrage, CheckUpdates, Serial;
+    };
+    const Case cases[] = {
+        {"wrong_type_demarrage", L"DEMARRAGE_AUTO", text(L"1"), dword(1), dword(0), text(L"WT0001")},
+        {"wrong_type_check_updates", L"CHECK_UPDATES_AUTO", text(L"0"), dword(1), dword(1), text(L"WT0001")},
+        {"wrong_type_default_serial", L"DefaultSerial", dword(1), dword(1), dword(0), text(L"WT0001")},
+    };
+    const std::wstring key = L"Software\\Lumetra\\" + Widen(FAppName);
+    const std::wstring runKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    auto put = [](const std::wstring& path, const std::wstring& name, const Stored& value) {
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, path.c_str(), name.c_str(), value.Type, value.Data.data(),
+                                  static_cast<DWORD>(value.Data.size())),
+                  ERROR_SUCCESS);
+    };
+    auto get = [](const std::wstring& path, const std::wstring& name) {
+        Stored value{REG_NONE, std::vector<std::uint8_t>(1024)};
+        DWORD size = 1024;
+        if (RegGetValueW(HKEY_CURRENT_USER, path.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND, &value.Type,
+                         value.Data.data(), &size) != ERROR_SUCCESS)
+            return Stored{REG_NONE, {}};
+        value.Data.resize(size);
+        return value;
+    };
+    for (const auto& c : cases) {
+        Forget();
+        put(key, L"DEMARRAGE_AUTO", dword(1));
+        put(key, L"CHECK_UPDATES_AUTO", dword(0));
+        put(key, L"DefaultSerial", text(L"WT0001"));
+        put(runKey, Widen(FAppName), text(exe));
+        put(key, c.Name, c.Planted);
+        Play(c.Script);
+        EXPECT_EQ(get(key, L"DEMARRAGE_AUTO"), c.Demarrage) << c.Script;
+        EXPECT_EQ(get(key, L"CHECK_UPDATES_AUTO"), c.CheckUpdates) << c.Script;
+        EXPECT_EQ(get(key, L"DefaultSerial"), c.Serial) << c.Script;
+        EXPECT_EQ(get(runKey, Widen(FAppName)), text(exe)) << c.Script;
+    }
+}
+
 TEST_F(Scenario, FirstStartWithABox) { Play("first_start"); }
 TEST_F(Scenario, ChoosingAndClearingTheDefault) { Play("default_choose_clear"); }
 TEST_F(Scenario, DefaultBoxPulledAndPluggedAgain) { Play("default_replug"); }

@@ -110,6 +110,9 @@ TSimulator::TSimulator(TSimOutput& output)
 TSimulator::~TSimulator() {
     if (FForm) EndProgram();
     SetUpdateDialogs(nullptr);
+    // The process ends next and takes the windows with it; taking them off the screen one
+    // by one could wait seconds on a display with no window manager.
+    (void)FEnded.release();
 }
 
 void TSimulator::Error(const std::wstring& message) {
@@ -171,7 +174,8 @@ void TSimulator::EndProgramIfAsked() {
 
 void TSimulator::EndProgram() {
     FAdapter = nullptr;
-    EndMainWindow(std::move(FForm));
+    FinishMainWindow(*FForm);
+    FEnded = std::move(FForm);
     FState = TProgramState::Ended;
     FQuitPosted = false;
     Settle();
@@ -351,6 +355,11 @@ bool TSimulator::Execute(const TSimCommand& command) {
 }
 
 void TSimulator::Start() {
+    // The program that ended gives up its windows and its single-instance mutex first.
+    if (FEnded) {
+        if (FEnded->Peer()) FEnded->Peer()->Hide();
+        FEnded.reset();
+    }
     const std::wstring title = ApplicationTitleOf(ProcessInfo::ExecutablePath());
     // Another copy would end this one silently (the single-instance rule), which a script
     // could not tell from success.
@@ -367,6 +376,12 @@ void TSimulator::Start() {
     };
     FQuitPosted = false;
     FForm = StartMainWindow(std::move(services), FHid, title);
+    if (!FForm) {
+        // The error was shown; the program would end here with code 1.
+        FState = TProgramState::Ended;
+        FErrors = true;
+        return;
+    }
     FState = TProgramState::Running;
     // The one-second search runs only during `wait` (and on `tick`), so that what a script
     // prints does not depend on how fast the machine runs it.

@@ -83,4 +83,7 @@ private:
     TSDListAdapter* FAdapter = nullptr;  // owned by the window
     // Last: goes before the pictures, the bus and the stand-in it uses.
     std::unique_ptr<TfrmMain> FForm;
+    // The program that ended, its windows still up: they go when the simulator ends (with
+    // its process, at once) or before the program starts again.
+    std::unique_ptr<TfrmMain> FEnded;
 };
