@@ -13,7 +13,7 @@
 namespace bridgetest {
 
 // Shared record, in the order things happened:
-//   "log <procedure>|<text>", "active 0|1", "tray <picture>|<hint>".
+//   "log <procedure>|<text>", "active 0|1", "tray <picture>|<hint>", "msgbox <text>".
 using Record = std::vector<std::wstring>;
 
 // Keeps the procedure name and text of each trace line instead of writing a file.
@@ -60,7 +60,10 @@ private:
 class WatchedWindow {
 public:
     explicit WatchedWindow(DesktopWindows& desktop)
-        : Trace(Events), SDList(Events), Form(TfrmMainServices{&desktop, &SDList}) {
+        : Trace(Events),
+          SDList(Events),
+          Form(TfrmMainServices{&desktop, &SDList, {},
+                                [this](const std::wstring& text) { Events.push_back(L"msgbox " + text); }}) {
         MainThread::Initialize();
         SetTraceFile(&Trace);
         Form.FLogErrorFile = L"Error.log";
@@ -91,5 +94,6 @@ private:
 inline const std::wstring ReadyHint = L"LUMETRA CONTROL BOX\rControlBox OK\rVanto V3  OK";
 inline const std::wstring ControlBoxOnlyHint = L"LUMETRA CONTROL BOX\rControlBox OK\rVanto V3 not Found";
 inline const std::wstring NoControlBoxHint = L"LUMETRA CONTROL BOX\rdefault ControlBox not Found\r";
+inline const std::wstring RefusedHint = L"LUMETRA CONTROL BOX\rControlBox OK\rVanto V3 runs with higher rights";
 
 }  // namespace bridgetest
