@@ -105,6 +105,8 @@ TSimulator::TSimulator(TSimOutput& output)
     // where nothing answers, so that a run needs no network and always ends the same way.
     SetUpdateDialogs(&FDialogs);
     SetUpdateURL(kSimUpdateURL);
+    // The read threads get the priority the program's own back end gives them.
+    FHid.RaiseThreadPriority = [] { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); };
 }
 
 TSimulator::~TSimulator() {
