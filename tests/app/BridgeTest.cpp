@@ -1,3 +1,4 @@
+#include "Application.h"
 #include "BridgeTestSupport.h"
 #include "ScriptedDesktopWindows.h"
 #include "VirtualHidBus.h"
@@ -297,6 +298,31 @@ TEST(BridgeKeys, AKeyDownWindowsRefusesIsTracedAndToldOnce) {
     EXPECT_EQ(w.Events, Record({L"active 0", L"log TimerFindVanto|Vanto non trouv\u00e9",
                                 L"tray 1|" + bridgetest::ControlBoxOnlyHint}));
     EXPECT_FALSE(w.Form.FVantoRefusesKeys);
+}
+
+TEST(BridgeKeys, ATraceThatCannotBeWrittenStopsNoKeyNorTheTray) {
+    ScriptedDesktopWindows desktop;
+    desktop.Windows = {{900, L"VANTO3 - A - B > C", true}};
+    WatchedWindow w(desktop);
+    std::vector<std::wstring> shown;
+    Application::SetMessageShower([&](const std::wstring& m) { shown.push_back(m); });
+    w.Trace.Refuse = true;
+    w.Form.TimerFindVantoTimer(nullptr);
+    w.Form.SDListPushButton(nullptr, 0);
+    desktop.Windows.clear();
+    w.Form.TimerFindVantoTimer(nullptr);
+    Application::SetMessageShower(nullptr);
+    w.Trace.Refuse = false;
+    w.Form.LogError(L"", L"");  // a line written: the next failure is told anew
+
+    EXPECT_EQ(desktop.KeyDowns, (std::vector<ScriptedDesktopWindows::TKeyDown>{{900, 116}}));
+    EXPECT_EQ(w.Events, Record({L"tray 2|" + ReadyHint, L"active 1", L"log TimerFindVanto|Vanto trouv\u00e9 : 900",
+                                L"log SendMessage|Handle=900 wParam=116", L"active 0",
+                                L"log TimerFindVanto|Vanto non trouv\u00e9", L"tray 1|" + ControlBoxOnlyHint,
+                                L"log |"}));
+    EXPECT_EQ(w.Labels(), Labels({L"", L"", L""})) << "the labels are cleared after the failing line";
+    EXPECT_EQ(shown, std::vector<std::wstring>{L"Cannot write to \"Error.log\": held by another program"})
+        << "told once for three lines";
 }
 
 TEST(BridgeKeys, PressesAreForwardedWhateverTheActiveFlag) {

@@ -2,6 +2,7 @@
 // What the bridge tests watch: one ordered record of the trace lines the window writes,
 // the active flag it hands to the control box list and the tray status it shows.
 
+#include "Exceptions.h"
 #include "MainThread.h"
 #include "TraceFile.h"
 #include "uLumetraMain.h"
@@ -37,8 +38,12 @@ public:
         FRecord.push_back(L"log " + fields[2] + L"|" + text);
         return {};
     }
-    void Append(const std::wstring&, const std::vector<std::uint8_t>&) override {}
+    void Append(const std::wstring& path, const std::vector<std::uint8_t>&) override {
+        if (Refuse) throw EInOutError(L"Cannot write to \"" + path + L"\": held by another program");
+    }
     void CreateFolder(const std::wstring&) override {}
+    // The file is held by another program: every line fails (after being recorded).
+    bool Refuse = false;
 
 private:
     Record& FRecord;
