@@ -44,7 +44,9 @@ bool TSDList::IsSDMini(const TJvHidDevice* device) {
 void TSDList::HIDPlugged(TqvHIDDevice* HidDev) {
     if (HidDev == nullptr || !IsSDMini(HidDev->Device) || IndexOf(HidDev->Serial) != -1) return;
     Add(HidDev->Device);
-    SetDefaultSerialList(GetDefaultSerialBDR());
+    // An empty stored default means no default: it must not pick a box without a serial.
+    const std::wstring stored = GetDefaultSerialBDR();
+    if (!stored.empty()) SetDefaultSerialList(stored);
     const bool switched = ConnectDefaultSD();
     if (FOnChange) FOnChange(this);
     if (switched) DoCurrentSDChange();
@@ -111,8 +113,6 @@ void TSDList::DoCurrentSDChange() {
 }
 
 void TSDList::SetDefaultSerialList(const std::wstring& _Value) {
-    // An empty stored default means no default: it must not pick a box that has no serial.
-    if (_Value.empty()) return;
     const int index = IndexOf(_Value);
     if (index == -1) return;
     for (const auto& sd : FList) sd->FDefaultSD = SameTextAscii(sd->Serial(), _Value);

@@ -217,7 +217,8 @@ public:
     static bool IsSDMini(const TJvHidDevice* device);
     void HIDPlugged(TqvHIDDevice* HidDev);
     void HIDUnPlugged(TqvHIDDevice* HidDev);
-    // Data handler of the HID controller: key presses of the current control box.
+    // Data handler of the HID controller: key presses of the current control box, each
+    // fired once, when its key goes down.
     void HIDreader(TJvHidDevice* HidDev, std::uint8_t ReportID, const void* Data, std::uint16_t Size);
 
     // Makes the default control box current; true when the current one changed.
