@@ -1,5 +1,7 @@
-// Key presses of the current control box: every input report fires the push-button event
-// once for every key it shows pressed, and leaves three trace lines per key.
+// Key presses of the current control box: a key fires the push-button event once when a
+// report shows it going down, and leaves three trace lines for that press. A key held
+// while other keys come and go fires nothing and writes nothing: each extra event would
+// be a second time recorded for one runner.
 
 #include "uStreamDeck.h"
 
@@ -10,10 +12,14 @@
 
 namespace {
 
-constexpr std::size_t kKeyStateBytes = 30;
 constexpr std::uint8_t kPressed = 1;
 
 }  // namespace
+
+void TSDList::ForgetKeyStates() {
+    FKeyStateDevice = nullptr;
+    FKeyStates.fill(0);
+}
 
 void TSDList::HIDreader(TJvHidDevice* HidDev, std::uint8_t /*ReportID*/, const void* Data,
                         std::uint16_t Size) {
@@ -27,11 +33,23 @@ void TSDList::HIDreader(TJvHidDevice* HidDev, std::uint8_t /*ReportID*/, const v
 
     // The data belongs to the read thread and is valid during this call only; keep the
     // key states before anything can run.
-    std::uint8_t keys[kKeyStateBytes] = {};
-    if (Data != nullptr) std::memcpy(keys, Data, std::min<std::size_t>(Size, kKeyStateBytes));
+    std::uint8_t keys[KeyStateBytes] = {};
+    if (Data != nullptr) std::memcpy(keys, Data, std::min<std::size_t>(Size, KeyStateBytes));
 
-    for (std::size_t k = 0; k < kKeyStateBytes; ++k) {
-        if (keys[k] != kPressed) continue;
+    // Which keys went down since the last report of this device. The states are stored
+    // before the first trace line, which may let the next work run.
+    if (FKeyStateDevice != HidDev) {
+        ForgetKeyStates();
+        FKeyStateDevice = HidDev;
+    }
+    bool wentDown[KeyStateBytes] = {};
+    for (std::size_t k = 0; k < KeyStateBytes; ++k) {
+        wentDown[k] = keys[k] == kPressed && FKeyStates[k] != kPressed;
+        FKeyStates[k] = keys[k] == kPressed ? kPressed : 0;
+    }
+
+    for (std::size_t k = 0; k < KeyStateBytes; ++k) {
+        if (!wentDown[k]) continue;
         const std::wstring button = L"Bouton N\u00b0" + std::to_wstring(k + 1);
         const std::int32_t index = static_cast<std::int32_t>(k);
 

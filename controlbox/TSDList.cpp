@@ -31,7 +31,7 @@ TSDList::~TSDList() {
     FHidController->SetOnPlugged(nullptr);
     FHidController->SetOnUnPlugged(nullptr);
     FHidController->SetOnDeviceData(nullptr);
-    FCurrentSD = nullptr;
+    PutCurrentSD(nullptr);
     FList.clear();
     FListDefaultBitmap.clear();
     FHidController.reset();
@@ -50,7 +50,9 @@ bool TSDList::IsSDMini(const TJvHidDevice* device) {
 void TSDList::HIDPlugged(TqvHIDDevice* HidDev) {
     if (HidDev == nullptr || !IsSDMini(HidDev->Device) || IndexOf(HidDev->Serial) != -1) return;
     Add(HidDev->Device);
-    SetDefaultSerialList(GetDefaultSerialBDR());
+    // An empty stored default means no default: it must not pick a box without a serial.
+    const std::wstring stored = GetDefaultSerialBDR();
+    if (!stored.empty()) SetDefaultSerialList(stored);
     const bool switched = ConnectDefaultSD();
     if (FOnChange) FOnChange(this);
     if (switched) DoCurrentSDChange();
@@ -58,18 +60,28 @@ void TSDList::HIDPlugged(TqvHIDDevice* HidDev) {
 
 void TSDList::HIDUnPlugged(TqvHIDDevice* HidDev) {
     if (HidDev == nullptr || !IsSDMini(HidDev->Device)) return;
-    const int index = IndexOf(HidDev->Serial);
+    // Matched by the device object, not by a second read of the serial: that read may
+    // differ from the one the box made at its arrival (it failed for a moment, or the
+    // pulled device is the ignored twin of a listed serial in another letter case), and
+    // then the wrong box would go, or none while its device object is freed.
+    const int index = IndexOfDevice(HidDev->Device);
     if (index == -1) return;
-    // The entry found may carry the serial in another letter case (a second device with
-    // the same serial was ignored at its arrival): whenever the entry that goes is the
-    // current control box, the list stops pointing at it.
-    if (FCurrentSD != nullptr &&
-        (FCurrentSD->Serial() == HidDev->Serial || FCurrentSD == FList[static_cast<std::size_t>(index)].get()))
-        FCurrentSD = nullptr;
+    if (FCurrentSD == FList[static_cast<std::size_t>(index)].get()) PutCurrentSD(nullptr);
     RemoveAt(index);
     ConnectDefaultSD();
     if (FOnChange) FOnChange(this);
     DoCurrentSDChange();
+}
+
+int TSDList::IndexOfDevice(const TJvHidDevice* device) const {
+    for (std::size_t i = 0; i < FList.size(); ++i)
+        if (FList[i]->Device() == device) return static_cast<int>(i);
+    return -1;
+}
+
+void TSDList::PutCurrentSD(TSD* sd) {
+    if (sd != FCurrentSD) ForgetKeyStates();
+    FCurrentSD = sd;
 }
 
 void TSDList::RemoveAt(int index) {
@@ -81,20 +93,20 @@ bool TSDList::ConnectDefaultSD() {
     TSD* defaultSD = GetDefaultSD();
     if (defaultSD == FCurrentSD) return false;
     if (defaultSD != nullptr) {
-        FCurrentSD = defaultSD;
+        PutCurrentSD(defaultSD);
         WriteLog(L"ConnectDefaultSD", L"Connect\u00e9 au N\u00b0Serie " + defaultSD->Serial());
         // Work run by the log line may have changed the current control box.
         if (FCurrentSD != nullptr) FCurrentSD->RefreshImageButtons();
         return true;
     }
     WriteLog(L"ConnectDefaultSD", L"pas de SD par default");
-    FCurrentSD = nullptr;
+    PutCurrentSD(nullptr);
     return false;
 }
 
 void TSDList::SetCurrentSD(TSD* Value) {
     const TSD* old = FCurrentSD;
-    FCurrentSD = Value;
+    PutCurrentSD(Value);
     ConnectDefaultSD();
     if (FCurrentSD != nullptr) FCurrentSD->RefreshImageButtons();
     if (FCurrentSD != old) DoCurrentSDChange();
@@ -115,7 +127,7 @@ void TSDList::SetDefaultSerialList(const std::wstring& _Value) {
 
 void TSDList::ClearDefault() {
     for (const auto& sd : FList) sd->FDefaultSD = false;
-    FCurrentSD = nullptr;
+    PutCurrentSD(nullptr);
     DoCurrentSDChange();
     RegWriteString(kDefaultSerialValue, L"");
 }

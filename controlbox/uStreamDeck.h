@@ -4,6 +4,7 @@
 //
 // Everything here runs on the main thread.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -220,7 +221,8 @@ public:
     static bool IsSDMini(const TJvHidDevice* device);
     void HIDPlugged(TqvHIDDevice* HidDev);
     void HIDUnPlugged(TqvHIDDevice* HidDev);
-    // Data handler of the HID controller: key presses of the current control box.
+    // Data handler of the HID controller: key presses of the current control box, each
+    // fired once, when its key goes down.
     void HIDreader(TJvHidDevice* HidDev, std::uint8_t ReportID, const void* Data, std::uint16_t Size);
 
     // Makes the default control box current; true when the current one changed.
@@ -286,6 +288,12 @@ public:
 
 private:
     void RemoveAt(int index);
+    // Index of the entry that wraps `device` (the very object, not its serial), or -1.
+    int IndexOfDevice(const TJvHidDevice* device) const;
+    // Every change of the current control box goes through here: the key states of the
+    // box that stops being current are forgotten, so its next press is never lost.
+    void PutCurrentSD(TSD* sd);
+    void ForgetKeyStates();
 
     std::vector<std::unique_ptr<TSD>> FList;
     std::vector<const Bitmap24*> FListDefaultBitmap;
@@ -296,4 +304,10 @@ private:
     TSD* FCurrentSD = nullptr;
     std::unique_ptr<TqvHIDController> FHidController;
     bool FActive = false;
+    // The key states of the last report of the current control box's device, so that a
+    // key fires when it goes down and not again while it is held through other reports.
+    // Null device: nothing remembered, every key counts as released.
+    static constexpr std::size_t KeyStateBytes = 30;
+    const TJvHidDevice* FKeyStateDevice = nullptr;
+    std::array<std::uint8_t, KeyStateBytes> FKeyStates{};
 };

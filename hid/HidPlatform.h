@@ -168,4 +168,7 @@ public:
     // Names the calling thread for debuggers (SetThreadDescription); a back end that
     // cannot do it ignores the call.
     virtual void SetCurrentThreadName(const std::wstring& name) { (void)name; }
+    // Puts the calling thread ahead of CPU-bound work of normal priority: a read thread
+    // carries key presses and otherwise sleeps in its waits.
+    virtual void RaiseCurrentThreadPriority() {}
 };

@@ -525,6 +525,8 @@ public:
 
     void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
+    void RaiseCurrentThreadPriority() override { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+
     void SetCurrentThreadName(const std::wstring& name) override {
         // Windows 10 1607 and later; older systems simply keep the thread unnamed.
         using TSetThreadDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);

@@ -340,10 +340,12 @@ void TJvHidDevice::JoinRetiringThread() {
 }
 
 void TJvHidDevice::UnplugStep() {
+    // Gone first, closed after: the read thread checks the flag before it opens its read
+    // handle again, and between a close and a later flag it would reopen a closed device.
+    FIsPluggedIn = false;
     CloseFile();
     CloseFileEx(omhRead);
     CloseFileEx(omhWrite);
-    FIsPluggedIn = false;
     if (FOnUnplug) {
         TJvHidPlugEvent handler = FOnUnplug;
         handler(this);

@@ -34,6 +34,8 @@ void TJvHidDeviceReadThread::WaitFor() { MainThread::WaitFor(FThread); }
 void TJvHidDeviceReadThread::Execute() {
     HidPlatform& platform = *Device->FPlatform;
     platform.SetCurrentThreadName(L"TJvHidDeviceReadThread");
+    // A press must not wait behind a build or a scan that keeps every core busy.
+    platform.RaiseCurrentThreadPriority();
     bool readOutstanding = false;
     while (!Terminated()) {
         // The buffer was sized when the thread started; a report length learnt later must

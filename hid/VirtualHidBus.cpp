@@ -162,6 +162,21 @@ void VirtualHidDevice::SetFeatureReply(std::vector<std::uint8_t> reply) {
     FFeatureReply = std::move(reply);
 }
 
+void VirtualHidDevice::FailReports(TVirtualReportKind kind, TVirtualReportFault fault) {
+    std::lock_guard<std::mutex> guard(FBus.FLock);
+    (kind == TVirtualReportKind::Feature ? FFeatureFault : FOutputFault) = {fault, 0};
+}
+
+void VirtualHidDevice::SetShortReads(std::uint32_t bytes) {
+    std::lock_guard<std::mutex> guard(FBus.FLock);
+    FShortReads = bytes;
+}
+
+void VirtualHidDevice::FailSerialReads(int count) {
+    std::lock_guard<std::mutex> guard(FBus.FLock);
+    FSerialReadsFailing = std::max(count, 0);
+}
+
 bool VirtualHidDevice::IsPresent() const {
     std::lock_guard<std::mutex> guard(FBus.FLock);
     return FPresent;
@@ -395,6 +410,11 @@ bool VirtualHidBus::GetString(HidFile& file, THidStringKind kind, std::uint16_t*
             tlsLastError = kErrorGenFailure;
             return false;
         }
+        if (f->Device->FSerialReadsFailing > 0) {
+            --f->Device->FSerialReadsFailing;
+            tlsLastError = kErrorGenFailure;
+            return false;
+        }
         fromText(description.SerialNumber);
         break;
     case THidStringKind::LanguageList:
@@ -434,6 +454,10 @@ bool VirtualHidBus::SetFeature(HidFile& file, const void* report, std::uint32_t 
         tlsLastError = kErrorAccessDenied;
         return false;
     }
+    if (RefusedLocked(f->Device->FFeatureFault)) {
+        tlsLastError = kErrorGenFailure;
+        return false;
+    }
     const auto* bytes = static_cast<const std::uint8_t*>(report);
     f->Device->FReports.push_back({TVirtualReportKind::Feature, {bytes, bytes + size}});
     return true;
@@ -464,6 +488,10 @@ bool VirtualHidBus::Write(HidFile& file, const void* report, std::uint32_t size,
     if (!f) return false;
     if (f->Kind == THidOpenKind::OverlappedRead) {
         tlsLastError = kErrorAccessDenied;
+        return false;
+    }
+    if (RefusedLocked(f->Device->FOutputFault)) {
+        tlsLastError = kErrorGenFailure;
         return false;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(report);
@@ -523,6 +551,12 @@ bool VirtualHidBus::CancelIo(HidFile& file) {
     return true;
 }
 
+bool VirtualHidBus::RefusedLocked(VirtualHidDevice::TFaultCount& count) {
+    if (count.Fault.Nth == 0) return false;
+    if (count.Fault.Nth == TVirtualReportFault::Every) return true;
+    return ++count.Seen == count.Fault.Nth;
+}
+
 void VirtualHidBus::CompleteLocked(const TPendingRead& read, bool ok, std::uint32_t value) {
     StoreState(*read.Overlapped, {read.Id, ok ? kDone : kFailed, value});
     ++FAlerts[read.Reader];
@@ -547,7 +581,9 @@ void VirtualHidBus::FeedLocked(VirtualHidDevice& device) {
                                [&](const TPendingRead& r) { return r.Owner->Device.get() == &device; });
         if (it == FPending.end()) return;
         const auto& report = device.FInput.front();
-        const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(it->Size, report.size()));
+        std::size_t length = std::min<std::size_t>(it->Size, report.size());
+        if (device.FShortReads > 0) length = std::min<std::size_t>(length, device.FShortReads);
+        const auto n = static_cast<std::uint32_t>(length);
         std::copy_n(report.begin(), n, it->Buffer);
         CompleteLocked(*it, true, n);
         FPending.erase(it);

@@ -55,6 +55,14 @@ TVirtualHidDescription VirtualControlBoxDescription(const std::wstring& serialNu
 
 enum class TVirtualReportKind { Feature, Output };
 
+// Which reports of one kind a device refuses, counted from when the fault is set: none,
+// only the n-th (1 is the next one), or every one. A refused report is not recorded and
+// its call fails with ERROR_GEN_FAILURE.
+struct TVirtualReportFault {
+    static constexpr std::uint32_t Every = 0xFFFFFFFFu;
+    std::uint32_t Nth = 0;  // 0: none; Every: all of them
+};
+
 struct TVirtualReport {
     TVirtualReportKind Kind;
     std::vector<std::uint8_t> Bytes;
@@ -84,6 +92,13 @@ public:
     void SetLanguageListFails(bool fails);
     // Reply of GetFeature (the first bytes of the caller's buffer; the rest is zeroed).
     void SetFeatureReply(std::vector<std::uint8_t> reply);
+    // Refused feature or output reports (SetFeature / Write), counted from now on.
+    void FailReports(TVirtualReportKind kind, TVirtualReportFault fault);
+    // Every read returns at most `bytes` bytes of its report (0: whole reports again).
+    void SetShortReads(std::uint32_t bytes);
+    // The next `count` serial-number reads fail, as a device that is slow to answer just
+    // after its arrival does.
+    void FailSerialReads(int count);
 
     bool IsPresent() const;
     // Handles on this device that are open now, and how many opens succeeded in all.
@@ -103,6 +118,14 @@ private:
     TVirtualHidDescription FDescription;
     bool FPresent = true;
     bool FReadFails = false;
+    struct TFaultCount {
+        TVirtualReportFault Fault;
+        std::uint32_t Seen = 0;  // reports of the kind since the fault was set
+    };
+    TFaultCount FFeatureFault;
+    TFaultCount FOutputFault;
+    std::uint32_t FShortReads = 0;
+    int FSerialReadsFailing = 0;
     std::vector<TVirtualReport> FReports;
     std::deque<std::vector<std::uint8_t>> FInput;
     std::vector<std::uint8_t> FFeatureReply;
@@ -191,6 +214,8 @@ private:
 
     // All with FLock held.
     File* Usable(HidFile& file, bool needsAccess);
+    // Counts one report against `count`; true when this one is refused.
+    static bool RefusedLocked(VirtualHidDevice::TFaultCount& count);
     void CompleteLocked(const TPendingRead& read, bool ok, std::uint32_t bytes);
     void EndReadsLocked(const VirtualHidDevice* device, const File* file, std::uint32_t error);
     void FeedLocked(VirtualHidDevice& device);

@@ -1,8 +1,11 @@
 #include "uLogs.h"
 
+#include "Application.h"
 #include "MainThread.h"
 #include "ProcessInfo.h"
 
+#include <atomic>
+#include <exception>
 #include <optional>
 
 namespace {
@@ -18,6 +21,12 @@ void AppendFourDigits(std::wstring& out, int value) {
     const std::wstring digits = std::to_wstring(value);
     if (digits.size() < 4) out.append(4 - digits.size(), L'0');
     out += digits;
+}
+
+// Set once a line could not be written and told; cleared by the next line written.
+std::atomic<bool>& TraceFailureTold() {
+    static std::atomic<bool> told{false};
+    return told;
 }
 
 }  // namespace
@@ -63,9 +72,19 @@ std::wstring LogFolder() {
 void CreateLogFolder(const std::wstring& folder) { CurrentTraceFile().CreateFolder(folder); }
 
 void AppendLogLine(const std::wstring& logFile, const std::wstring& _ProcName, const std::wstring& _ErrorStr) {
-    TraceFile& file = CurrentTraceFile();
-    const std::wstring line = FormatLogLine(file.Now(), file.Separators(), _ProcName, _ErrorStr);
-    file.Append(logFile, file.ToAnsi(line));
+    // A line that cannot be written (a log viewer or a virus scanner holding the file, a
+    // full disk) must never stop the work it records: a key press is worth more than its
+    // trace. The operator is told once, through the default error handler, and not again
+    // for every line until one has been written again.
+    try {
+        TraceFile& file = CurrentTraceFile();
+        const std::wstring line = FormatLogLine(file.Now(), file.Separators(), _ProcName, _ErrorStr);
+        file.Append(logFile, file.ToAnsi(line));
+        TraceFailureTold().store(false);
+    } catch (...) {
+        // Marked before the message is shown: a message box lets other lines be tried.
+        if (!TraceFailureTold().exchange(true)) Application::HandleException(std::current_exception());
+    }
     MainThread::ProcessMessages();
 }
 

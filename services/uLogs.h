@@ -8,8 +8,9 @@
 // file is in the ANSI code page and only grows.
 //
 // Every line lets pending window messages and hand-offs run before the call returns, so
-// a caller must read shared state afresh after logging. A line that cannot be written
-// raises EInOutError with the platform's text, and then nothing else runs.
+// a caller must read shared state afresh after logging. A line that cannot be written is
+// lost, never the work it records: the writers do not raise. The platform's error goes to
+// the default error handler once, and again only after a line has been written since.
 
 #include "TraceFile.h"
 
@@ -25,7 +26,8 @@ std::wstring LogFolder();
 void WriteLog(const std::wstring& _ProcName, const std::wstring& _ErrorStr);
 
 // The one line writer, for any holder of a log file path (the main window holds its own):
-// formats the line from the clock, converts it, appends it, then processes messages.
+// formats the line from the clock, converts it, appends it (or tells the failure, once),
+// then processes messages.
 void AppendLogLine(const std::wstring& logFile, const std::wstring& _ProcName, const std::wstring& _ErrorStr);
 
 // The log folder for `appName` under `roamingFolder`, with its trailing delimiter.

@@ -14,6 +14,10 @@
 // A top-level window's handle as a number (an HWND on Windows); 0 is no window.
 using TWindowHandle = std::uintptr_t;
 
+// ERROR_ACCESS_DENIED: the error of a message that Windows does not deliver to a window
+// of a program with higher rights than the sender.
+inline constexpr std::uint32_t KeyDownRefused = 5;
+
 class DesktopWindows {
 public:
     virtual ~DesktopWindows() = default;
@@ -30,8 +34,10 @@ public:
     virtual TWindowHandle FindWindowByTitle(const std::wstring& title) = 0;
     // Sends WM_KEYDOWN with `virtualKey` as wParam and 0 as lParam, and returns once the
     // window has handled it. Nothing else is sent or changed (no key-up, no character, no
-    // focus or keyboard state). The result is of no interest to anyone.
-    virtual void SendKeyDown(TWindowHandle window, unsigned virtualKey) = 0;
+    // focus or keyboard state). Returns 0 when the message was delivered, otherwise the
+    // platform's error: KeyDownRefused when Windows keeps the message from a program
+    // that runs with higher rights. What the window answers is of no interest.
+    virtual std::uint32_t SendKeyDown(TWindowHandle window, unsigned virtualKey) = 0;
 };
 
 // The desktop of this session: the installed one (SetDesktopWindows), else the

@@ -10,7 +10,7 @@ public:
     std::wstring WindowText(TWindowHandle, std::size_t) override { return {}; }
     bool IsWindowVisible(TWindowHandle) override { return false; }
     TWindowHandle FindWindowByTitle(const std::wstring&) override { return 0; }
-    void SendKeyDown(TWindowHandle, unsigned) override {}
+    std::uint32_t SendKeyDown(TWindowHandle, unsigned) override { return 0; }
 };
 
 }  // namespace

@@ -51,8 +51,13 @@ public:
         return reinterpret_cast<TWindowHandle>(::FindWindowW(nullptr, title.c_str()));
     }
 
-    void SendKeyDown(TWindowHandle window, unsigned virtualKey) override {
+    std::uint32_t SendKeyDown(TWindowHandle window, unsigned virtualKey) override {
+        // The answer of WM_KEYDOWN says nothing about delivery; the last error does, when
+        // it was clear before the call. A window of a program with higher rights (started
+        // "as administrator") gets nothing, and the error is ERROR_ACCESS_DENIED.
+        ::SetLastError(ERROR_SUCCESS);
         ::SendMessageW(AsHwnd(window), WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 0);
+        return ::GetLastError();
     }
 };
 

@@ -30,10 +30,13 @@ TWindowHandle ScriptedDesktopWindows::FindWindowByTitle(const std::wstring& titl
     return 0;
 }
 
-void ScriptedDesktopWindows::SendKeyDown(TWindowHandle window, unsigned virtualKey) {
+std::uint32_t ScriptedDesktopWindows::SendKeyDown(TWindowHandle window, unsigned virtualKey) {
+    if (const TWindow* w = Find(window); w && w->SendError != 0)
+        return w->SendError;
     KeyDowns.push_back({window, virtualKey});
     if (OnKeyDown)
         OnKeyDown(KeyDowns.back());
+    return 0;
 }
 
 const ScriptedDesktopWindows::TWindow* ScriptedDesktopWindows::Find(TWindowHandle window) const {

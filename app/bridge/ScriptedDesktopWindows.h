@@ -15,6 +15,9 @@ public:
         TWindowHandle Handle = 0;
         std::wstring Title;
         bool Visible = true;
+        // The platform error its key-downs fail with (KeyDownRefused for a program with
+        // higher rights); 0 takes them.
+        std::uint32_t SendError = 0;
     };
     struct TKeyDown {
         TWindowHandle Window = 0;
@@ -24,7 +27,7 @@ public:
 
     // Top of the z-order first.
     std::vector<TWindow> Windows;
-    // Every key-down sent, in order.
+    // Every key-down delivered, in order.
     std::vector<TKeyDown> KeyDowns;
     // Runs inside each send, after it is recorded, as the receiving window would.
     std::function<void(const TKeyDown&)> OnKeyDown;
@@ -33,7 +36,7 @@ public:
     std::wstring WindowText(TWindowHandle window, std::size_t bufferChars) override;
     bool IsWindowVisible(TWindowHandle window) override;
     TWindowHandle FindWindowByTitle(const std::wstring& title) override;
-    void SendKeyDown(TWindowHandle window, unsigned virtualKey) override;
+    std::uint32_t SendKeyDown(TWindowHandle window, unsigned virtualKey) override;
 
 private:
     const TWindow* Find(TWindowHandle window) const;

@@ -5,6 +5,8 @@
 // The title is the only thing read from the timing software and one key-down per key
 // press the only thing sent to it.
 
+#include "AppShell.h"
+#include "MainThread.h"
 #include "TextUtils.h"
 #include "uLumetraMain.h"
 
@@ -58,6 +60,7 @@ void TfrmMain::TimerFindVantoTimer(void* /*Sender*/) {
             LogError(L"TimerFindVanto", L"Vanto trouv\u00e9 : " + std::to_wstring(FHandleVanto));
         }
     } else if (previous == 1) {
+        FVantoRefusesKeys = false;
         SDListLink().SetActive(false);
         LogError(L"TimerFindVanto", L"Vanto non trouv\u00e9");
         UpdateStatus();
@@ -101,9 +104,13 @@ void TfrmMain::EnvoyerVanto(std::int32_t _IdButton) {
         LogError(L"EnvoyerVanto", L"ERROR : FListChercheVanto.Count = 0");
         return;
     }
-    // Looked up again by title: the window found by the last search may be gone.
+    // Looked up again by title: the window found by the last search may be gone. A title
+    // longer than the search reads was stored cut and matches no window exactly; then the
+    // window the search recorded is taken, while it is still the timing software's.
     DesktopWindows& desktop = Desktop();
-    const TWindowHandle programHwnd = desktop.FindWindowByTitle(FListChercheVanto.front());
+    const std::wstring& title = FListChercheVanto.front();
+    TWindowHandle programHwnd = desktop.FindWindowByTitle(title);
+    if (programHwnd == 0) programHwnd = LastFoundVantoWindow(title);
     if (programHwnd == 0) {
         LogError(L"EnvoyerVanto", L"ERROR : ProgramHwnd = 0");
         return;
@@ -112,14 +119,55 @@ void TfrmMain::EnvoyerVanto(std::int32_t _IdButton) {
         return;
     const unsigned key = VantoKeyMap[_IdButton];
     // The log line lets other work run; the handle is already taken, so that is harmless.
-    LogError(L"SendMessage", L"Handle=" + std::to_wstring(programHwnd) + L" wParam=" + std::to_wstring(key));
-    desktop.SendKeyDown(programHwnd, key);
+    const std::wstring sent = L"Handle=" + std::to_wstring(programHwnd) + L" wParam=" + std::to_wstring(key);
+    LogError(L"SendMessage", sent);
+    const std::uint32_t error = desktop.SendKeyDown(programHwnd, key);
+    if (error == KeyDownRefused) {
+        LogError(L"SendMessage", L"ERROR : " + sent +
+                                     L" refus\u00e9 par Windows (acc\u00e8s refus\u00e9) : Vanto V3 tourne avec des "
+                                     L"droits plus \u00e9lev\u00e9s");
+        FVantoRefusesKeys = true;
+        UpdateStatus();
+        if (!FVantoRefusalTold) {
+            FVantoRefusalTold = true;
+            ShowOperatorMessage(VantoRefusesKeysMessage);
+        }
+    } else if (error == 0 && (FVantoRefusesKeys || FVantoRefusalTold)) {
+        FVantoRefusesKeys = false;
+        FVantoRefusalTold = false;
+        UpdateStatus();
+    }
+}
+
+TWindowHandle TfrmMain::LastFoundVantoWindow(const std::wstring& _Title) {
+    if (FHandleVanto == 0 || _Title.empty()) return 0;
+    DesktopWindows& desktop = Desktop();
+    if (!desktop.IsWindowVisible(FHandleVanto)) return 0;
+    // Read as long as the stored title: equal means it still starts with it. A window
+    // that is gone reads empty.
+    if (desktop.WindowText(FHandleVanto, _Title.size() + 1) != _Title) return 0;
+    return FHandleVanto;
+}
+
+void TfrmMain::ShowOperatorMessage(const std::wstring& _Text) {
+    // After the key press has been handled: a message box waits for the operator, and the
+    // control box's next press must not wait with it.
+    auto show = FServices.ShowMessage;
+    MainThread::Post([show, _Text] {
+        if (show)
+            show(_Text);
+        else
+            AppShell::ShowMessage(_Text);
+    });
 }
 
 void TfrmMain::UpdateStatus() {
     if (!SDListLink().HasCurrentSD()) {
         TrayIcon1.SetIconIndex(tpNoControlBox);
         SetTrayHint(L"default ControlBox not Found", L"");
+    } else if (FTrouveVanto > 0 && FVantoRefusesKeys) {
+        TrayIcon1.SetIconIndex(tpControlBoxOnly);
+        SetTrayHint(L"ControlBox OK", VantoRefusesKeysHint);
     } else if (FTrouveVanto > 0) {
         TrayIcon1.SetIconIndex(tpReady);
         SetTrayHint(L"ControlBox OK", L"Vanto V3  OK");

@@ -59,7 +59,16 @@ struct TfrmMainServices {
     // window) and then L"controls" (everything in it). What it throws is that part
     // failing, as it does when the display is not ready yet. Empty: nothing fails.
     std::function<void(const std::wstring& part)> OnMakingWindow;
+    // Shows the operator a message; empty: the program's message box.
+    std::function<void(const std::wstring& text)> ShowMessage;
 };
+
+// What the operator is told when Windows refuses the key-downs sent to the timing
+// software, which then runs with higher rights than this program.
+inline constexpr const wchar_t* VantoRefusesKeysHint = L"Vanto V3 runs with higher rights";
+inline constexpr const wchar_t* VantoRefusesKeysMessage =
+    L"Vanto V3 runs with higher rights than Lumetra Control Box, so Windows does not let the keys "
+    L"through to it. Start Lumetra Control Box with the same rights as Vanto V3 (Run as administrator).";
 
 // The window's platform side; made by CreateWnd, gone with the window.
 class TfrmMainPeer {
@@ -168,6 +177,11 @@ public:
     // -1 not searched yet, 0 absent, 1 present.
     int FTrouveVanto = -1;
     TWindowHandle FHandleVanto = 0;
+    // Windows refused the last key-down sent to the timing software (higher rights); the
+    // tray says so until a key gets through again or the timing software goes.
+    bool FVantoRefusesKeys = false;
+    // The operator has had the message about it; again only after a key got through.
+    bool FVantoRefusalTold = false;
     // The control box list as the window holds it (SDListPort.h); made by FormCreate.
     std::unique_ptr<TSDListPort> FSDListPort;
     // Outer width of the window in pixels, kept up to date by the platform side.
@@ -231,6 +245,10 @@ private:
     void DesignControlBoxes();
     DesktopWindows& Desktop() const;
     TSDListLink& SDListLink();
+    // The window the last search recorded, while it is still there, visible, and its title
+    // still starts with the stored one; 0 otherwise.
+    TWindowHandle LastFoundVantoWindow(const std::wstring& _Title);
+    void ShowOperatorMessage(const std::wstring& _Text);
 
     TfrmMainServices FServices;
     // Serves the bridge while the window has no list of its own.

@@ -22,6 +22,9 @@ std::unique_ptr<TfrmMain> StartMainWindow(TfrmMainServices services, HidPlatform
     InitCommonControlsEx(&controls);
     AppShell::ResetTerminated();
     AppShell::Initialize(applicationTitle);
+    // The main thread carries every key press from its read thread to the timing
+    // software; it must not wait behind CPU-bound work beside it (a build, a scan).
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
 
     if (!services.CreateSDList)
         services.CreateSDList = [&hid] { return std::make_unique<TSDListAdapter>(hid); };

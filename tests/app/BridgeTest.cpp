@@ -1,3 +1,4 @@
+#include "Application.h"
 #include "BridgeTestSupport.h"
 #include "SDListAdapter.h"
 #include "ScriptedDesktopWindows.h"
@@ -218,6 +219,111 @@ TEST(BridgeKeys, ForwardsEachPressAsOneFunctionKey) {
         EXPECT_EQ(w.Events, c.Events) << c.Name;
         EXPECT_EQ(desktop.KeyDowns, c.Sent) << c.Name;
     }
+}
+
+TEST(BridgeKeys, ALongTitleFallsBackToTheWindowOfTheLastSearch) {
+    // The search reads 254 characters of a longer title, which then matches no window
+    // exactly; the window it recorded takes the keys while it is still the timing software.
+    const std::wstring longTitle = L"VANTO3 - Marathon - Arriv\u00e9e > " + std::wstring(300, L'r');
+    const std::wstring stored = longTitle.substr(0, 254);
+    struct Case {
+        const char* Name;
+        std::vector<Window> Windows;
+        Record Events;
+        std::vector<ScriptedDesktopWindows::TKeyDown> Sent;
+    };
+    const Record notFound = {L"log EnvoyerVanto|ERROR : ProgramHwnd = 0"};
+    const std::vector<Case> cases = {
+        {"still there", {{10, longTitle, true}}, {L"log SendMessage|Handle=10 wParam=116"}, {{10, 116}}},
+        {"title grown since", {{10, longTitle + L" more", true}}, {L"log SendMessage|Handle=10 wParam=116"},
+         {{10, 116}}},
+        {"gone", {{11, longTitle, true}}, notFound, {}},
+        {"hidden since", {{10, longTitle, false}}, notFound, {}},
+        {"title changed", {{10, L"VANTO3 - Semi - Arriv\u00e9e > " + std::wstring(300, L'r'), true}}, notFound, {}},
+        {"another window with the exact cut title comes first",
+         {{10, longTitle, true}, {12, stored, false}},
+         {L"log SendMessage|Handle=12 wParam=116"},
+         {{12, 116}}},
+    };
+    for (const Case& c : cases) {
+        ScriptedDesktopWindows desktop;
+        desktop.Windows = {{10, longTitle, true}};
+        WatchedWindow w(desktop);
+        w.Form.TimerFindVantoTimer(nullptr);
+        ASSERT_EQ(w.Form.FListChercheVanto, std::vector<std::wstring>{stored});
+        ASSERT_EQ(w.Form.FHandleVanto, 10u);
+        desktop.Windows = c.Windows;
+        w.Events.clear();
+        w.Form.SDListPushButton(nullptr, 0);
+        EXPECT_EQ(w.Events, c.Events) << c.Name;
+        EXPECT_EQ(desktop.KeyDowns, c.Sent) << c.Name;
+    }
+}
+
+TEST(BridgeKeys, AKeyDownWindowsRefusesIsTracedAndToldOnce) {
+    ScriptedDesktopWindows desktop;
+    desktop.Windows = {{900, L"VANTO3 - A - B > C", true}};
+    WatchedWindow w(desktop);
+    w.Form.TimerFindVantoTimer(nullptr);
+    w.Events.clear();
+    const std::wstring sent = L"log SendMessage|Handle=900 wParam=116";
+    const std::wstring refused = L"log SendMessage|ERROR : Handle=900 wParam=116 refus\u00e9 par Windows "
+                                 L"(acc\u00e8s refus\u00e9) : Vanto V3 tourne avec des droits plus \u00e9lev\u00e9s";
+    const std::wstring told = std::wstring(L"msgbox ") + VantoRefusesKeysMessage;
+    // Each press in turn, with what the window does with it and what follows.
+    const struct {
+        const char* What;
+        std::uint32_t SendError;
+        Record Events;
+    } presses[] = {
+        {"refused: traced, tray and one message", KeyDownRefused, {sent, refused, L"tray 1|" + bridgetest::RefusedHint, told}},
+        {"refused again: traced only", KeyDownRefused, {sent, refused}},
+        {"delivered: the tray is ready again", 0, {sent, L"tray 2|" + bridgetest::ReadyHint}},
+        {"delivered again: nothing more", 0, {sent}},
+        {"refused anew: told anew", KeyDownRefused, {sent, refused, L"tray 1|" + bridgetest::RefusedHint, told}},
+        {"another error: the key-down is not called refused", 1400, {sent}},
+    };
+    for (const auto& p : presses) {
+        desktop.Windows[0].SendError = p.SendError;
+        w.Events.clear();
+        w.Form.SDListPushButton(nullptr, 0);
+        MainThread::ProcessMessages();  // the message comes after the press was handled
+        EXPECT_EQ(w.Events, p.Events) << p.What;
+    }
+    EXPECT_EQ(desktop.KeyDowns.size(), 2u) << "only delivered key-downs reach the window";
+
+    // The timing software going clears the tray's warning with the rest.
+    w.Events.clear();
+    desktop.Windows.clear();
+    w.Form.TimerFindVantoTimer(nullptr);
+    EXPECT_EQ(w.Events, Record({L"active 0", L"log TimerFindVanto|Vanto non trouv\u00e9",
+                                L"tray 1|" + bridgetest::ControlBoxOnlyHint}));
+    EXPECT_FALSE(w.Form.FVantoRefusesKeys);
+}
+
+TEST(BridgeKeys, ATraceThatCannotBeWrittenStopsNoKeyNorTheTray) {
+    ScriptedDesktopWindows desktop;
+    desktop.Windows = {{900, L"VANTO3 - A - B > C", true}};
+    WatchedWindow w(desktop);
+    std::vector<std::wstring> shown;
+    Application::SetMessageShower([&](const std::wstring& m) { shown.push_back(m); });
+    w.Trace.Refuse = true;
+    w.Form.TimerFindVantoTimer(nullptr);
+    w.Form.SDListPushButton(nullptr, 0);
+    desktop.Windows.clear();
+    w.Form.TimerFindVantoTimer(nullptr);
+    Application::SetMessageShower(nullptr);
+    w.Trace.Refuse = false;
+    w.Form.LogError(L"", L"");  // a line written: the next failure is told anew
+
+    EXPECT_EQ(desktop.KeyDowns, (std::vector<ScriptedDesktopWindows::TKeyDown>{{900, 116}}));
+    EXPECT_EQ(w.Events, Record({L"tray 2|" + ReadyHint, L"active 1", L"log TimerFindVanto|Vanto trouv\u00e9 : 900",
+                                L"log SendMessage|Handle=900 wParam=116", L"active 0",
+                                L"log TimerFindVanto|Vanto non trouv\u00e9", L"tray 1|" + ControlBoxOnlyHint,
+                                L"log |"}));
+    EXPECT_EQ(w.Labels(), Labels({L"", L"", L""})) << "the labels are cleared after the failing line";
+    EXPECT_EQ(shown, std::vector<std::wstring>{L"Cannot write to \"Error.log\": held by another program"})
+        << "told once for three lines";
 }
 
 TEST(BridgeKeys, PressesAreForwardedWhateverTheActiveFlag) {

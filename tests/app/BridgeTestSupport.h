@@ -2,6 +2,7 @@
 // What the bridge tests watch: one ordered record of the trace lines the window writes,
 // the active flag it hands to the control box list and the tray status it shows.
 
+#include "Exceptions.h"
 #include "MainThread.h"
 #include "TraceFile.h"
 #include "uLumetraMain.h"
@@ -13,7 +14,7 @@
 namespace bridgetest {
 
 // Shared record, in the order things happened:
-//   "log <procedure>|<text>", "active 0|1", "tray <picture>|<hint>".
+//   "log <procedure>|<text>", "active 0|1", "tray <picture>|<hint>", "msgbox <text>".
 using Record = std::vector<std::wstring>;
 
 // Keeps the procedure name and text of each trace line instead of writing a file.
@@ -37,8 +38,12 @@ public:
         FRecord.push_back(L"log " + fields[2] + L"|" + text);
         return {};
     }
-    void Append(const std::wstring&, const std::vector<std::uint8_t>&) override {}
+    void Append(const std::wstring& path, const std::vector<std::uint8_t>&) override {
+        if (Refuse) throw EInOutError(L"Cannot write to \"" + path + L"\": held by another program");
+    }
     void CreateFolder(const std::wstring&) override {}
+    // The file is held by another program: every line fails (after being recorded).
+    bool Refuse = false;
 
 private:
     Record& FRecord;
@@ -60,7 +65,10 @@ private:
 class WatchedWindow {
 public:
     explicit WatchedWindow(DesktopWindows& desktop)
-        : Trace(Events), SDList(Events), Form(TfrmMainServices{&desktop, &SDList}) {
+        : Trace(Events),
+          SDList(Events),
+          Form(TfrmMainServices{&desktop, &SDList, {},
+                                [this](const std::wstring& text) { Events.push_back(L"msgbox " + text); }}) {
         MainThread::Initialize();
         SetTraceFile(&Trace);
         Form.FLogErrorFile = L"Error.log";
@@ -91,5 +99,6 @@ private:
 inline const std::wstring ReadyHint = L"LUMETRA CONTROL BOX\rControlBox OK\rVanto V3  OK";
 inline const std::wstring ControlBoxOnlyHint = L"LUMETRA CONTROL BOX\rControlBox OK\rVanto V3 not Found";
 inline const std::wstring NoControlBoxHint = L"LUMETRA CONTROL BOX\rdefault ControlBox not Found\r";
+inline const std::wstring RefusedHint = L"LUMETRA CONTROL BOX\rControlBox OK\rVanto V3 runs with higher rights";
 
 }  // namespace bridgetest

@@ -41,6 +41,7 @@ protected:
 }  // namespace
 
 TEST_F(KeyPressTest, KeyStateTable) {
+    // Each report alone, after a report with every key released.
     const struct {
         const char* what;
         Bytes data;
@@ -62,6 +63,7 @@ TEST_F(KeyPressTest, KeyStateTable) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         List->SetActive(c.active);
+        Report(Keys(16, {}));
         Events.clear();
         Trace.Lines.clear();
         Report(c.data);
@@ -70,13 +72,76 @@ TEST_F(KeyPressTest, KeyStateTable) {
     }
 }
 
-TEST_F(KeyPressTest, NoEdgeDetection) {
-    const Bytes held = Keys(16, {{3, 1}});
-    Report(held);
-    Report(held);
-    Report(Keys(16, {{3, 1}, {4, 1}}));  // second key while the first is held
-    Report(Keys(16, {{4, 1}}));          // the first released
-    EXPECT_EQ(Events, (Strings{L"push:3", L"push:3", L"push:3", L"push:4", L"push:4"}));
+TEST_F(KeyPressTest, AKeyFiresWhenItGoesDownAndNotWhileItIsHeld) {
+    // Reports in a row on one box; what each one fires.
+    const struct {
+        const char* what;
+        Bytes data;
+        Strings events;
+        Strings extraTrace = {};  // lines of positions without a key
+    } steps[] = {
+        {"A down", Keys(16, {{0, 1}}), {L"push:0"}},
+        {"the same report again", Keys(16, {{0, 1}}), {}},
+        {"B down while A is held", Keys(16, {{0, 1}, {1, 1}}), {L"push:1"}},
+        {"A up while B is held", Keys(16, {{1, 1}}), {}},
+        {"B up", Keys(16, {}), {}},
+        {"C down", Keys(16, {{2, 1}}), {L"push:2"}},
+        {"D down while C is held", Keys(16, {{2, 1}, {3, 1}}), {L"push:3"}},
+        {"D up", Keys(16, {{2, 1}}), {}},
+        {"C up", Keys(16, {}), {}},
+        {"A pressed again", Keys(16, {{0, 1}}), {L"push:0"}},
+        {"A turns to 2 (not pressed)", Keys(16, {{0, 2}}), {}},
+        {"A back to 1: a new press", Keys(16, {{0, 1}}), {L"push:0"}},
+        {"a short report: A released", Keys(0, {}), {}},
+        {"E and F down together", Keys(16, {{4, 1}, {5, 1}}), {L"push:4", L"push:5"}},
+        {"position 7 goes down beside them", Keys(16, {{4, 1}, {5, 1}, {7, 1}}), {}, {L"HIDreader|Bouton N\u00b08"}},
+        {"all three held", Keys(16, {{4, 1}, {5, 1}, {7, 1}}), {}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        Events.clear();
+        Trace.Lines.clear();
+        Report(step.data);
+        EXPECT_EQ(Events, step.events);
+        // Three lines per press, none for a key held through the report.
+        Strings trace;
+        for (const auto& e : step.events) {
+            const auto lines = Pressed(std::stoi(e.substr(5)), false);
+            trace.insert(trace.end(), lines.begin(), lines.end());
+        }
+        trace.insert(trace.end(), step.extraTrace.begin(), step.extraTrace.end());
+        EXPECT_EQ(Trace.Texts(), trace);
+    }
+}
+
+TEST_F(KeyPressTest, KeyStatesAreForgottenWhenTheBoxStopsBeingCurrent) {
+    const Bytes held = Keys(16, {{0, 1}});
+    const struct {
+        const char* what;
+        std::function<void()> between;
+    } cases[] = {
+        {"unplugged and plugged again",
+         [&] {
+             Unplug(Box);
+             Box = Bus.PlugAgain(Box);
+             MainThread::ProcessMessages();
+         }},
+        {"default cleared and chosen again",
+         [&] {
+             List->ClearDefault();
+             List->SetDefaultSerialList(L"AL01");
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Report(held);
+        c.between();
+        ASSERT_EQ(Current(), L"AL01");
+        Events.clear();
+        Report(held);  // the first report of the box as current again: a press, not lost
+        EXPECT_EQ(Events, Strings{L"push:0"});
+        Report(Keys(16, {}));
+    }
 }
 
 TEST_F(KeyPressTest, ReportsOfOtherDevicesAreIgnored) {
@@ -122,4 +187,20 @@ TEST_F(KeyPressTest, InputReportsArriveThroughTheReadThread) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_EQ(Events, Strings{L"push:5"});
+}
+
+TEST_F(KeyPressTest, OverlappingPressesThroughTheReadThreadFireOncePerPress) {
+    // Report id first: A down, A+B down, A up, B up; then C down, C+D, D up, C up.
+    const std::vector<Bytes> reports = {
+        Keys(17, {{1, 1}}), Keys(17, {{1, 1}, {2, 1}}), Keys(17, {{2, 1}}), Keys(17, {}),
+        Keys(17, {{3, 1}}), Keys(17, {{3, 1}, {4, 1}}), Keys(17, {{3, 1}}), Keys(17, {}),
+        Keys(17, {{6, 1}}),  // key 5 last: reports arrive in order, so its event closes the run
+    };
+    for (const auto& r : reports) Box->QueueInput(r);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((Events.empty() || Events.back() != L"push:5") && std::chrono::steady_clock::now() < until) {
+        MainThread::ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(Events, (Strings{L"push:0", L"push:1", L"push:2", L"push:3", L"push:5"}));
 }

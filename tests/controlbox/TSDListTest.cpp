@@ -92,14 +92,144 @@ TEST_F(SDListTest, SameSerialInAnotherLetterCase) {
     EXPECT_EQ(Serials(), Strings{L"AL01"});
     EXPECT_TRUE(Events.empty());
 
-    // Pulling the twin removes the listed box with that serial, which was current: the
-    // list must not keep pointing at it.
+    // Pulling the twin, which was never listed, leaves the listed box alone: it is still
+    // connected, listed and current.
     Unplug(twin);
+    EXPECT_EQ(Serials(), Strings{L"AL01"});
+    EXPECT_EQ(Current(), L"AL01");
+    EXPECT_TRUE(Events.empty());
+
+    Unplug(listed);
     EXPECT_TRUE(Serials().empty());
     EXPECT_EQ(List->CurrentSD(), nullptr);
     EXPECT_EQ(Events, (Strings{L"change", L"current:none"}));
     List->SetActive(true);  // would touch the freed box if the list still pointed at it
     List->RAZ();
+}
+
+TEST_F(SDListTest, ABoxWhoseFirstSerialReadFailedGoesWhenItIsPulled) {
+    // The hot-plug wrapper reads the serial first and gets nothing; the box's own read
+    // just after succeeds. The removal must still find the box.
+    for (const bool current : {true, false}) {
+        SCOPED_TRACE(current ? "the current box" : "a box that is not current");
+        StoreDefault(current ? L"AL01" : L"");
+        MakeList();
+        auto box = Bus.PlugControlBox(L"AL01");
+        box->FailSerialReads(1);
+        MainThread::ProcessMessages();
+        ASSERT_EQ(Serials(), Strings{L"AL01"});
+        EXPECT_EQ(Current(), current ? L"AL01" : L"none");
+        Events.clear();
+
+        Unplug(box);
+        MainThread::ProcessMessages();
+        EXPECT_TRUE(Serials().empty());
+        EXPECT_EQ(List->CurrentSD(), nullptr);
+        EXPECT_EQ(Events, (Strings{L"change", L"current:none"}));
+        // The next pass frees the device object; nothing may point at it afterwards.
+        List->CheckChanged();
+        List->SetActive(true);
+        List->Refresh();
+        List->RAZ();
+        List.reset();
+        Events.clear();
+        Trace.Lines.clear();
+    }
+}
+
+TEST_F(SDListTest, AnEmptyStoredDefaultNeverPicksABoxWithoutASerial) {
+    TVirtualHidDescription noSerial = VirtualControlBoxDescription(L"");
+    noSerial.HasSerialNumber = false;
+    for (const bool stored : {true, false}) {
+        SCOPED_TRACE(stored ? "stored empty" : "absent");
+        if (stored) StoreDefault(L"");
+        MakeList();
+        auto box = Plug(noSerial);
+        EXPECT_EQ(Serials(), Strings{L""});
+        EXPECT_EQ(Current(), L"none");
+        EXPECT_EQ(List->GetDefaultSD(), nullptr);
+        EXPECT_EQ(Events, Strings{L"change"});
+        EXPECT_EQ(PicturesWritten(box), 0u);
+        Unplug(box);
+        List.reset();
+        Events.clear();
+    }
+}
+
+TEST_F(SDListTest, AFailingReportNeverStopsTheRestNorAnotherBox) {
+    StoreDefault(L"AL01");
+    auto failing = Bus.PlugControlBox(L"AL01");
+    auto other = Bus.PlugControlBox(L"AL02");
+    MakeList();
+    const Bitmap24 picture(80, 80);
+    for (int k = 0; k < 6; ++k) List->AddDefaultBitmap(&picture);
+    List->RefreshDefaultBitmap();
+
+    const struct {
+        const char* what;
+        TVirtualReportKind kind;
+        std::uint32_t nth;
+        std::size_t outputs;   // of the 120 pages of a refresh
+        std::size_t features;  // of brightness and reset
+    } cases[] = {
+        {"the 7th page", TVirtualReportKind::Output, 7, 119, 2},
+        {"every page", TVirtualReportKind::Output, TVirtualReportFault::Every, 0, 2},
+        {"the brightness", TVirtualReportKind::Feature, 1, 120, 1},
+        {"every feature report", TVirtualReportKind::Feature, TVirtualReportFault::Every, 120, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        failing->ClearReports();
+        failing->FailReports(c.kind, {c.nth});
+        List->Refresh();
+        List->CurrentSD()->SetBrigtness(40);
+        List->RAZ();
+        EXPECT_EQ(failing->OutputReports().size(), c.outputs) << "no retry, and the pages after go on";
+        EXPECT_EQ(failing->FeatureReports().size(), c.features);
+        failing->FailReports(c.kind, {});
+    }
+    EXPECT_TRUE(Trace.Lines.empty()) << "nothing is logged for a failing report";
+
+    // Every report of the current box refused: its key presses still fire, and another
+    // box chosen as default gets its pictures.
+    failing->FailReports(TVirtualReportKind::Output, {TVirtualReportFault::Every});
+    failing->FailReports(TVirtualReportKind::Feature, {TVirtualReportFault::Every});
+    const std::vector<std::uint8_t> key0(16, 0);
+    std::vector<std::uint8_t> down = key0;
+    down[0] = 1;
+    List->HIDreader(List->CurrentSD()->Device(), 1, down.data(), 16);
+    EXPECT_EQ(Events, Strings{L"push:0"});
+    other->ClearReports();
+    List->SetDefaultSerialList(L"AL02");
+    EXPECT_EQ(Current(), L"AL02");
+    EXPECT_EQ(PicturesWritten(other), 6u);
+}
+
+TEST_F(SDListTest, ShortReadsThroughTheReadThread) {
+    StoreDefault(L"AL01");
+    auto box = Bus.PlugControlBox(L"AL01");
+    MakeList();
+    const auto waitFor = [&](const std::wstring& event) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while ((Events.empty() || Events.back() != event) && std::chrono::steady_clock::now() < until) {
+            MainThread::ProcessMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    // Report id and two key bytes reach the list: keys 0 and 1 are seen, key 5 is not.
+    box->SetShortReads(3);
+    std::vector<std::uint8_t> report(17, 0);
+    report[0] = 1;
+    report[1] = 1;
+    report[6] = 1;
+    box->QueueInput(report);
+    box->QueueInput({1});  // the report id alone: no key data, nothing happens
+    waitFor(L"push:0");
+    box->SetShortReads(0);
+    report[1] = 0;
+    box->QueueInput(report);
+    waitFor(L"push:5");
+    EXPECT_EQ(Events, (Strings{L"push:0", L"push:5"}));
 }
 
 TEST_F(SDListTest, CurrentSDWrittenWithoutADefault) {

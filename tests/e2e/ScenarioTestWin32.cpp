@@ -355,6 +355,10 @@ TEST_F(Scenario, TwoBoxesOnlyTheCurrentOneForwards) { Play("two_boxes"); }
 TEST_F(Scenario, QuitWithTheWindowHidden) { Play("quit"); }
 TEST_F(Scenario, LaterSixKeyRevisionForwardsOtherModelsStayOut) { Play("later_revision"); }
 TEST_F(Scenario, BadScriptsReportErrorsAndCarryOn) { Play("bad_script", 2); }
+TEST_F(Scenario, ATraceFileHeldByAnotherProgramNeverStopsAKeyPress) { Play("held_log"); }
+TEST_F(Scenario, ATitleLongerThanTheSearchReadsStillTakesTheKeys) { Play("long_title"); }
+TEST_F(Scenario, OverlappingPressesReachTheTimingSoftwareOnceEach) { Play("overlapping_presses"); }
+TEST_F(Scenario, FailingReportsAndShortReadsStopNoPressNorAnotherBox) { Play("faults"); }
 
 }  // namespace
 

@@ -171,4 +171,79 @@ TEST_F(VirtualHidBusTest, ServicesAreCountedAndCanBeMissing) {
     EXPECT_TRUE(found.empty());
 }
 
+TEST_F(VirtualHidBusTest, InjectedReportFaults) {
+    // Five reports of the kind after the fault is set; which ones are refused.
+    const struct {
+        const char* what;
+        TVirtualReportKind kind;
+        std::uint32_t nth;
+        std::vector<bool> refused;
+    } cases[] = {
+        {"no fault", TVirtualReportKind::Output, 0, {false, false, false, false, false}},
+        {"the 3rd output report", TVirtualReportKind::Output, 3, {false, false, true, false, false}},
+        {"the next feature report", TVirtualReportKind::Feature, 1, {true, false, false, false, false}},
+        {"every output report", TVirtualReportKind::Output, TVirtualReportFault::Every, {true, true, true, true, true}},
+        {"every feature report", TVirtualReportKind::Feature, TVirtualReportFault::Every, {true, true, true, true, true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto box = Bus.PlugControlBox(L"F1");
+        HidFilePtr file = Bus.Open(box->Path(), THidOpenKind::ReadWrite);
+        ASSERT_TRUE(file);
+        box->FailReports(c.kind, {c.nth});
+        std::vector<std::uint8_t> recorded;
+        for (std::uint8_t i = 0; i < 5; ++i) {
+            // The other kind is never refused by this fault.
+            std::uint32_t written = 0;
+            const std::uint8_t report[2] = {static_cast<std::uint8_t>(c.kind == TVirtualReportKind::Feature ? 5 : 2), i};
+            const bool ok = c.kind == TVirtualReportKind::Feature ? Bus.SetFeature(*file, report, 2)
+                                                                   : Bus.Write(*file, report, 2, written);
+            EXPECT_EQ(ok, !c.refused[i]) << "report " << int(i);
+            if (!ok) {
+                EXPECT_EQ(Bus.LastError(), kErrorGenFailure);
+            }
+            if (ok) recorded.push_back(i);
+            const std::uint8_t other[2] = {static_cast<std::uint8_t>(c.kind == TVirtualReportKind::Feature ? 2 : 5), 0xEE};
+            EXPECT_TRUE(c.kind == TVirtualReportKind::Feature ? Bus.Write(*file, other, 2, written)
+                                                              : Bus.SetFeature(*file, other, 2));
+        }
+        std::vector<std::uint8_t> kept;
+        for (const auto& r : box->Reports())
+            if (r.Kind == c.kind) kept.push_back(r.Bytes.at(1));
+        EXPECT_EQ(kept, recorded) << "a refused report is not recorded";
+        file.reset();
+        Bus.Unplug(box);
+    }
+}
+
+TEST_F(VirtualHidBusTest, ShortReadsAndFailingSerialReads) {
+    auto box = Bus.PlugControlBox(L"F2");
+    HidFilePtr file = Bus.Open(box->Path(), THidOpenKind::OverlappedRead);
+    ASSERT_TRUE(file);
+    THidOverlapped ovl;
+    std::uint8_t buffer[17] = {};
+    std::uint32_t bytes = 0;
+    box->SetShortReads(3);
+    box->QueueInput({0x01, 1, 1, 1, 1});
+    ASSERT_TRUE(Bus.ReadEx(*file, ovl, buffer, sizeof buffer));
+    EXPECT_EQ(Bus.SleepAlertable(0), THidWaitResult::IoCompletion);
+    ASSERT_TRUE(Bus.OverlappedResult(*file, ovl, bytes));
+    EXPECT_EQ(bytes, 3u);
+    box->SetShortReads(0);
+    box->QueueInput({0x01, 1, 1, 1, 1});
+    ASSERT_TRUE(Bus.ReadEx(*file, ovl, buffer, sizeof buffer));
+    EXPECT_EQ(Bus.SleepAlertable(0), THidWaitResult::IoCompletion);
+    ASSERT_TRUE(Bus.OverlappedResult(*file, ovl, bytes));
+    EXPECT_EQ(bytes, 5u);
+
+    HidFilePtr query = Bus.Open(box->Path(), THidOpenKind::NoAccess);
+    ASSERT_TRUE(query);
+    box->FailSerialReads(2);
+    std::uint16_t text[8] = {};
+    EXPECT_FALSE(Bus.GetString(*query, THidStringKind::SerialNumber, text, sizeof text));
+    EXPECT_FALSE(Bus.GetString(*query, THidStringKind::SerialNumber, text, sizeof text));
+    EXPECT_TRUE(Bus.GetString(*query, THidStringKind::SerialNumber, text, sizeof text));
+    EXPECT_EQ(text[0], u'F');
+}
+
 }  // namespace

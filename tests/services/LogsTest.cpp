@@ -1,3 +1,4 @@
+#include "Application.h"
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "ProcessInfo.h"
@@ -80,6 +81,9 @@ protected:
         SetTraceFile(&FTrace);
     }
     void TearDown() override {
+        // A line written leaves the writer ready to tell the next failure.
+        FTrace.Refuse = false;
+        AppendLogLine(L"trace.log", L"", L"");
         MainThread::ProcessMessages();
         SetTraceFile(nullptr);
     }
@@ -97,12 +101,48 @@ TEST_F(LineWriter, AppendsTheConvertedLineThenLetsWaitingWorkRun) {
     EXPECT_TRUE(FRan);
 }
 
-TEST_F(LineWriter, AFailedAppendReachesTheCallerAndNothingElseRuns) {
-    MainThread::Post([this] { FRan = true; });
+TEST_F(LineWriter, ALineThatCannotBeWrittenIsToldOnceAndTheWorkGoesOn) {
+    std::vector<std::wstring> shown;
+    Application::SetMessageShower([&](const std::wstring& m) { shown.push_back(m); });
+    const std::wstring told = L"Cannot write to \"trace.log\": held by another program";
+    // Each step: whether the file takes the line, and what the operator has been told so far.
+    const struct {
+        const char* what;
+        bool refuse;
+        std::vector<std::wstring> shown;
+    } steps[] = {
+        {"first refusal: told", true, {told}},
+        {"refused again: not told again", true, {told}},
+        {"and again", true, {told}},
+        {"a line written again", false, {told}},
+        {"the next refusal is told anew", true, {told, told}},
+    };
+    std::size_t written = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        FRan = false;
+        MainThread::Post([this] { FRan = true; });
+        FTrace.Refuse = step.refuse;
+        EXPECT_NO_THROW(AppendLogLine(L"trace.log", L"FormShow", L""));
+        if (!step.refuse) ++written;
+        EXPECT_TRUE(FRan) << "waiting work runs whether or not the line was written";
+        EXPECT_EQ(FTrace.Appends.size(), written);
+        EXPECT_EQ(shown, step.shown);
+    }
+    Application::SetMessageShower(nullptr);
+}
+
+TEST_F(LineWriter, AFailureToldWhileTheMessageIsShownIsNotToldAgain) {
+    // The message box lets other work run, and that work logs too.
+    int shownCount = 0;
+    Application::SetMessageShower([&](const std::wstring&) {
+        ++shownCount;
+        AppendLogLine(L"trace.log", L"TimerFindVanto", L"Vanto non trouv\u00e9");
+    });
     FTrace.Refuse = true;
-    EXPECT_THROW(AppendLogLine(L"trace.log", L"FormShow", L""), EInOutError);
-    EXPECT_FALSE(FRan) << "waiting work runs only after a line was written";
-    EXPECT_TRUE(FTrace.Appends.empty());
+    AppendLogLine(L"trace.log", L"FormCreate", L"");
+    Application::SetMessageShower(nullptr);
+    EXPECT_EQ(shownCount, 1);
 }
 
 TEST_F(LineWriter, WriteLogUsesTheHeldFolderAndCreateLogFolderTheGivenOne) {

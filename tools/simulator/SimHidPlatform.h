@@ -8,6 +8,7 @@
 #include "VirtualHidBus.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -58,6 +59,12 @@ public:
     std::uint32_t LastError() override { return FBus.LastError(); }
     void Sleep(std::uint32_t milliseconds) override { FBus.Sleep(milliseconds); }
     void SetCurrentThreadName(const std::wstring& name) override { FBus.SetCurrentThreadName(name); }
+    void RaiseCurrentThreadPriority() override {
+        if (RaiseThreadPriority) RaiseThreadPriority();
+    }
+
+    // What raising a read thread's priority does (the simulator: what the program does).
+    std::function<void()> RaiseThreadPriority;
 
 private:
     VirtualHidBus& FBus;

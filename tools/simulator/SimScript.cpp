@@ -109,6 +109,9 @@ const std::map<std::wstring, TCommandInfo>& Commands() {
         {L"quit", {TSimCommandKind::Quit, 0, 0, L"quit"}},
         {L"bench-press", {TSimCommandKind::BenchPress, 2, 2, L"bench-press SERIAL N"}},
         {L"update-url", {TSimCommandKind::UpdateUrl, 1, 1, L"update-url URL"}},
+        {L"fault", {TSimCommandKind::Fault, 3, 3, L"fault SERIAL output|feature N|every|off, fault SERIAL read N|off"}},
+        {L"hold-log", {TSimCommandKind::HoldLog, 0, 0, L"hold-log"}},
+        {L"release-log", {TSimCommandKind::ReleaseLog, 0, 0, L"release-log"}},
     };
     return table;
 }
@@ -194,6 +197,25 @@ TSimParsed ParseSimLine(const std::wstring& rawLine, int lineNumber) {
     case TSimCommandKind::Dump:
         command.Serial = arg(0);
         break;
+    case TSimCommandKind::Fault: {
+        command.Serial = arg(0);
+        command.Text = arg(1);
+        const bool reports = command.Text == L"output" || command.Text == L"feature";
+        if (!reports && command.Text != L"read")
+            return fail(L"cannot break " + Quoted(command.Text) + L" (output, feature or read)");
+        if (arg(2) == L"off") {
+            command.Number = 0;
+        } else if (reports && arg(2) == L"every") {
+            command.Number = kSimFaultEvery;
+        } else {
+            const auto n = ParseDecimal(arg(2), 1, 100000);
+            if (!n)
+                return fail(L"bad count " + Quoted(arg(2)) +
+                            (reports ? L" (1 to 100000, every or off)" : L" (bytes, 1 to 100000, or off)"));
+            command.Number = static_cast<int>(*n);
+        }
+        break;
+    }
     case TSimCommandKind::Press:
         command.Serial = arg(0);
         for (int i = 1; i < args; ++i) {

@@ -37,7 +37,13 @@ enum class TSimCommandKind {
     Quit,
     BenchPress,
     UpdateUrl,
+    Fault,
+    HoldLog,
+    ReleaseLog,
 };
+
+// `fault SERIAL WHAT WHEN`: which reports of a box fail, or how short its reads are.
+inline constexpr int kSimFaultEvery = -1;  // Number for "every"; 0 is "off"
 
 struct TSimCommand {
     TSimCommandKind Kind = TSimCommandKind::Start;
@@ -48,7 +54,8 @@ struct TSimCommand {
     std::vector<int> Keys;                // press: data byte positions set to 1
     std::vector<std::uint8_t> Bytes;      // input: the raw report, report id first
     int Number = 0;                       // image key, wait ms, select row, brightness, bench count
-    std::wstring Text;                    // vanto title, action name, file, what `show` shows
+    std::wstring Text;                    // vanto title, action name, file, what `show` shows,
+                                          // what `fault` breaks (output, feature, read)
     bool Yes = false;                     // answer
 };
 

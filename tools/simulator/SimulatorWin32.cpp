@@ -105,6 +105,8 @@ TSimulator::TSimulator(TSimOutput& output)
     // where nothing answers, so that a run needs no network and always ends the same way.
     SetUpdateDialogs(&FDialogs);
     SetUpdateURL(kSimUpdateURL);
+    // The read threads get the priority the program's own back end gives them.
+    FHid.RaiseThreadPriority = [] { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); };
 }
 
 TSimulator::~TSimulator() {
@@ -344,6 +346,15 @@ bool TSimulator::Execute(const TSimCommand& command) {
     case TSimCommandKind::BenchPress:
         if (RequireRunning(command)) BenchPress(command);
         return true;
+    case TSimCommandKind::Fault:
+        Fault(command);
+        return true;
+    case TSimCommandKind::HoldLog:
+        HoldLog();
+        return true;
+    case TSimCommandKind::ReleaseLog:
+        FHeldLog.reset();
+        return true;
     case TSimCommandKind::UpdateUrl:
         // Before start: the address the program's update engine is built with; after it,
         // the running engine's.
@@ -369,6 +380,7 @@ void TSimulator::Start() {
         return;
     }
     TfrmMainServices services;
+    services.ShowMessage = [this](const std::wstring& text) { FOutput.Line(L"msgbox " + SimEscape(text)); };
     services.CreateSDList = [this]() -> std::unique_ptr<TSDListPort> {
         auto adapter = std::make_unique<TSDListAdapter>(FHid);
         FAdapter = adapter.get();
@@ -388,6 +400,40 @@ void TSimulator::Start() {
     FSearchWanted = FForm->TimerFindVanto.Enabled();
     FForm->TimerFindVanto.SetEnabled(false);
     Settle();
+}
+
+void TSimulator::THandleCloser::operator()(void* handle) const { CloseHandle(handle); }
+
+void TSimulator::Fault(const TSimCommand& command) {
+    const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+    if (!device) return;
+    if (command.Text == L"read") {
+        device->SetShortReads(static_cast<std::uint32_t>(command.Number));
+        return;
+    }
+    const TVirtualReportKind kind = command.Text == L"feature" ? TVirtualReportKind::Feature : TVirtualReportKind::Output;
+    TVirtualReportFault fault;
+    fault.Nth = command.Number == kSimFaultEvery ? TVirtualReportFault::Every : static_cast<std::uint32_t>(command.Number);
+    device->FailReports(kind, fault);
+}
+
+void TSimulator::HoldLog() {
+    // As a log viewer or a virus scanner does: open for reading, nobody else may write.
+    const std::wstring folder = LogFolder();
+    try {
+        CreateLogFolder(folder);
+    } catch (const Exception& e) {
+        Error(e.Message());
+        return;
+    }
+    const std::wstring file = folder + LogFileName;
+    HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        Error(L"cannot hold " + file);
+        return;
+    }
+    FHeldLog.reset(held);
 }
 
 void TSimulator::Plug(const TSimCommand& command) {

@@ -62,6 +62,9 @@ private:
     void Show(const std::wstring& what);
     void Dump(const std::wstring& serial);
     void BenchPress(const TSimCommand& command);
+    void Fault(const TSimCommand& command);
+    // Holds the trace file open, denying writes, until `release-log` or the end.
+    void HoldLog();
     // Prints a question and answers it from the script ("no" when it gave no answer).
     bool Question(const std::wstring& text);
 
@@ -81,6 +84,10 @@ private:
     bool FQuitPosted = false;
     TProgramState FState = TProgramState::NotStarted;
     TSDListAdapter* FAdapter = nullptr;  // owned by the window
+    struct THandleCloser {
+        void operator()(void* handle) const;
+    };
+    std::unique_ptr<void, THandleCloser> FHeldLog;
     // Last: goes before the pictures, the bus and the stand-in it uses.
     std::unique_ptr<TfrmMain> FForm;
     // The program that ended, its windows still up: they go when the simulator ends (with

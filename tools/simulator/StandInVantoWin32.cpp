@@ -127,7 +127,12 @@ struct TStandInVanto::Impl {
 
 TStandInVanto::TStandInVanto(TSimOutput& output) : FImpl(std::make_unique<Impl>(output)) {
     FImpl->Ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    FImpl->Thread = std::thread([impl = FImpl.get()] { impl->Run(); });
+    FImpl->Thread = std::thread([impl = FImpl.get()] {
+        // Windows lifts the thread of the program in front when a message reaches it; the
+        // timing software is that program, and this thread stands in for it.
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+        impl->Run();
+    });
     WaitForSingleObject(FImpl->Ready, INFINITE);
 }
 

@@ -96,6 +96,13 @@ TEST(SimScript, SimpleCommands) {
         {L"bench-press S 1000", TSimCommandKind::BenchPress, 1000, L""},
         {L"update-url http://127.0.0.1:8080/lumetra.txt", TSimCommandKind::UpdateUrl, 0,
          L"http://127.0.0.1:8080/lumetra.txt"},
+        {L"fault S output 7", TSimCommandKind::Fault, 7, L"output"},
+        {L"fault S feature every", TSimCommandKind::Fault, kSimFaultEvery, L"feature"},
+        {L"fault S output off", TSimCommandKind::Fault, 0, L"output"},
+        {L"fault S read 3", TSimCommandKind::Fault, 3, L"read"},
+        {L"fault S read off", TSimCommandKind::Fault, 0, L"read"},
+        {L"hold-log", TSimCommandKind::HoldLog, 0, L""},
+        {L"release-log", TSimCommandKind::ReleaseLog, 0, L""},
     };
     for (const auto& tc : cases) {
         const TSimCommand c = Parsed(tc.Line);
@@ -136,6 +143,12 @@ TEST(SimScript, BadLinesGiveAClearErrorWithTheirLineNumber) {
         {L"bench-press S 0", L"line 3: bad count \"0\""},
         {L"update-url ftp://host/x", L"line 3: bad address \"ftp://host/x\" (http:// or https://)"},
         {L"update-url", L"line 3: missing argument; usage: update-url URL"},
+        {L"fault S input 1", L"line 3: cannot break \"input\" (output, feature or read)"},
+        {L"fault S output 0", L"line 3: bad count \"0\" (1 to 100000, every or off)"},
+        {L"fault S read every", L"line 3: bad count \"every\" (bytes, 1 to 100000, or off)"},
+        {L"fault S output", L"line 3: missing argument; usage: fault SERIAL output|feature N|every|off, fault SERIAL "
+                            L"read N|off"},
+        {L"hold-log now", L"line 3: too many arguments; usage: hold-log"},
     };
     for (const auto& tc : cases) {
         const TSimParsed parsed = ParseSimLine(tc.Line, 3);
