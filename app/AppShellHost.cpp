@@ -2,6 +2,8 @@
 
 #include "AppShell.h"
 
+#include "MainThread.h"
+
 #include <cstdio>
 
 #include "TextUtils.h"
@@ -15,9 +17,15 @@ namespace AppShell {
 void Initialize(const std::wstring&) {}
 TWindowHandle Handle() { return 0; }
 void ShowTaskbarButton(bool) {}
-void Terminate() { gTerminated = true; }
+void Terminate() {
+    gTerminated = true;
+    MainThread::RequestQuit();
+}
 bool Terminated() { return gTerminated; }
-void ResetTerminated() { gTerminated = false; }
+void ResetTerminated() {
+    gTerminated = false;
+    MainThread::ClearQuitRequest();
+}
 void BringToFront(TWindowHandle) {}
 std::optional<std::vector<std::uint8_t>> ResourceBytes(const std::wstring&, int) { return std::nullopt; }
 void ShowMessage(const std::wstring& message) { std::fprintf(stderr, "%s\n", WideToUtf8(message).c_str()); }

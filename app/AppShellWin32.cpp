@@ -2,6 +2,8 @@
 
 #include "AppShell.h"
 
+#include "MainThread.h"
+
 #include <windows.h>
 
 namespace {
@@ -59,11 +61,16 @@ void ShowTaskbarButton(bool visible) {
 
 void Terminate() {
     gTerminated = true;
+    // Waits on the network stop at once: the program is going.
+    MainThread::RequestQuit();
     PostQuitMessage(0);
 }
 
 bool Terminated() { return gTerminated; }
-void ResetTerminated() { gTerminated = false; }
+void ResetTerminated() {
+    gTerminated = false;
+    MainThread::ClearQuitRequest();
+}
 
 void BringToFront(TWindowHandle window) {
     HWND hwnd = reinterpret_cast<HWND>(window);

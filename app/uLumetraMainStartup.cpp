@@ -8,6 +8,7 @@
 #include "SDListPort.h"
 #include "uLogs.h"
 #include "uLumetraMainSettings.h"
+#include "WUpdate.h"
 
 namespace {
 
@@ -165,6 +166,9 @@ void TfrmMain::FormClose(void* Sender) {
 
 void TfrmMain::FormDestroy(void* Sender) {
     (void)Sender;
+    // Logging off ends the process from inside a run's wait: leave no download behind.
+    if (WebUpdate1)
+        WebUpdate1->Abandon();
     if (FSDListPort)
         FSDListPort->RAZ();
     SaveSettings();

@@ -1,7 +1,9 @@
 // Fetching release files and putting them in place.
 #include <fstream>
+#include <vector>
 
 #include "AnsiCodePage.h"
+#include "Exceptions.h"
 #include "MainThread.h"
 #include "TextUtils.h"
 #include "UpdateFiles.h"
@@ -9,7 +11,25 @@
 
 namespace {
 
-constexpr std::size_t kChunkSize = 4096;
+// Large enough that a fast link is not held back by the turns between reads, small enough
+// that progress and cancel checks come often on a slow one.
+constexpr std::size_t kChunkSize = 64 * 1024;
+
+// Names the transfer in progress for TWebUpdate::Abandon while it is written.
+struct TTransferMark {
+    std::wstring& Temp;
+    UpdateFiles::TOutputFile*& Out;
+    TTransferMark(std::wstring& temp, UpdateFiles::TOutputFile*& out, const std::wstring& path,
+                  UpdateFiles::TOutputFile& file)
+        : Temp(temp), Out(out) {
+        Temp = path;
+        Out = &file;
+    }
+    ~TTransferMark() {
+        Temp.clear();
+        Out = nullptr;
+    }
+};
 
 std::wstring UpperExtension(const std::wstring& name) {
     const std::size_t dot = name.rfind(L'.');
@@ -80,6 +100,8 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     std::uint32_t error = 0;
     std::unique_ptr<TUrlRequest> request = session.OpenUrl(url, std::wstring(), kRequestFlags, error);
     if (!request) {
+        // Given up because the program is going: nothing more to say.
+        if (Abandoned()) throw EAbort();
         Error(session, error);
         DoStatus(917, url, scFileNotObtained, 1);
         return false;
@@ -99,20 +121,23 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     std::int64_t total = 0;
     bool failed = false;
     bool cancelled = false;
+    std::uint32_t readError = 0;
     {
         UpdateFiles::TOutputFile out(tempFile);
+        const TTransferMark mark(FTransferTemp, FTransferOut, tempFile, out);
         failed = !out.IsOpen();
-        std::uint8_t buffer[kChunkSize];
+        std::vector<std::uint8_t> buffer(kChunkSize);
         while (!failed) {
             MainThread::ProcessMessages();
             std::size_t got = 0;
-            if (!request->Read(buffer, sizeof buffer, got)) {
+            if (!request->Read(buffer.data(), buffer.size(), got)) {
                 failed = true;
+                readError = request->ReadError();
                 break;
             }
             if (got == 0) break;
             // A file that cannot be written is as broken as one that cannot be read.
-            if (!out.Write(buffer, got)) {
+            if (!out.Write(buffer.data(), got)) {
                 failed = true;
                 break;
             }
@@ -130,6 +155,10 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     }
     request.reset();
     FCancelled = cancelled;
+    if (Abandoned()) {
+        UpdateFiles::RemoveFile(tempFile);
+        throw EAbort();
+    }
 
     bool broken = false;
     if (length > 0 && !failed && !cancelled && total != length) {
@@ -139,6 +168,8 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     // An empty body is a failed fetch; it must not replace the file already in place.
     if (cancelled || failed || broken || total == 0) {
         if (!UpdateFiles::RemoveFile(tempFile)) WriteLogLine(L"Unable to delete file " + tempFile);
+        // A transfer that ran out of time says so, as an unreachable server does.
+        if (readError == kTimeoutError) Error(session, readError);
         return false;
     }
 
