@@ -22,6 +22,7 @@ class TSD;
 class TSDList;
 class TWebUpdate;
 class TSDListPort;
+class TfrmMain;
 
 // Key index to the function key sent to the timing software: F5, F6, F7, F12, F3, F8.
 inline constexpr unsigned VantoKeyMap[] = {116, 117, 118, 123, 114, 119};
@@ -55,6 +56,9 @@ struct TfrmMainServices {
     // Makes the control box list of the creation steps (SDListPort.h); empty: the list
     // over the platform's HID devices, when the build has one.
     std::function<std::unique_ptr<TSDListPort>()> CreateSDList;
+    // Called by the creation steps just before the update check at start-up (the
+    // simulator goes on with its script from there while the check waits on the network).
+    std::function<void(TfrmMain&)> BeforeStartupUpdateCheck;
 };
 
 // The window's platform side; made by CreateWnd, gone with the window.

@@ -134,6 +134,8 @@ void TfrmMain::FormCreate(void* Sender) {
     if (FSDListPort->HasCurrentSD())
         FSDListPort->RefreshImageButtons();
 
+    if (FServices.BeforeStartupUpdateCheck)
+        FServices.BeforeStartupUpdateCheck(*this);
     if (actAlwaysCheckUpdates.Checked)
         actCheckUpdates.Execute();
 

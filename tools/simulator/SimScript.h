@@ -37,6 +37,8 @@ enum class TSimCommandKind {
     Quit,
     BenchPress,
     UpdateUrl,
+    WaitIdle,
+    UpdateLimits,
 };
 
 struct TSimCommand {
@@ -50,6 +52,8 @@ struct TSimCommand {
     int Number = 0;                       // image key, wait ms, select row, brightness, bench count
     std::wstring Text;                    // vanto title, action name, file, what `show` shows
     bool Yes = false;                     // answer
+    bool Background = false;              // action NAME &: start it, do not wait for its end
+    std::vector<int> Times;               // update-limits: connect, send, receive, request (ms)
 };
 
 // Data bytes of the control box's input report after the report id: keys 0 to 15.

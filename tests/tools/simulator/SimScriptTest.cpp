@@ -96,6 +96,8 @@ TEST(SimScript, SimpleCommands) {
         {L"bench-press S 1000", TSimCommandKind::BenchPress, 1000, L""},
         {L"update-url http://127.0.0.1:8080/lumetra.txt", TSimCommandKind::UpdateUrl, 0,
          L"http://127.0.0.1:8080/lumetra.txt"},
+        {L"wait-idle", TSimCommandKind::WaitIdle, 0, L""},
+        {L"action actCheckUpdates &", TSimCommandKind::Action, 0, L"actCheckUpdates"},
     };
     for (const auto& tc : cases) {
         const TSimCommand c = Parsed(tc.Line);
@@ -105,6 +107,9 @@ TEST(SimScript, SimpleCommands) {
     }
     EXPECT_TRUE(Parsed(L"answer yes").Yes);
     EXPECT_FALSE(Parsed(L"answer no").Yes);
+    EXPECT_TRUE(Parsed(L"action actCheckUpdates &").Background);
+    EXPECT_FALSE(Parsed(L"action actCheckUpdates").Background);
+    EXPECT_EQ(Parsed(L"update-limits 1000 2000 3000 40000").Times, (std::vector<int>{1000, 2000, 3000, 40000}));
 }
 
 TEST(SimScript, BadLinesGiveAClearErrorWithTheirLineNumber) {
@@ -136,6 +141,11 @@ TEST(SimScript, BadLinesGiveAClearErrorWithTheirLineNumber) {
         {L"bench-press S 0", L"line 3: bad count \"0\""},
         {L"update-url ftp://host/x", L"line 3: bad address \"ftp://host/x\" (http:// or https://)"},
         {L"update-url", L"line 3: missing argument; usage: update-url URL"},
+        {L"action actParam now", L"line 3: bad argument \"now\" (only & may follow the action)"},
+        {L"wait-idle 5", L"line 3: too many arguments; usage: wait-idle"},
+        {L"update-limits 1 2 3", L"line 3: missing argument; usage: update-limits CONNECT SEND RECEIVE REQUEST"},
+        {L"update-limits 1 2 0 4", L"line 3: bad time \"0\" (milliseconds, 1 to 86400000)"},
+        {L"update-limits 1 2 3 soon", L"line 3: bad time \"soon\" (milliseconds, 1 to 86400000)"},
     };
     for (const auto& tc : cases) {
         const TSimParsed parsed = ParseSimLine(tc.Line, 3);
