@@ -236,8 +236,10 @@ bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds tim
     TDispatcher& d = Dispatcher();
     for (;;) {
         if (done()) return true;
-        // A WM_QUIT put back for the message loop would wake every wait at once: leave.
-        if (ProcessPending() || QuitRequested()) return done();
+        // A WM_QUIT put back for the message loop would wake every wait at once: leave, and
+        // let later waits know the program is ending.
+        if (ProcessPending()) RequestQuit();
+        if (QuitRequested()) return done();
         if (done()) return true;
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) return done();

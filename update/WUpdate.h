@@ -178,7 +178,8 @@ public:
     void SetTransferLimits(const TTransferLimits& limits) { FLimits = limits; }
     // Gives the run in progress up at once, from a handler run while it waits (the
     // session ending): the transfer is aborted, its temporary file and the control file
-    // are deleted, and the run ends without installing anything. No-op without a run.
+    // are deleted, and the run ends without installing anything. No-op without a run or
+    // a transfer.
     void Abandon();
     // The run is being given up: Abandon was called or the program is ending.
     bool Abandoned() const;
@@ -287,6 +288,7 @@ private:
     // The transfer in progress, for Abandon: its temporary file, open while it is written.
     std::wstring FTransferTemp;
     UpdateFiles::TOutputFile* FTransferOut = nullptr;
+    TInternetSession* FTransferSession = nullptr;  // the session it uses (not owned)
 };
 
 // The update log's path: a name without "\\", "/" or ":" is placed in `documents`; then

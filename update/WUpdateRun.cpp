@@ -137,9 +137,10 @@ void TWebUpdate::StopConnection() {
 }
 
 void TWebUpdate::Abandon() {
-    if (!FRunning) return;
+    if (!FRunning && FTransferTemp.empty()) return;
     FAbandoned = true;
     if (FSession != nullptr) FSession->Abort();
+    if (FTransferSession != nullptr && FTransferSession != FSession) FTransferSession->Abort();
     // The session may end without our stack unwinding: clean up now.
     if (FTransferOut != nullptr) FTransferOut->Close();
     if (!FTransferTemp.empty()) UpdateFiles::RemoveFile(FTransferTemp);

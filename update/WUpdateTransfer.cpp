@@ -93,6 +93,14 @@ void TWebUpdate::Error(TInternetSession& session, std::uint32_t error) {
 }
 
 bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder) {
+    struct TSessionMark {
+        TInternetSession*& Held;
+        TInternetSession* Before;
+        TSessionMark(TInternetSession*& held, TInternetSession& session) : Held(held), Before(held) {
+            Held = &session;
+        }
+        ~TSessionMark() { Held = Before; }
+    } sessionMark(FTransferSession, session);
     const std::wstring name = URLtoFile(url);
     DoStatus(915, name, scProgressStep, 0);
 

@@ -198,6 +198,7 @@ TEST_F(TransferWorker, MainThreadServesHandOffsWhileACallBlocks) {
         SCOPED_TRACE(at == TBlockAt::Open ? "blocked opening" : "blocked reading");
         Fresh(at);
         auto session = Open(RoomyLimits());
+        ASSERT_NE(session, nullptr);
         std::atomic<bool> served{false};
         std::thread reader = HandOffWhileBlocked(served);
         std::thread releaser([&served, script = Script] {
@@ -301,6 +302,7 @@ TEST_F(TransferWorker, TrickleEndsByTheRequestLimit) {
     TTransferLimits limits = RoomyLimits();
     limits.Request = 300ms;
     auto session = Open(limits);
+    ASSERT_NE(session, nullptr);
     std::uint32_t error = 0;
     auto request = session->OpenUrl(L"http://h/f", L"", kRequestFlags, error);
     ASSERT_NE(request, nullptr);
@@ -313,8 +315,8 @@ TEST_F(TransferWorker, TrickleEndsByTheRequestLimit) {
 }
 
 // The engine over a worker session: a transfer that runs out of time reports the timeout
-// as a connection error and leaves no temporary file; one given up by Quit ends with the
-// silent abort, reports nothing further, and leaves nothing behind either.
+// as a connection error and leaves no temporary file; one given up by Quit or by Abandon
+// ends with the silent abort, reports nothing further, and leaves nothing behind either.
 TEST_F(TransferWorker, EngineTransferByLimitAndByQuit) {
     const fs::path root = fs::temp_directory_path() /
                           ("lumetra-worker-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
@@ -337,6 +339,7 @@ TEST_F(TransferWorker, EngineTransferByLimitAndByQuit) {
     Fresh(TBlockAt::Read);
     {
         auto session = Open(ShortLimits());
+        ASSERT_NE(session, nullptr);
         EXPECT_FALSE(engine.URLGetFile(*session, L"http://h/release.bin", temp));
         ASSERT_FALSE(statuses.empty());
         EXPECT_EQ(statuses.back().first, L"System error : The operation timed out");
@@ -348,6 +351,7 @@ TEST_F(TransferWorker, EngineTransferByLimitAndByQuit) {
     statuses.clear();
     {
         auto session = Open(RoomyLimits());
+        ASSERT_NE(session, nullptr);
         std::thread quitter([script = Script] {
             {
                 std::unique_lock<std::mutex> lock(script->Gate.Lock);
@@ -357,8 +361,34 @@ TEST_F(TransferWorker, EngineTransferByLimitAndByQuit) {
         });
         EXPECT_THROW(engine.URLGetFile(*session, L"http://h/release.bin", temp), EAbort);
         quitter.join();
+        MainThread::ClearQuitRequest();
         ASSERT_EQ(statuses.size(), 1u);  // "Download : release.bin" only
         EXPECT_EQ(leftovers(), 0u);
+    }
+
+    // Logging off: the session ends from inside the wait and the process with it, so
+    // the transfer must be cleaned up before Abandon returns, not on the way back.
+    Fresh(TBlockAt::Read);
+    statuses.clear();
+    {
+        auto session = Open(RoomyLimits());
+        ASSERT_NE(session, nullptr);
+        std::size_t leftAtAbandon = 99;
+        std::thread ender([script = Script, &engine, &leftAtAbandon, &leftovers] {
+            {
+                std::unique_lock<std::mutex> lock(script->Gate.Lock);
+                script->Gate.Changed.wait(lock, [&] { return script->Gate.Waiting > 0; });
+            }
+            MainThread::Synchronize([&] {
+                engine.Abandon();
+                leftAtAbandon = leftovers();
+            });
+        });
+        EXPECT_THROW(engine.URLGetFile(*session, L"http://h/release.bin", temp), EAbort);
+        ender.join();
+        EXPECT_EQ(leftAtAbandon, 0u);
+        EXPECT_EQ(leftovers(), 0u);
+        EXPECT_TRUE(Script->RequestAborted);
     }
     std::error_code ignored;
     fs::remove_all(root, ignored);
