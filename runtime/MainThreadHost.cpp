@@ -40,8 +40,9 @@ struct TDispatcher {
 };
 
 TDispatcher& Dispatcher() {
-    static TDispatcher dispatcher;
-    return dispatcher;
+    // Never destroyed: a worker left behind by a given-up call may still wake us at exit.
+    static TDispatcher* dispatcher = new TDispatcher;
+    return *dispatcher;
 }
 
 void Enqueue(TEntry entry) {
