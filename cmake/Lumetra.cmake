@@ -47,3 +47,17 @@ function(lumetra_test name)
     DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT 600)
 endfunction()
+
+# lumetra_update_key_source(<out-var> <pem file>): the source file, made at build time by
+# cmake/EmbedUpdateKey.cmake, that builds the publisher's public key of <pem file> into the
+# program. Use it in the folder whose target compiles it.
+function(lumetra_update_key_source out pem)
+  get_filename_component(stem ${pem} NAME_WE)
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/UpdatePublicKey-${stem}.cpp)
+  add_custom_command(OUTPUT ${source}
+    COMMAND ${CMAKE_COMMAND} -DPEM=${pem} -DOUT=${source} -P ${PROJECT_SOURCE_DIR}/cmake/EmbedUpdateKey.cmake
+    DEPENDS ${pem} ${PROJECT_SOURCE_DIR}/cmake/EmbedUpdateKey.cmake
+    COMMENT "Building in the update key ${pem}"
+    VERBATIM)
+  set(${out} ${source} PARENT_SCOPE)
+endfunction()

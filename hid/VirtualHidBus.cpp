@@ -39,19 +39,19 @@ public:
 
 }  // namespace
 
-TVirtualHidSpec VirtualControlBoxSpec(const std::wstring& serialNumber) {
-    TVirtualHidSpec spec;
-    spec.Attributes = THIDDAttributes{12, 0x0FD9, 0x0063, 0x0100};
-    spec.Manufacturer = L"Elgato Systems";
-    spec.Product = L"Stream Deck Mini";
-    spec.SerialNumber = serialNumber;
-    spec.Languages = {0x0409};
-    spec.Caps.Usage = 0x0001;
-    spec.Caps.UsagePage = 0x000C;
-    spec.Caps.InputReportByteLength = 17;
-    spec.Caps.OutputReportByteLength = 1024;
-    spec.Caps.FeatureReportByteLength = 17;
-    return spec;
+TVirtualHidDescription VirtualControlBoxDescription(const std::wstring& serialNumber) {
+    TVirtualHidDescription description;
+    description.Attributes = THIDDAttributes{12, 0x0FD9, 0x0063, 0x0100};
+    description.Manufacturer = L"Elgato Systems";
+    description.Product = L"Stream Deck Mini";
+    description.SerialNumber = serialNumber;
+    description.Languages = {0x0409};
+    description.Caps.Usage = 0x0001;
+    description.Caps.UsagePage = 0x000C;
+    description.Caps.InputReportByteLength = 17;
+    description.Caps.OutputReportByteLength = 1024;
+    description.Caps.FeatureReportByteLength = 17;
+    return description;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -149,12 +149,12 @@ void VirtualHidDevice::SetReadFails(bool fails) {
 
 void VirtualHidDevice::SetCannotOpen(bool fails) {
     std::lock_guard<std::mutex> guard(FBus.FLock);
-    FSpec.CannotOpen = fails;
+    FDescription.CannotOpen = fails;
 }
 
 void VirtualHidDevice::SetLanguageListFails(bool fails) {
     std::lock_guard<std::mutex> guard(FBus.FLock);
-    FSpec.LanguageListFails = fails;
+    FDescription.LanguageListFails = fails;
 }
 
 void VirtualHidDevice::SetFeatureReply(std::vector<std::uint8_t> reply) {
@@ -183,7 +183,7 @@ int VirtualHidDevice::OpensSucceeded() const {
 VirtualHidBus::VirtualHidBus() = default;
 VirtualHidBus::~VirtualHidBus() = default;
 
-VirtualHidDevicePtr VirtualHidBus::Insert(const TVirtualHidSpec& spec, std::wstring path,
+VirtualHidDevicePtr VirtualHidBus::Insert(const TVirtualHidDescription& description, std::wstring path,
                                           std::uint32_t devInst) {
     VirtualHidDevicePtr device;
     {
@@ -193,31 +193,31 @@ VirtualHidDevicePtr VirtualHidBus::Insert(const TVirtualHidSpec& spec, std::wstr
             wchar_t text[160];
             std::swprintf(text, 160,
                           L"\\\\?\\hid#vid_%04x&pid_%04x#%u&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                          spec.Attributes.VendorID, spec.Attributes.ProductID, devInst);
+                          description.Attributes.VendorID, description.Attributes.ProductID, devInst);
             path = text;
         }
-        device.reset(new VirtualHidDevice(*this, std::move(path), devInst, spec));
+        device.reset(new VirtualHidDevice(*this, std::move(path), devInst, description));
         FDevices.push_back(device);
     }
     PostNotices(true);
     return device;
 }
 
-VirtualHidDevicePtr VirtualHidBus::Plug(const TVirtualHidSpec& spec, std::wstring path) {
-    return Insert(spec, std::move(path), 0);
+VirtualHidDevicePtr VirtualHidBus::Plug(const TVirtualHidDescription& description, std::wstring path) {
+    return Insert(description, std::move(path), 0);
 }
 
 VirtualHidDevicePtr VirtualHidBus::PlugAgain(const VirtualHidDevicePtr& pulled) {
-    TVirtualHidSpec spec;
+    TVirtualHidDescription description;
     {
         std::lock_guard<std::mutex> guard(FLock);
-        spec = pulled->FSpec;
+        description = pulled->FDescription;
     }
-    return Insert(spec, pulled->FPath, pulled->FDevInst);
+    return Insert(description, pulled->FPath, pulled->FDevInst);
 }
 
 VirtualHidDevicePtr VirtualHidBus::PlugControlBox(const std::wstring& serialNumber) {
-    return Plug(VirtualControlBoxSpec(serialNumber));
+    return Plug(VirtualControlBoxDescription(serialNumber));
 }
 
 void VirtualHidBus::Unplug(const VirtualHidDevicePtr& device) {
@@ -327,7 +327,7 @@ HidFilePtr VirtualHidBus::Open(const std::wstring& path, THidOpenKind kind) {
         return nullptr;
     }
     VirtualHidDevice& device = **it;
-    if (device.FSpec.CannotOpen || (device.FSpec.NoAccessOnly && kind != THidOpenKind::NoAccess)) {
+    if (device.FDescription.CannotOpen || (device.FDescription.NoAccessOnly && kind != THidOpenKind::NoAccess)) {
         tlsLastError = kErrorAccessDenied;
         return nullptr;
     }
@@ -358,11 +358,11 @@ bool VirtualHidBus::GetAttributes(HidFile& file, THIDDAttributes& attributes) {
     std::lock_guard<std::mutex> guard(FLock);
     File* f = Usable(file, false);
     if (!f) return false;
-    if (f->Device->FSpec.AttributesFail) {
+    if (f->Device->FDescription.AttributesFail) {
         tlsLastError = kErrorGenFailure;
         return false;
     }
-    const THIDDAttributes& a = f->Device->FSpec.Attributes;
+    const THIDDAttributes& a = f->Device->FDescription.Attributes;
     attributes.VendorID = a.VendorID;
     attributes.ProductID = a.ProductID;
     attributes.VersionNumber = a.VersionNumber;
@@ -374,7 +374,7 @@ bool VirtualHidBus::GetString(HidFile& file, THidStringKind kind, std::uint16_t*
     std::lock_guard<std::mutex> guard(FLock);
     File* f = Usable(file, false);
     if (!f) return false;
-    const TVirtualHidSpec& spec = f->Device->FSpec;
+    const TVirtualHidDescription& description = f->Device->FDescription;
     std::vector<std::uint16_t> units;
     auto fromText = [&](const std::wstring& text) {
         for (wchar_t c : text) {
@@ -388,21 +388,21 @@ bool VirtualHidBus::GetString(HidFile& file, THidStringKind kind, std::uint16_t*
         }
     };
     switch (kind) {
-    case THidStringKind::Manufacturer: fromText(spec.Manufacturer); break;
-    case THidStringKind::Product: fromText(spec.Product); break;
+    case THidStringKind::Manufacturer: fromText(description.Manufacturer); break;
+    case THidStringKind::Product: fromText(description.Product); break;
     case THidStringKind::SerialNumber:
-        if (!spec.HasSerialNumber) {
+        if (!description.HasSerialNumber) {
             tlsLastError = kErrorGenFailure;
             return false;
         }
-        fromText(spec.SerialNumber);
+        fromText(description.SerialNumber);
         break;
     case THidStringKind::LanguageList:
-        if (spec.LanguageListFails) {
+        if (description.LanguageListFails) {
             tlsLastError = kErrorGenFailure;
             return false;
         }
-        units = spec.Languages;
+        units = description.Languages;
         break;
     }
     const std::size_t room = bytes / 2;
@@ -416,7 +416,7 @@ HidPreparsedDataPtr VirtualHidBus::GetPreparsedData(HidFile& file) {
     std::lock_guard<std::mutex> guard(FLock);
     File* f = Usable(file, false);
     if (!f) return nullptr;
-    return std::make_unique<VirtualPreparsedData>(f->Device->FSpec.Caps);
+    return std::make_unique<VirtualPreparsedData>(f->Device->FDescription.Caps);
 }
 
 bool VirtualHidBus::GetCaps(const HidPreparsedData& data, THIDPCaps& caps) {

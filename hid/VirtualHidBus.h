@@ -35,7 +35,7 @@ constexpr std::uint32_t kErrorDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CO
 constexpr std::uint32_t kErrorFileNotFound = 2;           // ERROR_FILE_NOT_FOUND
 
 // What a virtual device is, and how it misbehaves.
-struct TVirtualHidSpec {
+struct TVirtualHidDescription {
     THIDDAttributes Attributes{12, 0, 0, 0};
     std::wstring Manufacturer;
     std::wstring Product;
@@ -51,7 +51,7 @@ struct TVirtualHidSpec {
 };
 
 // The six-key control box: vendor 0x0FD9, product 0x0063, input 17 / output 1024 / feature 17.
-TVirtualHidSpec VirtualControlBoxSpec(const std::wstring& serialNumber);
+TVirtualHidDescription VirtualControlBoxDescription(const std::wstring& serialNumber);
 
 enum class TVirtualReportKind { Feature, Output };
 
@@ -93,14 +93,14 @@ public:
 private:
     friend class VirtualHidBus;
     VirtualHidDevice(VirtualHidBus& bus, std::wstring path, std::uint32_t devInst,
-                     TVirtualHidSpec spec)
-        : FBus(bus), FPath(std::move(path)), FDevInst(devInst), FSpec(std::move(spec)) {}
+                     TVirtualHidDescription description)
+        : FBus(bus), FPath(std::move(path)), FDevInst(devInst), FDescription(std::move(description)) {}
 
     VirtualHidBus& FBus;
     const std::wstring FPath;
     const std::uint32_t FDevInst;
     // Everything below is guarded by the bus lock.
-    TVirtualHidSpec FSpec;
+    TVirtualHidDescription FDescription;
     bool FPresent = true;
     bool FReadFails = false;
     std::vector<TVirtualReport> FReports;
@@ -120,7 +120,7 @@ public:
 
     // Plugs a device in (path and device-instance number are made up unless given) and
     // posts the notices of a USB arrival.
-    VirtualHidDevicePtr Plug(const TVirtualHidSpec& spec, std::wstring path = {});
+    VirtualHidDevicePtr Plug(const TVirtualHidDescription& description, std::wstring path = {});
     VirtualHidDevicePtr PlugControlBox(const std::wstring& serialNumber);
     // The same device plugged in again after being pulled: same path, same device-instance
     // number, as Windows gives it; a new virtual device object all the same.
@@ -196,7 +196,7 @@ private:
     void FeedLocked(VirtualHidDevice& device);
     void FileClosed(File* file);
     void PostNotices(bool arrival);
-    VirtualHidDevicePtr Insert(const TVirtualHidSpec& spec, std::wstring path, std::uint32_t devInst);
+    VirtualHidDevicePtr Insert(const TVirtualHidDescription& description, std::wstring path, std::uint32_t devInst);
 
     mutable std::mutex FLock;
     std::condition_variable FAlerted;

@@ -12,6 +12,8 @@ void AnswerUpdateStatus(TUpdateDialogs& dialogs, bool starting, const std::wstri
             if (!starting) dialogs.ShowMessage(kNoNewVersionText);
             break;
         case TWebUpdate::scFileNotObtained:
+        // A release that fails its signature, date or file pin is told even at start-up.
+        case TWebUpdate::scInvalidSignature:
             dialogs.ShowMessage(StatusStr + kDiscontinuedText);
             break;
         default:

@@ -16,7 +16,8 @@ inline constexpr const wchar_t* kRestartQuestion = L"Shutting down application t
 
 // Status code 1: unless `starting`, "No Internet Connection Found"; then the run ends at
 // once (the silent abort). Code 4: unless `starting`, "No new version available". Code 2:
-// the status text + "\rUpdate discontinued", also while starting. Other codes: nothing.
+// the status text + "\rUpdate discontinued", also while starting; code 11 (a signed release
+// refused) the same. Other codes: nothing.
 void AnswerUpdateStatus(TUpdateDialogs& dialogs, bool starting, const std::wstring& StatusStr, int StatusCode);
 
 // The restart question; true for Yes. Asked also while starting.

@@ -20,12 +20,18 @@ TWebUpdate::TWebUpdate(std::unique_ptr<TFileFacts> facts, TKnownFolders folders)
 void TWebUpdate::DoStatus(int ident, const std::wstring& extra, int statusCode, int errCode) {
     // Logging of status lines is off in this program; the update log only receives the
     // failure lines of the transfers.
-    if (OnStatus) OnStatus(*this, FormatStatusText(ident, extra), statusCode, errCode);
+    DoStatusText(FormatStatusText(ident, extra), statusCode, errCode);
+}
+
+void TWebUpdate::DoStatusText(const std::wstring& text, int statusCode, int errCode) {
+    if (OnStatus) OnStatus(*this, text, statusCode, errCode);
 }
 
 TIniFile TWebUpdate::ReadControlFile() {
+    // Signed release: only the bytes whose signature was checked.
+    if (FVerifiedControl) return TIniFile::FromBytes(*FVerifiedControl);
     if (FControlFile.empty()) return {};
-    auto bytes = ReadWholeFile(*FFacts, FControlFile);
+    auto bytes = ReadWholeFile(*FFacts, FControlFile, kMaxControlFileBytes);
     if (!bytes) return {};
     return TIniFile::FromBytes(*bytes);
 }
@@ -159,6 +165,7 @@ int TWebUpdate::GetFileDetails() {
         item.Mandatory = ini.ReadInteger(section, L"mandatory", 0) == 1;
         item.Preselect = ini.ReadInteger(section, L"preselect", 1) == 1;
         item.Hidden = ini.ReadInteger(section, L"hidden", 0) == 1;
+        item.Sha256 = ini.ReadString(section, L"sha256");
         FFileList.Add(std::move(item));
     }
     return static_cast<int>(FFileList.Count());

@@ -13,7 +13,11 @@
 #include "FileFacts.h"
 #include "IniFile.h"
 #include "KnownFolders.h"
+#include "ReleaseCrypto.h"
+#include "ReleaseVerifier.h"
 #include "UpdateDialogs.h"
+#include "UpdateFileSystem.h"
+#include "UpdateInstall.h"
 #include "UpdateSystem.h"
 #include "UpdateTransport.h"
 
@@ -35,6 +39,7 @@ struct TFileDescription {
     bool Preselect = true;      // preselect: exactly 1 (default 1)
     bool Hidden = false;        // hidden: exactly 1
     bool Selected = false;      // not read from the file
+    std::wstring Sha256;        // sha256: the file's pin, required by signed releases
 };
 
 namespace UpdateFiles {
@@ -158,11 +163,19 @@ public:
     void SetSession(TInternetSession* session) { FSession = session; }
     TInternetSession* Session() const { return FSession; }
 
-    // Fetches `url` into `folder` + its file name; true when the file now stands there.
-    bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder);
-    // Fetches and installs every entry of the file list; 0, or -1 when a fetch failed.
+    // Fetches `url` into `folder` + its file name; true when the file now stands there. A
+    // body sent without its length fails once it grows past `limit` bytes. With a `pin`
+    // (signed releases) the file is kept only when its SHA-256, taken as it streams to disk,
+    // equals it; `pinMismatch` then tells a differing hash from a failed fetch.
+    bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
+                    std::int64_t limit = kMaxBodyBytes, const TSha256Digest* pin = nullptr,
+                    bool* pinMismatch = nullptr);
+    // Fetches and installs every entry of the file list; 0, or -1 when a fetch or an
+    // installation failed (a failed installation leaves the installed file as it was).
     int GetFileUpdates();
-    // 0 on success, -1 on failure.
+    // Unpacks the cabinet into a staging folder beside the target folder and moves the
+    // files into place only when all of them came out whole; on any failure the target
+    // folder is left as it was. 0 on success, -1 on failure.
     int ExtractCabinet(const std::wstring& cabinet, const std::wstring& targetFolder);
     // Expands an LZ file into the name stored in its header and deletes it; a file that is
     // not in LZ format is left as it was. True when the expanded file stands in place.
@@ -192,6 +205,14 @@ public:
     void SetCurrentFolder(const std::wstring& folder) { FCurrentFolder = folder; }
 
     TFileFacts& Facts() { return *FFacts; }
+    // The file system installations go through (not owned; null: the real one).
+    void SetFileSystem(TUpdateFileSystem* files) { FFiles = files; }
+    TUpdateFileSystem& Files() { return FFiles != nullptr ? *FFiles : SystemFileSystem(); }
+    // The components this run fetched, by name.
+    const std::vector<std::wstring>& FetchedComponents() const { return FFetchedComponents; }
+    // Deletes the copies of `appcomps` components in the temporary folder that this run
+    // did not fetch: left by an earlier run, they must not reach the updater.
+    void RemoveStaleComponents();
     const TKnownFolders& Folders() const { return FFolders; }
 
     // --- The update run ---
@@ -244,9 +265,15 @@ public:
     bool EULADialog(bool skipShowing = false);
     // Asks the main window, writes out and starts the updater, then lets the program close.
     void DoRestart();
-    // Writes the resource "UPD" out as "wusetup.cab", unpacks "upd.exe" into the temporary
-    // folder and deletes the cabinet. True when "upd.exe" stands there.
+    // Writes the resource "UPD" out as "wusetup.cab", unpacks "upd.exe" into a folder of its
+    // own made fresh under the temporary folder, and deletes the cabinet. True when
+    // "upd.exe" stands there.
     bool ExtractUpdater();
+    // The folder ExtractUpdater made, with its trailing backslash ("" before).
+    const std::wstring& UpdaterFolder() const { return FUpdaterFolder; }
+    // Deletes the folders that earlier restarts unpacked the updater into, once the updater
+    // in them has ended; any other folder, or one holding anything else, stays.
+    void RemoveOldUpdaterFolders();
     // The updater's parameter line.
     std::wstring UpdaterParameters();
     // The updater's settings file, "WUPDATE.INI" in the Documents folder.
@@ -256,7 +283,39 @@ public:
     void OpenProgram(const std::wstring& file, const std::wstring& parameters);
     bool InProgress() const { return FInProgress; }
 
+    // --- Signed releases (WUpdateSigned.cpp) ---
+
+    // The publisher's public key as PEM; "" for none. With a key, every run requires the
+    // control file's signature, a release date not older than the newest accepted and a
+    // sha256 pin on every file; a key that does not parse refuses every release.
+    void SetReleaseKey(const std::string& pem);
+    bool SignaturesRequired() const { return FSignaturesRequired; }
+    // The cryptography (null: the system's own).
+    void SetReleaseCrypto(std::unique_ptr<TReleaseCrypto> crypto) { FCrypto = std::move(crypto); }
+    TReleaseCrypto& Crypto();
+    // Where the newest accepted release date is kept between runs.
+    TReleaseDateStore ReleaseDates;
+    // Fetches the control file's signature and checks it and the release date; reports
+    // and answers false when the control file must not be used. On success the verified
+    // bytes are what every later step reads.
+    bool AcceptSignedControlFile();
+    // The pin of a file entry of a signed release; nullopt (reported) when it has none.
+    std::optional<TSha256Digest> SignedFilePin(const TFileDescription& item);
+    // Fetches `url` like URLGetFile and keeps it only when its SHA-256 equals `pin`
+    // (hashed as it streams to disk); a file that differs is deleted and reported.
+    bool URLGetPinnedFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
+                          std::int64_t limit, const TSha256Digest& pin);
+
 private:
+    // Reports a status whose text is given whole.
+    void DoStatusText(const std::wstring& text, int statusCode, int errCode);
+    bool FSignaturesRequired = false;
+    std::optional<TP256PublicKey> FReleaseKey;
+    std::unique_ptr<TReleaseCrypto> FCrypto;
+    // The control file's bytes once verified: later steps never read the file again.
+    std::optional<std::vector<std::uint8_t>> FVerifiedControl;
+    std::optional<TDateStamp> FNewestAccepted;
+
     // Quiet clean-up when a run is left by an exception: session closed, control file gone.
     void AbandonConnection();
     std::wstring FURL;
@@ -283,6 +342,17 @@ private:
     bool FCancelled = false;
     bool FComponentsIncluded = false;
     std::wstring FCurrentFolder;
+    TUpdateFileSystem* FFiles = nullptr;
+    std::vector<std::wstring> FFetchedComponents;
+    std::wstring FUpdaterFolder;
+
+    // Installation steps of GetFileUpdates.
+    bool PlaceFile(const std::wstring& fetched, const std::wstring& target);
+    bool ExpandLZInto(const std::wstring& path, const std::wstring& folder);
+    void ReportMoveFailure(const std::wstring& from, const std::wstring& to);
+    void RemoveLeftover(const std::wstring& path);
+    // A folder of its own under `parent`, made fresh (named from `prefix`); "" on failure.
+    std::wstring MakeFreshFolder(const std::wstring& parent, const std::wstring& prefix);
     TTransferLimits FLimits = kTransferLimits;
     bool FAbandoned = false;
     // The transfer in progress, for Abandon: its temporary file, open while it is written.

@@ -84,6 +84,9 @@ constexpr TMessage kMessages[] = {
     {978, L"Downloading..."},
     {979, L"Check versions"},
     {980, L"Cannot connect to SFTP host : %s"},
+    // Our own, for signed releases.
+    {981, L"Update control file refused, older than the release of %s"},
+    {982, L"Update control file refused, it carries no valid release date"},
 };
 
 }  // namespace

@@ -1,5 +1,4 @@
 // Fetching release files and putting them in place.
-#include <fstream>
 #include <vector>
 
 #include "AnsiCodePage.h"
@@ -30,11 +29,6 @@ struct TTransferMark {
         Out = nullptr;
     }
 };
-
-std::wstring UpperExtension(const std::wstring& name) {
-    const std::size_t dot = name.rfind(L'.');
-    return dot == std::wstring::npos ? std::wstring() : AsciiUpper(name.substr(dot));
-}
 
 std::wstring FolderOf(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L"\\/");
@@ -92,7 +86,10 @@ void TWebUpdate::Error(TInternetSession& session, std::uint32_t error) {
     DoStatus(976, text, scConnectionError, static_cast<int>(error));
 }
 
-bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder) {
+bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
+                            std::int64_t limit, const TSha256Digest* pin, bool* pinMismatchOut) {
+    bool pinMismatch = false;
+    if (pinMismatchOut != nullptr) *pinMismatchOut = false;
     struct TSessionMark {
         TInternetSession*& Held;
         TInternetSession* Before;
@@ -129,11 +126,14 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     std::int64_t total = 0;
     bool failed = false;
     bool cancelled = false;
+    bool overLimit = false;
     std::uint32_t readError = 0;
+    // Signed releases: hashed as it streams, so that a large file is read only once.
+    std::unique_ptr<TSha256> hash = pin != nullptr ? Crypto().NewSha256() : nullptr;
     {
         UpdateFiles::TOutputFile out(tempFile);
         const TTransferMark mark(FTransferTemp, FTransferOut, tempFile, out);
-        failed = !out.IsOpen();
+        failed = !out.IsOpen() || (pin != nullptr && !hash);
         std::vector<std::uint8_t> buffer(kChunkSize);
         while (!failed) {
             MainThread::ProcessMessages();
@@ -144,11 +144,17 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
                 break;
             }
             if (got == 0) break;
+            // A body sent without its length stops at the limit: it must not fill the disk.
+            if (length <= 0 && total + static_cast<std::int64_t>(got) > limit) {
+                overLimit = true;
+                break;
+            }
             // A file that cannot be written is as broken as one that cannot be read.
             if (!out.Write(buffer.data(), got)) {
                 failed = true;
                 break;
             }
+            if (hash) hash->Add(buffer.data(), got);
             total += static_cast<std::int64_t>(got);
             if (OnFileProgress) OnFileProgress(*this, target, total, length);
             bool cancel = FCancelled;
@@ -169,12 +175,18 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     }
 
     bool broken = false;
-    if (length > 0 && !failed && !cancelled && total != length) {
+    if ((length > 0 && !failed && !cancelled && total != length) || overLimit) {
         DoStatus(908, {}, scLengthMismatch, 10);
         broken = true;
     }
+    // Signed releases: a file that is not the one pinned never leaves the temporary file.
+    if (hash && !cancelled && !failed && !broken && total > 0) {
+        const std::optional<TSha256Digest> digest = hash->Finish();
+        pinMismatch = !digest || *digest != *pin;
+    }
+    if (pinMismatchOut != nullptr) *pinMismatchOut = pinMismatch;
     // An empty body is a failed fetch; it must not replace the file already in place.
-    if (cancelled || failed || broken || total == 0) {
+    if (cancelled || failed || broken || pinMismatch || total == 0) {
         if (!UpdateFiles::RemoveFile(tempFile)) WriteLogLine(L"Unable to delete file " + tempFile);
         // A transfer that ran out of time says so, as an unreachable server does.
         if (readError == kTimeoutError) Error(session, readError);
@@ -194,105 +206,5 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
         return false;
     }
     if (OnFileDownloaded) OnFileDownloaded(*this, target);
-    return true;
-}
-
-int TWebUpdate::GetFileUpdates() {
-    int result = 0;
-    const std::wstring temp = WinTempDir();
-    const std::size_t count = FFileList.Count();
-    for (std::size_t i = 0; i < count; ++i) {
-        FFileList.SetActiveIndex(static_cast<int>(i));
-        // A copy: handlers called on the way may touch the list.
-        const TFileDescription item = FFileList[i];
-        if (!item.TargetDir.empty() && !UpdateFiles::FolderExists(item.TargetDir))
-            UpdateFiles::ForceDirectories(item.TargetDir);
-
-        if (FSession == nullptr || !URLGetFile(*FSession, item.URL, temp)) {
-            DoStatus(946, item.URL, scFileNotObtained, 9);
-            FAppUpdate = false;
-            result = -1;
-            continue;
-        }
-
-        const std::wstring name = URLtoFile(item.URL);
-        const std::wstring fetched = temp + name;
-        const std::wstring extension = UpperExtension(name);
-        if (AsciiUpper(FAppComps).find(AsciiUpper(name)) != std::wstring::npos) {
-            // Only the updater may replace a file of the running program.
-            FComponentsIncluded = true;
-            DoStatus(962, name, scProgressDetail, 0);
-            continue;
-        }
-
-        const bool cabinet = extension == L".CAB";
-        if (item.Compressed && !cabinet) {
-            // An LZ file is expanded where it is installed: its target folder when it has
-            // one, else the current folder (the program folder during a run).
-            std::wstring folder = item.TargetDir;
-            if (folder.empty()) folder = FCurrentFolder.empty() ? UpdateFiles::CurrentFolder() : FCurrentFolder;
-            const std::wstring placed = folder + name;
-            if (AsciiUpper(placed) != AsciiUpper(fetched)) {
-                if (UpdateFiles::FileExists(placed)) ForceRemove(placed);
-                if (!UpdateFiles::RenameFile(fetched, placed)) continue;
-            }
-            ExpandLZFile(placed);
-            continue;
-        }
-
-        if (!cabinet && extension != L".PAT" && extension != L".ZIP" && !item.TargetDir.empty()) {
-            const std::wstring placed = item.TargetDir + name;
-            if (AsciiUpper(placed) != AsciiUpper(fetched)) {
-                if (UpdateFiles::FileExists(placed)) ForceRemove(placed);
-                // A failed move leaves the file in the temporary folder, unreported.
-                UpdateFiles::RenameFile(fetched, placed);
-            }
-            continue;
-        }
-
-        if (cabinet && item.Compressed) {
-            if (ExtractCabinet(fetched, item.TargetDir) != 0)
-                DoStatus(947, fetched, scCabError, 0);
-            else
-                UpdateFiles::RemoveFile(fetched);
-        }
-    }
-    FFileList.SetActiveIndex(-1);
-    return result;
-}
-
-int TWebUpdate::ExtractCabinet(const std::wstring& cabinet, const std::wstring& targetFolder) {
-    return ExtractCabinetFiles(cabinet, targetFolder) ? 0 : -1;
-}
-
-bool TWebUpdate::ExpandLZFile(const std::wstring& path) {
-    std::uint8_t header[14] = {};
-    {
-        std::ifstream in(FsPath(path), std::ios::binary);
-        if (!in) return false;
-        in.read(reinterpret_cast<char*>(header), sizeof header);
-        if (in.gcount() != static_cast<std::streamsize>(sizeof header)) return false;
-    }
-    // A file that is not LZ data is left exactly as it was fetched.
-    if (!IsLZHeader(header, sizeof header)) return false;
-
-    std::wstring expanded = LZExpandedName(path);
-    if (expanded.empty()) return false;
-    // Expand beside it first: the compressed file goes only once its content is safe.
-    const std::wstring work = UpdateFiles::CreateTempFile(FolderOf(path), L"WUPD");
-    if (work.empty()) return false;
-    if (!ExpandLZ(path, work)) {
-        UpdateFiles::RemoveFile(work);
-        return false;
-    }
-    if (AsciiUpper(expanded) != AsciiUpper(path) && UpdateFiles::FileExists(expanded)) ForceRemove(expanded);
-    if (!UpdateFiles::RemoveFile(path) && AsciiUpper(expanded) == AsciiUpper(path)) {
-        UpdateFiles::RemoveFile(work);
-        return false;
-    }
-    if (!UpdateFiles::RenameFile(work, expanded)) {
-        WriteLogLine(L"Unable to rename file " + work + L" to " + expanded);
-        return false;
-    }
     return true;
 }

@@ -393,7 +393,7 @@ TEST(SingleInstance, TheProgramStartedTwiceEndsTheSecondCopyAtOnce) {
     HWND app = nullptr;
     for (int i = 0; i < 300 && !app; ++i) {
         Sleep(50);
-        app = FindWindowW(L"TApplication", title.c_str());
+        app = FindWindowW(L"LumetraApplication", title.c_str());
     }
     ASSERT_NE(app, nullptr);
     Sleep(500);

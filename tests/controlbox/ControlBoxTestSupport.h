@@ -30,7 +30,7 @@ protected:
     }
 
     // Plugs a virtual device, lists it and checks it out.
-    TJvHidDevice* Attach(const TVirtualHidSpec& desc, VirtualHidDevicePtr* virtualDevice = nullptr) {
+    TJvHidDevice* Attach(const TVirtualHidDescription& desc, VirtualHidDevicePtr* virtualDevice = nullptr) {
         VirtualHidDevicePtr v = Bus.Plug(desc);
         if (virtualDevice) *virtualDevice = v;
         Controller->DeviceChange();
@@ -42,7 +42,7 @@ protected:
 
     // A control box of the list on a fresh virtual six-key device.
     TSD& NewBox(VirtualHidDevicePtr& virtualDevice, const std::wstring& serial = L"AL01") {
-        TJvHidDevice* device = Attach(VirtualControlBoxSpec(serial), &virtualDevice);
+        TJvHidDevice* device = Attach(VirtualControlBoxDescription(serial), &virtualDevice);
         Boxes.push_back(std::make_unique<TSD>(&List, device));
         return *Boxes.back();
     }

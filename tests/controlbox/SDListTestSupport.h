@@ -101,12 +101,12 @@ protected:
     }
 
     // Plugs or pulls on the bus and lets the notices it posts run, as the message loop would.
-    VirtualHidDevicePtr Plug(const TVirtualHidSpec& spec) {
-        auto device = Bus.Plug(spec);
+    VirtualHidDevicePtr Plug(const TVirtualHidDescription& description) {
+        auto device = Bus.Plug(description);
         MainThread::ProcessMessages();
         return device;
     }
-    VirtualHidDevicePtr PlugBox(const std::wstring& serial) { return Plug(VirtualControlBoxSpec(serial)); }
+    VirtualHidDevicePtr PlugBox(const std::wstring& serial) { return Plug(VirtualControlBoxDescription(serial)); }
     void Unplug(const VirtualHidDevicePtr& device) {
         Bus.Unplug(device);
         MainThread::ProcessMessages();

@@ -56,7 +56,7 @@ TEST_F(Keys, FreeingAControlBoxLeavesTheDefaultPicturesForTheNextOne) {
     const std::vector<Bitmap24> copies = Pictures;
     {
         VirtualHidDevicePtr first;
-        TSD box(&List, Attach(VirtualControlBoxSpec(L"FIRST"), &first));
+        TSD box(&List, Attach(VirtualControlBoxDescription(L"FIRST"), &first));
         const Bitmap24 extra(80, 80, Rgb{9, 9, 9});
         box.Buttons()->Get(1)->SetDefBitmap(&extra);
     }
@@ -70,7 +70,7 @@ TEST_F(Keys, FreeingAControlBoxLeavesTheDefaultPicturesForTheNextOne) {
 }
 
 TEST_F(Keys, GetReachesExistingKeysUpToSixteen) {
-    TVirtualHidSpec desc = VirtualControlBoxSpec(L"XL");
+    TVirtualHidDescription desc = VirtualControlBoxDescription(L"XL");
     desc.Attributes.ProductID = 0x006C;
     TSD xl(&List, Attach(desc));
     EXPECT_EQ(xl.Buttons()->Count(), 32);
@@ -131,6 +131,7 @@ TEST(DefaultPictureTable, ReadsAndWritesOnlyExistingEntries) {
 
 TEST(Models, KeyCounts) {
     EXPECT_EQ(SDTypeOfProduct(0x0063), sdtMini);
+    EXPECT_EQ(SDTypeOfProduct(0x0090), sdtMini);
     EXPECT_EQ(SDTypeOfProduct(0x0061), sdtUndefined);
     for (const auto& [type, keys] : {std::pair{sdtUndefined, 1}, {sdtMini, 6}, {sdtStandard, 15}, {sdtXL, 32}})
         EXPECT_EQ(SDKeyCount(type), keys);

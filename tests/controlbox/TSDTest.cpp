@@ -13,7 +13,7 @@ struct ModelCase {
 class TSDModel : public ControlBoxTest, public ::testing::WithParamInterface<ModelCase> {};
 
 TEST_P(TSDModel, ProductIdGivesModelAndKeyCount) {
-    TVirtualHidSpec desc = VirtualControlBoxSpec(L"M1");
+    TVirtualHidDescription desc = VirtualControlBoxDescription(L"M1");
     desc.Attributes.ProductID = GetParam().productId;
     TSD box(&List, Attach(desc));
     EXPECT_EQ(box.SDType(), GetParam().type);
@@ -25,6 +25,7 @@ INSTANTIATE_TEST_SUITE_P(Table, TSDModel,
                          ::testing::Values(ModelCase{0x0060, sdtStandard, 15},
                                            ModelCase{0x0063, sdtMini, 6},
                                            ModelCase{0x006C, sdtXL, 32},
+                                           ModelCase{0x0090, sdtMini, 6},
                                            ModelCase{0x0062, sdtUndefined, 1},
                                            ModelCase{0x0000, sdtUndefined, 1}));
 
@@ -46,7 +47,7 @@ TEST_F(ControlBoxTest, CreationReadsTheIdentityAndSendsNothing) {
 }
 
 TEST_F(ControlBoxTest, DeviceWithoutSerialGivesEmptySerial) {
-    TVirtualHidSpec desc = VirtualControlBoxSpec(L"");
+    TVirtualHidDescription desc = VirtualControlBoxDescription(L"");
     desc.HasSerialNumber = false;
     TSD box(&List, Attach(desc));
     EXPECT_EQ(box.Serial(), L"");
@@ -99,7 +100,7 @@ TEST_F(ControlBoxTest, NegativeBrightnessIsARangeErrorAndSendsNothing) {
 TEST_F(ControlBoxTest, FeatureReportsTooShortForTheFieldsAreNotSent) {
     // A device whose feature length cannot hold the brightness fields must not get a
     // report cut short, nor have bytes written past its buffer.
-    TVirtualHidSpec desc = VirtualControlBoxSpec(L"SHORT");
+    TVirtualHidDescription desc = VirtualControlBoxDescription(L"SHORT");
     desc.Caps.FeatureReportByteLength = 4;
     VirtualHidDevicePtr v;
     TSD box(&List, Attach(desc, &v));

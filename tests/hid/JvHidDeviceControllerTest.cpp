@@ -46,7 +46,7 @@ TEST_F(ControllerTest, TheWindowRunsAFirstPassAndOneOnEveryNodeChange) {
         EXPECT_FALSE(controller.List()[1]->IsCheckedOut()) << "listed, not handed out";
 
         // A pass that fails reaches the application's handler; the list stays.
-        TVirtualHidSpec broken = VirtualControlBoxSpec(L"X");
+        TVirtualHidDescription broken = VirtualControlBoxDescription(L"X");
         broken.CannotOpen = true;
         auto c = Bus.Plug(broken);
         MainThread::ProcessMessages();

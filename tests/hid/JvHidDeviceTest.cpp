@@ -60,20 +60,20 @@ TEST_F(JvHidDeviceTest, CreationReadsAttributesAndLeavesNoHandleOpen) {
 TEST_F(JvHidDeviceTest, DevicesThatCannotBeBuiltEndThePassWithTheirReason) {
     struct Case {
         const char* name;
-        void (*spoil)(TVirtualHidSpec&);
+        void (*spoil)(TVirtualHidDescription&);
         const wchar_t* message;
     };
     const Case cases[] = {
-        {"cannot open", [](TVirtualHidSpec& s) { s.CannotOpen = true; }, L"Device cannot be opened"},
-        {"attributes fail", [](TVirtualHidSpec& s) { s.AttributesFail = true; }, L"Device cannot be identified"},
+        {"cannot open", [](TVirtualHidDescription& s) { s.CannotOpen = true; }, L"Device cannot be opened"},
+        {"attributes fail", [](TVirtualHidDescription& s) { s.AttributesFail = true; }, L"Device cannot be identified"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         VirtualHidBus bus;
         auto good = bus.PlugControlBox(L"A");
-        TVirtualHidSpec spec = VirtualControlBoxSpec(L"B");
-        c.spoil(spec);
-        auto bad = bus.Plug(spec);
+        TVirtualHidDescription description = VirtualControlBoxDescription(L"B");
+        c.spoil(description);
+        auto bad = bus.Plug(description);
         TJvHidDeviceController controller(bus);
         try {
             controller.DeviceChange();
@@ -110,11 +110,11 @@ TEST_F(JvHidDeviceTest, SerialNumberRule) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         VirtualHidBus bus;
-        TVirtualHidSpec spec = VirtualControlBoxSpec(c.serial);
-        spec.HasSerialNumber = c.hasSerial;
-        spec.Languages = c.languages;
-        spec.LanguageListFails = c.languagesFail;
-        auto box = bus.Plug(spec);
+        TVirtualHidDescription description = VirtualControlBoxDescription(c.serial);
+        description.HasSerialNumber = c.hasSerial;
+        description.Languages = c.languages;
+        description.LanguageListFails = c.languagesFail;
+        auto box = bus.Plug(description);
         TJvHidDeviceController controller(bus);
         TJvHidDevice* device = ListAndCheckOut(controller);
         ASSERT_NE(device, nullptr);
@@ -124,10 +124,10 @@ TEST_F(JvHidDeviceTest, SerialNumberRule) {
 }
 
 TEST_F(JvHidDeviceTest, IdentityStringsAreCutCachedAndRetriedWhenEmpty) {
-    TVirtualHidSpec spec = VirtualControlBoxSpec(L"S1");
-    spec.Manufacturer = std::wstring(300, L'm');
-    spec.Product = L"";
-    auto box = Bus.Plug(spec);
+    TVirtualHidDescription description = VirtualControlBoxDescription(L"S1");
+    description.Manufacturer = std::wstring(300, L'm');
+    description.Product = L"";
+    auto box = Bus.Plug(description);
     TJvHidDeviceController controller(Bus);
     TJvHidDevice* device = ListAndCheckOut(controller);
     ASSERT_NE(device, nullptr);
@@ -208,12 +208,12 @@ TEST_F(JvHidDeviceTest, InaccessibleDevicesFailWithoutTouchingThePlatform) {
 }
 
 TEST_F(JvHidDeviceTest, NoAccessDeviceIsListedButGetsNoThreadAndNoReports) {
-    TVirtualHidSpec spec;
-    spec.Attributes = THIDDAttributes{12, 0x045E, 0x0750, 1};
-    spec.Product = L"Keyboard";
-    spec.NoAccessOnly = true;
-    spec.Caps.InputReportByteLength = 9;
-    auto keyboard = Bus.Plug(spec);
+    TVirtualHidDescription description;
+    description.Attributes = THIDDAttributes{12, 0x045E, 0x0750, 1};
+    description.Product = L"Keyboard";
+    description.NoAccessOnly = true;
+    description.Caps.InputReportByteLength = 9;
+    auto keyboard = Bus.Plug(description);
     TJvHidDeviceController controller(Bus);
     TJvHidDevice* device = ListAndCheckOut(controller);
     ASSERT_NE(device, nullptr);

@@ -79,7 +79,7 @@ TEST_F(VirtualHidBusTest, CancelCloseAndUnplugEndOutstandingReads) {
 }
 
 TEST_F(VirtualHidBusTest, OpenModesAndAccess) {
-    TVirtualHidSpec noAccess = VirtualControlBoxSpec(L"N");
+    TVirtualHidDescription noAccess = VirtualControlBoxDescription(L"N");
     noAccess.NoAccessOnly = true;
     auto n = Bus.Plug(noAccess);
     auto box = Bus.PlugControlBox(L"S1");
@@ -119,9 +119,9 @@ TEST_F(VirtualHidBusTest, OpenModesAndAccess) {
 }
 
 TEST_F(VirtualHidBusTest, StringsAreTerminatedWhenShorterAndCutWhenLonger) {
-    TVirtualHidSpec spec = VirtualControlBoxSpec(L"S1");
-    spec.Product = std::wstring(300, L'p');
-    auto box = Bus.Plug(spec);
+    TVirtualHidDescription description = VirtualControlBoxDescription(L"S1");
+    description.Product = std::wstring(300, L'p');
+    auto box = Bus.Plug(description);
     HidFilePtr file = Bus.Open(box->Path(), THidOpenKind::NoAccess);
     std::vector<std::uint16_t> buffer(254, 0xFFFF);
     ASSERT_TRUE(Bus.GetString(*file, THidStringKind::Manufacturer, buffer.data(), 508));

@@ -50,7 +50,7 @@ TEST_F(WrapperTest, StartUpWithNothingAnnouncesNothing) {
 
 TEST_F(WrapperTest, StartUpAnnouncesEveryInterfaceInEnumerationOrder) {
     Bus.PlugControlBox(L"S1");
-    TVirtualHidSpec keyboard;
+    TVirtualHidDescription keyboard;
     keyboard.Attributes = THIDDAttributes{12, 0x845E, 0x0002, 1};
     keyboard.SerialNumber = L"KB";
     keyboard.NoAccessOnly = true;
@@ -154,7 +154,7 @@ TEST_F(WrapperTest, AnInterfaceThatCannotBeOpenedStopsEveryPassWhilePresent) {
     auto a = Bus.PlugControlBox(L"S1");
     Create();
     Wrapper->CheckChanged(true);
-    TVirtualHidSpec broken = VirtualControlBoxSpec(L"X");
+    TVirtualHidDescription broken = VirtualControlBoxDescription(L"X");
     broken.CannotOpen = true;
     auto x = Bus.Plug(broken);
     Bus.Unplug(a);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -122,7 +123,9 @@ const std::wstring kFilesBase = L"http://127.0.0.1:8080/files/";
 class UpdateRunFixture : public testing::Test {
 protected:
     void SetUp() override {
-        Root = fs::temp_directory_path() / ("lumetra-run-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        // Tests run in parallel processes, where `this` alone may well be the same address.
+        Root = fs::temp_directory_path() / ("lumetra-run-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
+                                            "-" + std::to_string(std::random_device{}()));
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "docs");
@@ -438,6 +441,236 @@ TEST_F(UpdateRunFixture, UpdaterParameters) {
         CurrentFolder = c.Folder;
         EXPECT_EQ(Engine->UpdaterParameters(), c.Expected);
     }
+}
+
+}  // namespace
+
+// --- Signed releases, with a verifier of the test's own ----------------------------------
+
+namespace {
+
+// Real SHA-256; a "signature" is valid when r is the digest and s the key's X: enough to
+// tell a signed file from a tampered one, another key or a broken signature file.
+class TStandInCrypto : public TReleaseCrypto {
+public:
+    std::unique_ptr<TSha256> NewSha256() override { return MakeSystemReleaseCrypto()->NewSha256(); }
+    bool VerifyP256(const TP256PublicKey& key, const TSha256Digest& digest, const TP256Signature& signature) override {
+        return std::equal(digest.begin(), digest.end(), signature.begin()) &&
+               std::equal(key.X.begin(), key.X.end(), signature.begin() + 32);
+    }
+};
+
+std::string Base64Of(const std::vector<std::uint8_t>& bytes) {
+    static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::uint32_t n = (std::uint32_t(bytes[i]) << 16) | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
+                                (i + 2 < bytes.size() ? bytes[i + 2] : 0);
+        out += kAlphabet[(n >> 18) & 63];
+        out += kAlphabet[(n >> 12) & 63];
+        out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
+    }
+    return out;
+}
+
+// The PEM of a P-256 key whose X is all `x` bytes.
+std::string KeyPem(std::uint8_t x) {
+    std::vector<std::uint8_t> der = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01,
+                                     0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+    der.insert(der.end(), 32, x);
+    der.insert(der.end(), 32, 0x5A);
+    return "-----BEGIN PUBLIC KEY-----\n" + Base64Of(der) + "\n-----END PUBLIC KEY-----\n";
+}
+
+std::string Sha256HexOf(const std::string& text) {
+    auto hash = MakeSystemReleaseCrypto()->NewSha256();
+    hash->Add(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    return WideToUtf8(Sha256Hex(*hash->Finish()));
+}
+
+// The DER signature the stand-in accepts for `text` signed with the key of `x`.
+std::string StandInSignature(const std::string& text, std::uint8_t x) {
+    auto hash = MakeSystemReleaseCrypto()->NewSha256();
+    hash->Add(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    const TSha256Digest digest = *hash->Finish();
+    auto integer = [](const std::uint8_t* bytes) {
+        std::string out = "\x02";
+        const bool high = bytes[0] & 0x80;
+        out += static_cast<char>(high ? 33 : 32);
+        if (high) out += '\0';
+        out.append(reinterpret_cast<const char*>(bytes), 32);
+        return out;
+    };
+    std::vector<std::uint8_t> s(32, x);
+    const std::string body = integer(digest.data()) + integer(s.data());
+    return std::string("\x30") + static_cast<char>(body.size()) + body;
+}
+
+class SignedRunFixture : public UpdateRunFixture {
+protected:
+    void SetUp() override {
+        UpdateRunFixture::SetUp();
+        Engine->SetReleaseKey(KeyPem(0x31));
+        Engine->SetReleaseCrypto(std::make_unique<TStandInCrypto>());
+        Engine->ReleaseDates.Read = [this] { return Stored; };
+        Engine->ReleaseDates.Write = [this](const std::wstring& value) { Stored = value; };
+    }
+    // Serves `text` as the control file with `signature` beside it (none when nullopt).
+    void Signed(const std::string& text, const std::optional<std::string>& signature) {
+        ControlFile(text);
+        if (signature) Server.Responses[kLoopbackURL + L".sig"] = {200, *signature};
+    }
+    std::string Release(const std::string& date, const std::string& pin, const std::string& extra = "") const {
+        return "[update]\nunconditional=1\ndate=" + date + "\ntime=10:00\n" + extra +
+               "[action]\nmsg=Hello\n[files]\ncount=1\n[file1]\nurl=http://127.0.0.1:8080/files/notes.txt\n"
+               "targetdir=" + AppDir() + "\n" + pin;
+    }
+    std::wstring Stored;
+};
+
+const std::string kNotes = "release notes, signed";
+
+TEST_F(SignedRunFixture, ControlFileIsUsedOnlyWhenItsSignatureHolds) {
+    const std::string text = Release("10/12/2026", "sha256=" + Sha256HexOf(kNotes) + "\n");
+    const std::string good = StandInSignature(text, 0x31);
+    std::string tampered = text;
+    tampered.replace(tampered.find("Hello"), 5, "Hullo");
+    const struct {
+        const char* Name;
+        std::string Served;
+        std::optional<std::string> Signature;
+    } refused[] = {
+        {"unsigned", text, std::nullopt},
+        {"signed by another key", text, StandInSignature(text, 0x32)},
+        {"tampered after signing", tampered, good},
+        {"truncated signature", text, good.substr(0, good.size() - 5)},
+        {"empty signature", text, std::string()},
+    };
+    for (const auto& c : refused) {
+        Server.Responses.clear();
+        Server.Requested.clear();
+        Dialogs.Events.clear();
+        File("notes.txt", kNotes);
+        Signed(c.Served, c.Signature);
+        for (bool starting : {true, false}) {
+            Starting = starting;
+            RunUpdateQuietly(*Engine);
+            // Told even at start-up; nothing of the file shown, asked or fetched.
+            EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Invalid signature in update control file\rUpdate discontinued"})
+                << c.Name;
+            Dialogs.Events.clear();
+        }
+        EXPECT_EQ(Server.Requested.size(), 4u) << c.Name;  // control file and signature, twice
+        EXPECT_FALSE(UpdateFiles::FileExists(InApp(L"notes.txt"))) << c.Name;
+        EXPECT_FALSE(fs::exists(TempPath("LumetraControlBox.INF"))) << c.Name;
+        EXPECT_FALSE(fs::exists(TempPath("LumetraControlBox.INF.sig"))) << c.Name;
+        EXPECT_TRUE(Stored.empty()) << c.Name;
+        EXPECT_EQ(Server.OpenSessions, 0) << c.Name;
+    }
+    bool found = false;
+    for (const auto& s : Statuses)
+        if (s.Code == 11) found = found || s.Error == 4;
+    EXPECT_TRUE(found);
+}
+
+TEST_F(SignedRunFixture, GoodReleaseIsInstalledAndItsDateRemembered) {
+    const std::string text = Release("10/12/2026", "sha256=" + Sha256HexOf(kNotes) + "\n");
+    File("notes.txt", kNotes);
+    Signed(text, StandInSignature(text, 0x31));
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Hello"});
+    std::ifstream in(FsPath(InApp(L"notes.txt")), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kNotes);
+    EXPECT_EQ(Stored, L"2026-12-10 10:00:00");
+    EXPECT_FALSE(fs::exists(TempPath("LumetraControlBox.INF.sig")));
+}
+
+TEST_F(SignedRunFixture, FilesMustMatchTheirPins) {
+    Spill(FsPath(InApp(L"notes.txt")), "the installed notes");
+    const struct {
+        const char* Name;
+        std::string Pin;
+    } cases[] = {
+        {"wrong hash", "sha256=" + Sha256HexOf("other notes") + "\n"},
+        {"no sha256", ""},
+        {"sha256 not 64 hex digits", "sha256=" + Sha256HexOf(kNotes).substr(1) + "\n"},
+    };
+    for (const auto& c : cases) {
+        Server.Responses.clear();
+        Dialogs.Events.clear();
+        Statuses.clear();
+        File("notes.txt", kNotes);
+        const std::string text = Release("10/12/2026", c.Pin);
+        Signed(text, StandInSignature(text, 0x31));
+        RunUpdateQuietly(*Engine);
+        EXPECT_EQ(Messages(), (std::vector<std::wstring>{L"Hello", L"Invalid signature in update control file : "
+                                                                   L"notes.txt\rUpdate discontinued"}))
+            << c.Name;
+        // The installed file is untouched and nothing of the download is left.
+        std::ifstream in(FsPath(InApp(L"notes.txt")), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the installed notes") << c.Name;
+        EXPECT_FALSE(fs::exists(TempPath("notes.txt"))) << c.Name;
+        EXPECT_TRUE(fs::is_empty(Root / "temp")) << c.Name;
+    }
+}
+
+TEST_F(SignedRunFixture, NeverGoesBackToAnOlderRelease) {
+    const std::string pin = "sha256=" + Sha256HexOf(kNotes) + "\n";
+    auto serve = [&](const std::string& date) {
+        Server.Responses.clear();
+        Dialogs.Events.clear();
+        File("notes.txt", kNotes);
+        const std::string text = Release(date, pin);
+        Signed(text, StandInSignature(text, 0x31));
+        RunUpdateQuietly(*Engine);
+    };
+    serve("10/12/2026");
+    EXPECT_EQ(Stored, L"2026-12-10 10:00:00");
+    serve("09/12/2026");
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Update control file refused, older than the release of "
+                                                    L"10/12/2026 10:00\rUpdate discontinued"});
+    EXPECT_EQ(Stored, L"2026-12-10 10:00:00");
+    serve("10/12/2026");  // the same release again
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Hello"});
+    // A later engine (the next start of the program) reads the stored date.
+    Engine->SetReleaseKey(KeyPem(0x31));
+    Stored = L"2027-01-01 00:00:00";
+    serve("10/12/2026");
+    EXPECT_EQ(Messages().size(), 1u);
+    EXPECT_NE(Messages()[0].find(L"older than the release of 01/01/2027 00:00"), std::wstring::npos);
+    // A stored value that is not ours counts as none.
+    Stored = L"rubbish";
+    serve("11/12/2026");
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Hello"});
+    EXPECT_EQ(Stored, L"2026-12-11 10:00:00");
+}
+
+TEST_F(SignedRunFixture, UndatedOrBadlyKeyedReleasesAreRefused) {
+    const std::string undated = "[update]\nunconditional=1\n[action]\nmsg=Hello\n";
+    Signed(undated, StandInSignature(undated, 0x31));
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Update control file refused, it carries no valid release "
+                                                    L"date\rUpdate discontinued"});
+    // A key that does not parse refuses everything instead of checking nothing.
+    Dialogs.Events.clear();
+    Engine->SetReleaseKey("-----BEGIN PUBLIC KEY-----\nnot a key\n-----END PUBLIC KEY-----\n");
+    EXPECT_TRUE(Engine->SignaturesRequired());
+    const std::string text = Release("10/12/2026", "sha256=" + Sha256HexOf(kNotes) + "\n");
+    Signed(text, StandInSignature(text, 0x31));
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Invalid signature in update control file\rUpdate discontinued"});
+}
+
+TEST_F(UpdateRunFixture, WithoutAKeyNoSignatureIsAskedFor) {
+    ControlFile("[update]\nunconditional=1\n[files]\ncount=1\n[file1]\nurl=http://127.0.0.1:8080/files/notes.txt\n"
+                "targetdir=" + AppDir() + "\nsha256=" + std::string(64, '0') + "\n");
+    File("notes.txt", "unsigned notes");
+    RunUpdateQuietly(*Engine);
+    EXPECT_FALSE(Engine->SignaturesRequired());
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_TRUE(UpdateFiles::FileExists(InApp(L"notes.txt")));
+    for (const auto& url : Server.Requested) EXPECT_EQ(url.find(L".sig"), std::wstring::npos);
 }
 
 }  // namespace

@@ -549,10 +549,10 @@ void TSimulator::Plug(const TSimCommand& command) {
         Error(L"\"" + command.Serial + L"\" is plugged already");
         return;
     }
-    TVirtualHidSpec spec = VirtualControlBoxSpec(command.Serial);
-    spec.Attributes.ProductID = command.ProductId;
-    spec.Attributes.VendorID = command.VendorId;
-    FBoxes[command.Serial] = FBus.Plug(spec);
+    TVirtualHidDescription description = VirtualControlBoxDescription(command.Serial);
+    description.Attributes.ProductID = command.ProductId;
+    description.Attributes.VendorID = command.VendorId;
+    FBoxes[command.Serial] = FBus.Plug(description);
     Settle();
 }
 

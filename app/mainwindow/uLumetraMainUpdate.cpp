@@ -5,11 +5,16 @@
 
 #include "AppShell.h"
 #include "UpdateAnswers.h"
+#include "UpdatePublicKey.h"
 #include "UpdateServer.h"
 #include "WUpdate.h"
 #include "uLumetraMain.h"
+#include "uRegistry.h"
 
 namespace {
+
+// Signed releases: the newest release date accepted, so that no older release is taken.
+const wchar_t* const kLastReleaseDate = L"LastReleaseDate";
 
 TUpdateDialogs* gDialogs = nullptr;
 
@@ -35,6 +40,22 @@ void CreateWebUpdate1(TfrmMain& form) {
     // The rest of the engine's settings are constants of the engine (WUpdate.h).
     engine->SetURL(ConfiguredURL().empty() ? DefaultUpdateURL() : ConfiguredURL());
     engine->SetDialogs(gDialogs);
+    // Signed releases, when the program carries a key. A setting that cannot be read or
+    // written is no reason to stop: the date in this run still holds.
+    engine->SetReleaseKey(EmbeddedUpdatePublicKey());
+    engine->ReleaseDates.Read = [] {
+        try {
+            return RegReadString(kLastReleaseDate, L"");
+        } catch (const std::exception&) {
+            return std::wstring();
+        }
+    };
+    engine->ReleaseDates.Write = [](const std::wstring& value) {
+        try {
+            RegWriteString(kLastReleaseDate, value);
+        } catch (const std::exception&) {
+        }
+    };
     TfrmMain* window = &form;
     engine->OnStatus = [window](TWebUpdate& Sender, const std::wstring& StatusStr, int StatusCode, int ErrCode) {
         WebUpdate1Status(*window, Sender, StatusStr, StatusCode, ErrCode);

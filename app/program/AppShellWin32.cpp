@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr wchar_t kAppWindowClass[] = L"TApplication";
+constexpr wchar_t kAppWindowClass[] = L"LumetraApplication";
 HWND gAppWindow = nullptr;
 bool gTerminated = false;
 

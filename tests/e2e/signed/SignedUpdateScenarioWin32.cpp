@@ -1,0 +1,206 @@
+// Signed releases end to end: the simulator, linked with a publisher's key made for this
+// run, checks for an update against a server on this machine. A good release is installed
+// and its date kept among the settings; a tampered control file or a file that is not the
+// one pinned is told and installs nothing, also at start-up.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "HostOpenssl.h"
+#include "LoopbackServer.h"
+#include "ReleaseCrypto.h"
+#include "TextUtils.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr DWORD kRunLimitMs = 180'000;
+const std::string kControlPath = "/softwares/Lumetra%20CONTROLBOX/V1/LumetraControlBox.INF";
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Spill(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string Sha256Of(const std::string& text) {
+    auto hash = MakeSystemReleaseCrypto()->NewSha256();
+    hash->Add(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    return WideToUtf8(Sha256Hex(*hash->Finish()));
+}
+
+struct TRun {
+    std::string Output;
+    DWORD ExitCode = 0;
+};
+
+class SignedScenario : public testing::Test {
+protected:
+    void SetUp() override {
+        FAppName = std::string("E2ESigned") + testing::UnitTest::GetInstance()->current_test_info()->name();
+        FFolder = fs::temp_directory_path() / "lumetra-e2e-signed";
+        fs::create_directories(FFolder);
+        FExe = FFolder / (FAppName + ".exe");
+        ASSERT_TRUE(CopyFileW(Utf8ToWide(LUMETRA_SIGNED_SIM_EXE).c_str(), FExe.wstring().c_str(), FALSE))
+            << "LumetraSimSigned.exe is made by the test e2e_signed_simulator (" << GetLastError() << ")";
+        Forget();
+    }
+    void TearDown() override {
+        Forget();
+        std::error_code error;
+        fs::remove(FExe, error);
+        fs::remove(FFolder / "readme.txt", error);
+    }
+    // No settings and no trace: a first start.
+    void Forget() {
+        const std::wstring key = L"Software\\Lumetra\\" + Utf8ToWide(FAppName);
+        RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+        HKEY run;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_WRITE,
+                          &run) == ERROR_SUCCESS) {
+            RegDeleteValueW(run, Utf8ToWide(FAppName).c_str());
+            RegCloseKey(run);
+        }
+    }
+    std::wstring Setting(const wchar_t* name) const {
+        wchar_t value[256] = {};
+        DWORD size = sizeof value;
+        const std::wstring key = L"Software\\Lumetra\\" + Utf8ToWide(FAppName);
+        if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+            return L"(none)";
+        return value;
+    }
+
+    // The publisher's signature, made with the key the simulator was linked with.
+    std::string Sign(const std::string& text) {
+        const fs::path file = FFolder / "control.txt";
+        Spill(file, text);
+        const fs::path signature = FFolder / "control.txt.sig";
+        std::error_code error;
+        fs::remove(signature, error);
+        EXPECT_TRUE(Openssl("dgst -sha256 -sign '" LUMETRA_SIGNED_SIM_DIR "/publisher.pem' -out " + Unix(signature) +
+                                " " + Unix(file),
+                            FFolder));
+        return Slurp(signature);
+    }
+
+    TRun RunScript(const std::string& script) {
+        TRun run;
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        HANDLE readOut = nullptr, writeOut = nullptr, readIn = nullptr, writeIn = nullptr;
+        EXPECT_TRUE(CreatePipe(&readOut, &writeOut, &inherit, 0));
+        EXPECT_TRUE(CreatePipe(&readIn, &writeIn, &inherit, 0));
+        SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(writeIn, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = readIn;
+        startup.hStdOutput = writeOut;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        PROCESS_INFORMATION process = {};
+        std::wstring command = L"\"" + FExe.wstring() + L"\"";
+        const BOOL started = CreateProcessW(FExe.wstring().c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                            nullptr, &startup, &process);
+        CloseHandle(readIn);
+        CloseHandle(writeOut);
+        EXPECT_TRUE(started) << GetLastError();
+        if (!started) {
+            CloseHandle(readOut);
+            CloseHandle(writeIn);
+            return run;
+        }
+        DWORD written = 0;
+        WriteFile(writeIn, script.data(), static_cast<DWORD>(script.size()), &written, nullptr);
+        CloseHandle(writeIn);
+        std::thread reader([&] {
+            char buffer[65536];
+            DWORD got = 0;
+            while (ReadFile(readOut, buffer, sizeof buffer, &got, nullptr) && got > 0) run.Output.append(buffer, got);
+        });
+        if (WaitForSingleObject(process.hProcess, kRunLimitMs) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "the simulator did not end within " << kRunLimitMs / 1000 << " s";
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, INFINITE);
+        }
+        reader.join();
+        CloseHandle(readOut);
+        GetExitCodeProcess(process.hProcess, &run.ExitCode);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        return run;
+    }
+
+    std::string FAppName;
+    fs::path FFolder;
+    fs::path FExe;
+};
+
+TEST_F(SignedScenario, CheckForUpdateTakesOnlyTheSignedRelease) {
+    TLoopbackServer server;
+    const std::string base = WideToUtf8(server.Base());
+    const std::string readme = "Release notes of the signed update\r\n";
+    auto release = [&](const std::string& pin) {
+        return "[update]\r\nunconditional=1\r\ndate=10/12/2026\r\ntime=08:15\r\n"
+               "[files]\r\ncount=1\r\n[file1]\r\nurl=" + base + "/release/readme.txt\r\ntargetdir={APP}\r\nsha256=" +
+               pin + "\r\n";
+    };
+    const std::string good = release(Sha256Of(readme));
+    const std::string goodSignature = Sign(good);
+    std::string tampered = good;
+    tampered.replace(tampered.find("08:15"), 5, "08:16");
+    const std::string wrongHash = release(Sha256Of("other notes"));
+    const std::string menu = "start\nupdate-url " + base + "/lumetra.INF\naction actCheckUpdates\nquit\n";
+    const std::string atStartUp = "update-url " + base + "/lumetra.INF\nstart\nquit\n";
+    const struct {
+        const char* Name;
+        std::string Control;
+        std::string Signature;
+        std::string Script;
+        const char* Told;  // "" for nothing told
+        bool Installed;
+    } cases[] = {
+        {"good release", good, goodSignature, menu, "", true},
+        {"tampered", tampered, goodSignature, menu, "msgbox Invalid signature in update control file", false},
+        {"tampered, at start-up", tampered, goodSignature, atStartUp,
+         "msgbox Invalid signature in update control file", false},
+        {"wrong file hash", wrongHash, Sign(wrongHash), menu,
+         "msgbox Invalid signature in update control file : readme.txt", false},
+    };
+    for (const auto& c : cases) {
+        Forget();
+        std::error_code error;
+        fs::remove(FFolder / "readme.txt", error);
+        server.Route("/lumetra.INF", {200, true, -1, c.Control, std::string::npos});
+        server.Route("/lumetra.INF.sig", {200, true, -1, c.Signature, std::string::npos});
+        server.Route("/release/readme.txt", {200, true, -1, readme, std::string::npos});
+        const TRun run = RunScript(c.Script);
+        EXPECT_EQ(run.ExitCode, 0u) << c.Name << "\n" << run.Output;
+        if (*c.Told != '\0')
+            EXPECT_NE(run.Output.find(c.Told), std::string::npos) << c.Name << "\n" << run.Output;
+        else
+            EXPECT_EQ(run.Output.find("msgbox"), std::string::npos) << c.Name << "\n" << run.Output;
+        EXPECT_EQ(fs::exists(FFolder / "readme.txt"), c.Installed) << c.Name;
+        if (c.Installed) EXPECT_EQ(Slurp(FFolder / "readme.txt"), readme);
+        // Only an accepted control file moves the newest release date on.
+        EXPECT_EQ(Setting(L"LastReleaseDate"), c.Name == std::string("wrong file hash") || c.Installed
+                                                   ? L"2026-12-10 08:15:00"
+                                                   : L"(none)")
+            << c.Name;
+    }
+}
+
+}  // namespace
