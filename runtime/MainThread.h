@@ -1,7 +1,8 @@
 #pragma once
 // The main thread and the hand-offs that worker threads make to it.
 //
-// Only the HID read threads run beside the main thread. They reach it through
+// Beside the main thread run the HID read threads and short-lived workers for blocking
+// calls (the update transfers). The read threads reach it through
 // Synchronize, which blocks until the main thread has run the call. The main thread
 // runs pending hand-offs from its message loop, from ProcessMessages, and while it waits
 // for a thread to finish (so that a thread delivering a report when it is stopped can
@@ -10,6 +11,7 @@
 // Win32: a message-only window woken with PostMessageW, served by the GUI message loop.
 // Host: a queue and a condition variable.
 
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -35,5 +37,22 @@ void ProcessMessages();
 
 // Joins `thread` while serving the hand-offs queued meanwhile.
 void WaitFor(std::thread& thread);
+
+// On the main thread: processes window messages and hand-offs as they arrive, as the
+// message loop would, until `done` answers true, `timeout` has passed or the program has
+// been asked to end (RequestQuit). `done` is asked after every batch; a worker that changes
+// its answer calls Wake. Answers what `done` answers last. Off the main thread it only
+// waits (asking `done` at each Wake), serving nothing.
+bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+// From any thread: makes a ServeUntil of the main thread ask its `done` again.
+void Wake();
+
+// The program has been asked to end (Quit, the main window closed): waits that serve the
+// main thread stop waiting, so that work in progress can be given up at once. Cleared when
+// a program starts again in the same process (tests, the simulator).
+void RequestQuit();
+bool QuitRequested();
+void ClearQuitRequest();
 
 }  // namespace MainThread

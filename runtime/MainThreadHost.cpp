@@ -35,11 +35,14 @@ struct TDispatcher {
     std::uint64_t NextSequence = 1;
     std::thread::id Main;
     bool HasMain = false;
+    std::uint64_t Wakes = 0;  // counts Wake calls, so that a waiter can tell one happened
+    bool QuitRequested = false;
 };
 
 TDispatcher& Dispatcher() {
-    static TDispatcher dispatcher;
-    return dispatcher;
+    // Never destroyed: a worker left behind by a given-up call may still wake us at exit.
+    static TDispatcher* dispatcher = new TDispatcher;
+    return *dispatcher;
 }
 
 void Enqueue(TEntry entry) {
@@ -153,6 +156,61 @@ void WaitFor(std::thread& thread) {
         Run(entry);
     }
     joiner.join();
+}
+
+bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const bool serving = IsMainThread();
+    TDispatcher& d = Dispatcher();
+    for (;;) {
+        if (done()) return true;
+        if (serving) ProcessMessages();
+        std::unique_lock<std::mutex> lock(d.Lock);
+        if (d.QuitRequested) {
+            lock.unlock();
+            return done();
+        }
+        const std::uint64_t seen = d.Wakes;
+        lock.unlock();
+        if (done()) return true;
+        lock.lock();
+        // Woken by a hand-off (served on the next turn), a Wake, or the end of the time.
+        const bool woken = d.WorkArrived.wait_until(lock, deadline, [&] {
+            return d.Wakes != seen || d.QuitRequested || (serving && !d.Queue.empty());
+        });
+        lock.unlock();
+        if (!woken) return done();
+    }
+}
+
+void Wake() {
+    TDispatcher& d = Dispatcher();
+    {
+        std::lock_guard<std::mutex> guard(d.Lock);
+        ++d.Wakes;
+    }
+    d.WorkArrived.notify_all();
+}
+
+void RequestQuit() {
+    TDispatcher& d = Dispatcher();
+    {
+        std::lock_guard<std::mutex> guard(d.Lock);
+        d.QuitRequested = true;
+    }
+    d.WorkArrived.notify_all();
+}
+
+bool QuitRequested() {
+    TDispatcher& d = Dispatcher();
+    std::lock_guard<std::mutex> guard(d.Lock);
+    return d.QuitRequested;
+}
+
+void ClearQuitRequest() {
+    TDispatcher& d = Dispatcher();
+    std::lock_guard<std::mutex> guard(d.Lock);
+    d.QuitRequested = false;
 }
 
 }  // namespace MainThread

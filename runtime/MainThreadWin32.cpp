@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <condition_variable>
@@ -162,9 +163,17 @@ void Post(std::function<void()> call) {
     Enqueue(THandOff{0, std::move(call), nullptr});
 }
 
-void ProcessMessages() {
-    if (!IsMainThread())
-        return;
+namespace {
+
+std::atomic<bool> gQuitRequested{false};
+
+// What Wake releases when ServeUntil runs off the main thread.
+std::mutex gWakeLock;
+std::condition_variable gWoken;
+std::uint64_t gWakes = 0;
+
+// ProcessMessages; true when a WM_QUIT was met (it is put back for the message loop).
+bool ProcessPending() {
     // Only what is waiting now runs: window messages that handlers post meanwhile and
     // hand-offs queued meanwhile wait for the next call or the message loop.
     const std::uint64_t limit = LastQueued();
@@ -189,7 +198,65 @@ void ProcessMessages() {
     RunPending(limit);
     if (quit)
         PostQuitMessage(static_cast<int>(quitCode));
+    return quit;
 }
+
+}  // namespace
+
+void ProcessMessages() {
+    if (!IsMainThread())
+        return;
+    ProcessPending();
+}
+
+bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    if (!IsMainThread()) {
+        std::unique_lock<std::mutex> lock(gWakeLock);
+        for (;;) {
+            const std::uint64_t seen = gWakes;
+            lock.unlock();
+            if (done()) return true;
+            lock.lock();
+            if (!gWoken.wait_until(lock, deadline, [&] { return gWakes != seen; })) {
+                lock.unlock();
+                return done();
+            }
+        }
+    }
+    TDispatcher& d = Dispatcher();
+    for (;;) {
+        if (done()) return true;
+        // A WM_QUIT put back for the message loop would wake every wait at once: leave, and
+        // let later waits know the program is ending.
+        if (ProcessPending()) RequestQuit();
+        if (QuitRequested()) return done();
+        if (done()) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return done();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        MsgWaitForMultipleObjectsEx(1, &d.QueueEvent, static_cast<DWORD>(std::min<long long>(left, 0x7FFFFFFE)),
+                                    QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
+void Wake() {
+    {
+        std::lock_guard<std::mutex> guard(gWakeLock);
+        ++gWakes;
+    }
+    gWoken.notify_all();
+    SetEvent(Dispatcher().QueueEvent);
+}
+
+void RequestQuit() {
+    gQuitRequested = true;
+    Wake();
+}
+
+bool QuitRequested() { return gQuitRequested.load(); }
+
+void ClearQuitRequest() { gQuitRequested = false; }
 
 void WaitFor(std::thread& thread) {
     if (!thread.joinable())

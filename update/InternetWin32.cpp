@@ -4,24 +4,30 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
 #include <string>
 #include <vector>
 
 namespace {
 
+// Closed once, from whichever thread comes first: closing a handle from another thread
+// is how WinInet lets a blocked call on it return.
 class TInternetHandle {
 public:
     explicit TInternetHandle(HINTERNET handle) : FHandle(handle) {}
-    ~TInternetHandle() {
-        if (FHandle != nullptr) InternetCloseHandle(FHandle);
-    }
+    ~TInternetHandle() { Close(); }
     TInternetHandle(const TInternetHandle&) = delete;
     TInternetHandle& operator=(const TInternetHandle&) = delete;
-    HINTERNET Get() const { return FHandle; }
+    // nullptr once closed: the call it is passed to then fails plainly.
+    HINTERNET Get() const { return FHandle.load(); }
+    void Close() {
+        if (HINTERNET handle = FHandle.exchange(nullptr)) InternetCloseHandle(handle);
+    }
 
 private:
-    HINTERNET FHandle;
+    std::atomic<HINTERNET> FHandle;
 };
 
 class TWinInetRequest : public TUrlRequest {
@@ -53,13 +59,22 @@ public:
         DWORD read = 0;
         const DWORD want = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(size);
         got = 0;
-        if (!InternetReadFile(FHandle.Get(), buffer, want, &read)) return false;
+        FReadError = 0;
+        if (!InternetReadFile(FHandle.Get(), buffer, want, &read)) {
+            FReadError = GetLastError();
+            return false;
+        }
         got = read;
         return true;
     }
 
+    std::uint32_t ReadError() const override { return FReadError; }
+
+    void Abort() override { FHandle.Close(); }
+
 private:
     TInternetHandle FHandle;
+    std::uint32_t FReadError = 0;
 };
 
 class TWinInetSession : public TInternetSession {
@@ -92,6 +107,19 @@ public:
         }
         return WinInetMessageText(error);
     }
+
+    // Set on the session, the limits hold for every request opened on it.
+    void SetLimits(const TTransferLimits& limits) override {
+        const auto set = [this](DWORD option, std::chrono::milliseconds value) {
+            DWORD ms = static_cast<DWORD>(std::clamp<long long>(value.count(), 1, 0x7FFFFFFF));
+            InternetSetOptionW(FHandle.Get(), option, &ms, sizeof ms);
+        };
+        set(INTERNET_OPTION_CONNECT_TIMEOUT, limits.Connect);
+        set(INTERNET_OPTION_SEND_TIMEOUT, limits.Send);
+        set(INTERNET_OPTION_RECEIVE_TIMEOUT, limits.Receive);
+    }
+
+    void Abort() override { FHandle.Close(); }
 
 private:
     TInternetHandle FHandle;

@@ -42,6 +42,10 @@ struct TFileDescription {
     std::wstring Sha256;        // sha256: the file's pin, required by signed releases
 };
 
+namespace UpdateFiles {
+class TOutputFile;
+}
+
 class TFileList {
 public:
     std::size_t Count() const { return FItems.size(); }
@@ -182,6 +186,17 @@ public:
     void WriteLogLine(const std::wstring& line);
     std::wstring LogFilePath() const;
 
+    // The time limits of every request of a run (kTransferLimits unless a test sets others).
+    const TTransferLimits& TransferLimits() const { return FLimits; }
+    void SetTransferLimits(const TTransferLimits& limits) { FLimits = limits; }
+    // Gives the run in progress up at once, from a handler run while it waits (the
+    // session ending): the transfer is aborted, its temporary file and the control file
+    // are deleted, and the run ends without installing anything. No-op without a run or
+    // a transfer.
+    void Abandon();
+    // The run is being given up: Abandon was called or the program is ending.
+    bool Abandoned() const;
+
     bool Cancelled() const { return FCancelled; }
     void SetCancelled(bool value) { FCancelled = value; }
     bool ComponentsIncluded() const { return FComponentsIncluded; }
@@ -224,7 +239,9 @@ public:
     TUpdateSystem& System();
 
     // One whole update run on the calling thread, with the program's folder as the
-    // current folder. Outcomes arrive as status messages and events. A run asked for
+    // current folder; its network calls run on a worker while the calling thread keeps
+    // processing its messages (TransferWorker.h). A run given up (Abandon, the program's
+    // end) leaves by EAbort. Outcomes arrive as status messages and events. A run asked for
     // while one is going on (from a handler or a transfer's message processing) is
     // refused: both would share one session and one control file.
     void DoUpdate();
@@ -336,6 +353,12 @@ private:
     void RemoveLeftover(const std::wstring& path);
     // A folder of its own under `parent`, made fresh (named from `prefix`); "" on failure.
     std::wstring MakeFreshFolder(const std::wstring& parent, const std::wstring& prefix);
+    TTransferLimits FLimits = kTransferLimits;
+    bool FAbandoned = false;
+    // The transfer in progress, for Abandon: its temporary file, open while it is written.
+    std::wstring FTransferTemp;
+    UpdateFiles::TOutputFile* FTransferOut = nullptr;
+    TInternetSession* FTransferSession = nullptr;  // the session it uses (not owned)
 };
 
 // The update log's path: a name without "\\", "/" or ":" is placed in `documents`; then

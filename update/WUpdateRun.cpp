@@ -1,5 +1,8 @@
 // The update run: session, control file, decisions, dialogs, files, restart.
+#include "Exceptions.h"
+#include "MainThread.h"
 #include "TextUtils.h"
+#include "TransferWorker.h"
 #include "UpdateFiles.h"
 #include "WUpdate.h"
 
@@ -50,6 +53,7 @@ void TWebUpdate::DoUpdate() {
     TFlagGuard running(FRunning);
 
     FCancelled = false;
+    FAbandoned = false;
     System().SetCurrentFolder(FFolders.Application);
 
     DoStatus(968, L"Non threaded update", scProgressDetail, 0);
@@ -99,7 +103,8 @@ void TWebUpdate::DoUpdate() {
 
     StopConnection();
     if (filesFetched && !FCancelled && OnSuccess) OnSuccess(*this);
-    if (FAppUpdate && !FCancelled && FComponentsIncluded) DoRestart();
+    // A program on its way out restarts nothing.
+    if (FAppUpdate && !FCancelled && FComponentsIncluded && !Abandoned()) DoRestart();
 }
 
 bool TWebUpdate::StartConnection() {
@@ -110,8 +115,12 @@ bool TWebUpdate::StartConnection() {
     if (!Connected()) return false;
     DoStatus(921, {}, scProgressStep, 0);
     std::uint32_t error = 0;
-    FOwnSession = System().OpenSession(Agent, error);
+    TUpdateSystem& system = System();
+    // Opened on a worker like every later call of the run: the main thread only waits.
+    FOwnSession = TWorkerSession::Open(
+        [&system](std::uint32_t& e) { return system.OpenSession(Agent, e); }, FLimits, error);
     if (!FOwnSession) {
+        if (Abandoned()) throw EAbort();
         if (error != 0) DoStatus(976, System().ErrorText(error), scConnectionError, static_cast<int>(error));
         DoStatus(922, {}, scConnectionError, 0);
         return false;
@@ -129,6 +138,19 @@ void TWebUpdate::StopConnection() {
     FVerifiedControl.reset();
     FInProgress = false;
 }
+
+void TWebUpdate::Abandon() {
+    if (!FRunning && FTransferTemp.empty()) return;
+    FAbandoned = true;
+    if (FSession != nullptr) FSession->Abort();
+    if (FTransferSession != nullptr && FTransferSession != FSession) FTransferSession->Abort();
+    // The session may end without our stack unwinding: clean up now.
+    if (FTransferOut != nullptr) FTransferOut->Close();
+    if (!FTransferTemp.empty()) UpdateFiles::RemoveFile(FTransferTemp);
+    if (!FControlFile.empty()) UpdateFiles::RemoveFile(FControlFile);
+}
+
+bool TWebUpdate::Abandoned() const { return FAbandoned || MainThread::QuitRequested(); }
 
 void TWebUpdate::AbandonConnection() {
     FSession = nullptr;

@@ -1,5 +1,8 @@
 // Fetching release files and putting them in place.
+#include <vector>
+
 #include "AnsiCodePage.h"
+#include "Exceptions.h"
 #include "MainThread.h"
 #include "TextUtils.h"
 #include "UpdateFiles.h"
@@ -7,7 +10,25 @@
 
 namespace {
 
-constexpr std::size_t kChunkSize = 4096;
+// Large enough that a fast link is not held back by the turns between reads, small enough
+// that progress and cancel checks come often on a slow one.
+constexpr std::size_t kChunkSize = 64 * 1024;
+
+// Names the transfer in progress for TWebUpdate::Abandon while it is written.
+struct TTransferMark {
+    std::wstring& Temp;
+    UpdateFiles::TOutputFile*& Out;
+    TTransferMark(std::wstring& temp, UpdateFiles::TOutputFile*& out, const std::wstring& path,
+                  UpdateFiles::TOutputFile& file)
+        : Temp(temp), Out(out) {
+        Temp = path;
+        Out = &file;
+    }
+    ~TTransferMark() {
+        Temp.clear();
+        Out = nullptr;
+    }
+};
 
 std::wstring FolderOf(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L"\\/");
@@ -69,6 +90,14 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
                             std::int64_t limit, const TSha256Digest* pin, bool* pinMismatchOut) {
     bool pinMismatch = false;
     if (pinMismatchOut != nullptr) *pinMismatchOut = false;
+    struct TSessionMark {
+        TInternetSession*& Held;
+        TInternetSession* Before;
+        TSessionMark(TInternetSession*& held, TInternetSession& session) : Held(held), Before(held) {
+            Held = &session;
+        }
+        ~TSessionMark() { Held = Before; }
+    } sessionMark(FTransferSession, session);
     const std::wstring name = URLtoFile(url);
     DoStatus(915, name, scProgressStep, 0);
 
@@ -76,6 +105,8 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     std::uint32_t error = 0;
     std::unique_ptr<TUrlRequest> request = session.OpenUrl(url, std::wstring(), kRequestFlags, error);
     if (!request) {
+        // Given up because the program is going: nothing more to say.
+        if (Abandoned()) throw EAbort();
         Error(session, error);
         DoStatus(917, url, scFileNotObtained, 1);
         return false;
@@ -96,17 +127,20 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     bool failed = false;
     bool cancelled = false;
     bool overLimit = false;
+    std::uint32_t readError = 0;
     // Signed releases: hashed as it streams, so that a large file is read only once.
     std::unique_ptr<TSha256> hash = pin != nullptr ? Crypto().NewSha256() : nullptr;
     {
         UpdateFiles::TOutputFile out(tempFile);
+        const TTransferMark mark(FTransferTemp, FTransferOut, tempFile, out);
         failed = !out.IsOpen() || (pin != nullptr && !hash);
-        std::uint8_t buffer[kChunkSize];
+        std::vector<std::uint8_t> buffer(kChunkSize);
         while (!failed) {
             MainThread::ProcessMessages();
             std::size_t got = 0;
-            if (!request->Read(buffer, sizeof buffer, got)) {
+            if (!request->Read(buffer.data(), buffer.size(), got)) {
                 failed = true;
+                readError = request->ReadError();
                 break;
             }
             if (got == 0) break;
@@ -116,11 +150,11 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
                 break;
             }
             // A file that cannot be written is as broken as one that cannot be read.
-            if (!out.Write(buffer, got)) {
+            if (!out.Write(buffer.data(), got)) {
                 failed = true;
                 break;
             }
-            if (hash) hash->Add(buffer, got);
+            if (hash) hash->Add(buffer.data(), got);
             total += static_cast<std::int64_t>(got);
             if (OnFileProgress) OnFileProgress(*this, target, total, length);
             bool cancel = FCancelled;
@@ -135,6 +169,10 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     }
     request.reset();
     FCancelled = cancelled;
+    if (Abandoned()) {
+        UpdateFiles::RemoveFile(tempFile);
+        throw EAbort();
+    }
 
     bool broken = false;
     if ((length > 0 && !failed && !cancelled && total != length) || overLimit) {
@@ -150,6 +188,8 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     // An empty body is a failed fetch; it must not replace the file already in place.
     if (cancelled || failed || broken || pinMismatch || total == 0) {
         if (!UpdateFiles::RemoveFile(tempFile)) WriteLogLine(L"Unable to delete file " + tempFile);
+        // A transfer that ran out of time says so, as an unreachable server does.
+        if (readError == kTimeoutError) Error(session, readError);
         return false;
     }
 

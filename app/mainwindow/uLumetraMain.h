@@ -22,6 +22,7 @@ class TSD;
 class TSDList;
 class TWebUpdate;
 class TSDListPort;
+class TfrmMain;
 
 // Key index to the function key sent to the timing software: F5, F6, F7, F12, F3, F8.
 inline constexpr unsigned VantoKeyMap[] = {116, 117, 118, 123, 114, 119};
@@ -61,6 +62,9 @@ struct TfrmMainServices {
     std::function<void(const std::wstring& part)> OnMakingWindow;
     // Shows the operator a message; empty: the program's message box.
     std::function<void(const std::wstring& text)> ShowMessage;
+    // Called by the creation steps just before the update check at start-up (the
+    // simulator goes on with its script from there while the check waits on the network).
+    std::function<void(TfrmMain&)> BeforeStartupUpdateCheck;
 };
 
 // What the operator is told when Windows refuses the key-downs sent to the timing

@@ -10,6 +10,7 @@
 #include "SDListPort.h"
 #include "uLogs.h"
 #include "uLumetraMainSettings.h"
+#include "WUpdate.h"
 
 namespace {
 
@@ -166,6 +167,8 @@ void TfrmMain::FormCreate(void* Sender) {
     });
 
     step([&] {
+        if (FServices.BeforeStartupUpdateCheck)
+            FServices.BeforeStartupUpdateCheck(*this);
         if (actAlwaysCheckUpdates.Checked)
             actCheckUpdates.Execute();
     });
@@ -199,8 +202,13 @@ void TfrmMain::FormClose(void* Sender) {
 
 void TfrmMain::FormDestroy(void* Sender) {
     (void)Sender;
+    // Logging off ends the process from inside a run's wait: leave no download behind.
     // A step that fails is reported and the next one runs: a save that failed must not
     // keep the devices open or the trace without its last line.
+    Application::Guarded([&] {
+        if (WebUpdate1)
+            WebUpdate1->Abandon();
+    });
     Application::Guarded([&] {
         if (FSDListPort)
             FSDListPort->RAZ();

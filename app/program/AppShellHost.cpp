@@ -2,6 +2,8 @@
 
 #include "AppShell.h"
 
+#include "MainThread.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -17,9 +19,15 @@ namespace AppShell {
 void Initialize(const std::wstring&) {}
 TWindowHandle Handle() { return 0; }
 void ShowTaskbarButton(bool) {}
-void Terminate() { gTerminated = true; }
+void Terminate() {
+    gTerminated = true;
+    MainThread::RequestQuit();
+}
 bool Terminated() { return gTerminated; }
-void ResetTerminated() { gTerminated = false; }
+void ResetTerminated() {
+    gTerminated = false;
+    MainThread::ClearQuitRequest();
+}
 void EndProcess(unsigned code) {
     if (gEndProcess)
         gEndProcess(code);

@@ -2,6 +2,8 @@
 
 #include "AppShell.h"
 
+#include "MainThread.h"
+
 #include <windows.h>
 
 namespace {
@@ -65,6 +67,8 @@ void ShowTaskbarButton(bool visible) {
 
 void Terminate() {
     gTerminated = true;
+    // Waits on the network stop at once: the program is going.
+    MainThread::RequestQuit();
     PostQuitMessage(0);
 }
 
@@ -79,7 +83,10 @@ void EndProcess(unsigned code) {
 }
 
 void SetEndProcessHandler(std::function<void(unsigned)> handler) { gEndProcess = std::move(handler); }
-void ResetTerminated() { gTerminated = false; }
+void ResetTerminated() {
+    gTerminated = false;
+    MainThread::ClearQuitRequest();
+}
 
 void BringToFront(TWindowHandle window) {
     HWND hwnd = reinterpret_cast<HWND>(window);

@@ -1,6 +1,7 @@
 // Download throughput of the update transfer: one URLGetFile over WinInet, timed, with the
 // growth of the process's peak working set during the transfer (files are streamed in
-// chunks, so it must stay flat whatever the file's size).
+// chunks, so it must stay flat whatever the file's size). The session is the one a run
+// uses: its calls on a worker while the main thread serves its messages.
 //
 //   download_bench.exe URL FOLDER
 // prints: seconds=S bytes=N peak_growth_kib=K
@@ -8,6 +9,8 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include "MainThread.h"
+#include "TransferWorker.h"
 #include "UpdateTransport.h"
 #include "WUpdate.h"
 
@@ -34,8 +37,10 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring folder = argv[2];
     if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
 
+    MainThread::Initialize();
     std::uint32_t error = 0;
-    auto session = OpenInternetSession(L"Lumetra download bench", error);
+    auto session = TWorkerSession::Open(
+        [](std::uint32_t& e) { return OpenInternetSession(L"Lumetra download bench", e); }, kTransferLimits, error);
     if (!session) {
         std::fprintf(stderr, "no Internet session (error %u)\n", error);
         return 1;

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <map>
@@ -383,6 +384,7 @@ TEST_F(Scenario, CheckForUpdateInstallsTheReleaseFiles) {
 
     // Pointed at the server only once started, so that the check at start-up stays away.
     const TRun run = RunScript("start\n"
+                               "wait-idle\n"
                                "update-url " + base + "/lumetra.txt\n"
                                "answer no\n"
                                "action actCheckUpdates\n"
@@ -398,6 +400,139 @@ TEST_F(Scenario, CheckForUpdateInstallsTheReleaseFiles) {
     EXPECT_NE(ReadText(WideToUtf8(FExe)), "a newer program");
     DeleteFileW((FFolder + L"readme.txt").c_str());
     EXPECT_GE(server.Requests(), 3);
+}
+
+}  // namespace
+
+namespace {
+
+// The temporary files a transfer writes ("WUPD*.tmp" in the user's temporary folder).
+std::vector<std::wstring> TransferFiles() {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((std::wstring(temp) + L"WUPD*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(found.cFileName);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// The lines a run printed that tell what the user and the timing software saw.
+std::string Seen(const std::string& output) {
+    std::string out;
+    for (const std::string& line : Lines(output)) {
+        std::string l = line;
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        if (l.rfind("keydown ", 0) == 0 || l.rfind("msgbox ", 0) == 0 || l.rfind("question ", 0) == 0 ||
+            l.rfind("error ", 0) == 0)
+            out += l + "\n";
+    }
+    return out;
+}
+
+// A control box made the default beside a stand-in timing-software window, ready for
+// presses; the update engine pointed at `url` with the given limits (milliseconds).
+std::string ReadyBox(const std::string& serial, const std::string& url, const std::string& limits) {
+    return "plug " + serial + "\n"
+           "update-url " + url + "\n"
+           "update-limits " + limits + "\n"
+           "start\n"
+           // From here on the check at start-up waits on the server.
+           "select 1\n"
+           "action actSetAsDefault\n"
+           "vanto VANTO3 - [1] Trail - Lab > [1] 10 km\n"
+           "tick\n";
+}
+
+// A server that accepts the connection and never answers (a captive portal, a
+// black-holed venue network): presses during the check at start-up and during a run from
+// the menu arrive as key-downs; each run ends by its receive limit, silently at start-up,
+// with "No Internet Connection Found" from the menu.
+TEST_F(Scenario, ServerThatNeverAnswersHoldsNoPress) {
+    TLoopbackServer server;
+    TRoute silent;
+    silent.NeverAnswer = true;
+    server.Route("/lumetra.txt", silent);
+    const TRun run = RunScript(ReadyBox("NA0001", WideToUtf8(server.Base()) + "/lumetra.txt", "2000 2000 2000 60000") +
+                               "press NA0001 0\n"
+                               "wait 300\n"
+                               "press NA0001 1\n"
+                               "wait-idle\n"
+                               "action actCheckUpdates &\n"
+                               "press NA0001 2\n"
+                               "wait 300\n"
+                               "press NA0001 3\n"
+                               "wait-idle\n"
+                               "press NA0001 4\n"
+                               "quit\n");
+    EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+    EXPECT_EQ(Seen(run.Output),
+              "keydown 116\nkeydown 117\nkeydown 118\nkeydown 123\nmsgbox No Internet Connection Found\nkeydown 114\n")
+        << run.Output;
+    EXPECT_GE(server.Requests(), 2);
+}
+
+// Quit while a run waits on a server that never answers ends the program at once, not
+// when the limits run out, and leaves no transfer behind.
+TEST_F(Scenario, QuitWhileTheServerNeverAnswersEndsPromptly) {
+    TLoopbackServer server;
+    TRoute silent;
+    silent.NeverAnswer = true;
+    server.Route("/lumetra.txt", silent);
+    const std::vector<std::wstring> before = TransferFiles();
+    const auto started = std::chrono::steady_clock::now();
+    // Limits far beyond what the test waits: only giving the run up ends it in time.
+    const TRun run = RunScript(ReadyBox("QN0001", WideToUtf8(server.Base()) + "/lumetra.txt",
+                                        "600000 600000 600000 600000") +
+                               "press QN0001 0\n"
+                               "quit\n");
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+    EXPECT_EQ(Seen(run.Output), "keydown 116\n") << run.Output;
+    EXPECT_LT(took, std::chrono::seconds(60)) << "the run was not given up";
+    EXPECT_EQ(TransferFiles(), before);
+    // The way out as always: the box reset, the settings written.
+    const std::vector<std::string> trace = Trace();
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back(), "FormDestroy\t");
+}
+
+// The control file and a 1 MiB release file trickle at 16 KiB/s: presses during the
+// check at start-up and during a run from the menu arrive as key-downs, and each run ends
+// by the request's limit (silently at start-up, "No Internet Connection Found" from the
+// menu) with nothing installed and no transfer left behind.
+TEST_F(Scenario, TrickledReleaseEndsByItsLimit) {
+    TLoopbackServer server;
+    const std::string base = WideToUtf8(server.Base());
+    TRoute release;
+    release.Body = std::string(1 << 20, 'r');
+    release.BytesPerSecond = 16 * 1024;
+    server.Route("/release/trickle.bin", release);
+    TRoute control;
+    control.Body = "[update]\r\nunconditional=1\r\n"
+                   "[files]\r\ncount=1\r\n"
+                   "[file1]\r\nurl=" + base + "/release/trickle.bin\r\ntargetdir={APP}\r\n";
+    control.BytesPerSecond = 16 * 1024;
+    server.Route("/lumetra.txt", control);
+    const std::vector<std::wstring> before = TransferFiles();
+
+    const TRun run = RunScript(ReadyBox("TR0001", base + "/lumetra.txt", "5000 5000 5000 3000") +
+                               "wait 1500\n"
+                               "press TR0001 0\n"
+                               "wait-idle\n"
+                               "action actCheckUpdates &\n"
+                               "wait 1500\n"
+                               "press TR0001 1\n"
+                               "wait-idle\n"
+                               "quit\n");
+    EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+    EXPECT_EQ(Seen(run.Output), "keydown 116\nkeydown 117\nmsgbox No Internet Connection Found\n") << run.Output;
+    EXPECT_EQ(GetFileAttributesW((FFolder + L"trickle.bin").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(TransferFiles(), before);
+    EXPECT_GE(server.Requests(), 4);
 }
 
 }  // namespace

@@ -137,4 +137,58 @@ TEST_F(MainThreadTest, ProcessMessagesOffTheMainThreadServesNothing) {
     EXPECT_TRUE(ran);
 }
 
+// The wait a main thread makes for a worker's network call: it serves hand-offs as they
+// come and ends when the worker says it is done, when its time is up, or when the program
+// is asked to end, whichever comes first.
+TEST_F(MainThreadTest, ServeUntilEndsByDoneTimeOrQuit) {
+    enum class TEnd { Done, Time, Quit };
+    const struct {
+        const char* Name;
+        TEnd End;
+        bool Answer;
+    } cases[] = {{"done", TEnd::Done, true}, {"time", TEnd::Time, false}, {"quit", TEnd::Quit, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        MainThread::ClearQuitRequest();
+        std::atomic<bool> done{false};
+        std::atomic<bool> served{false};
+        std::thread worker([&, end = c.End] {
+            // A read thread's hand-off first: it must be served during the wait.
+            MainThread::Synchronize([&] { served = true; });
+            if (end == TEnd::Done) {
+                done = true;
+                MainThread::Wake();
+            } else if (end == TEnd::Quit) {
+                MainThread::Synchronize([] { MainThread::RequestQuit(); });
+            }
+        });
+        const auto limit = c.End == TEnd::Time ? std::chrono::milliseconds(200) : std::chrono::milliseconds(60'000);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(MainThread::ServeUntil([&] { return done.load(); }, limit), c.Answer);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+        worker.join();
+        EXPECT_TRUE(served);
+        EXPECT_EQ(MainThread::QuitRequested(), c.End == TEnd::Quit);
+    }
+    MainThread::ClearQuitRequest();
+}
+
+// Off the main thread the wait serves nothing, but still ends when woken.
+TEST_F(MainThreadTest, ServeUntilOffTheMainThreadOnlyWaits) {
+    std::atomic<bool> done{false};
+    std::atomic<bool> answer{false};
+    bool ran = false;
+    MainThread::Post([&] { ran = true; });
+    std::thread waiter([&] { answer = MainThread::ServeUntil([&] { return done.load(); }, std::chrono::seconds(60)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    done = true;
+    MainThread::Wake();
+    waiter.join();
+    EXPECT_TRUE(answer);
+    EXPECT_FALSE(ran);
+    MainThread::ProcessMessages();
+    EXPECT_TRUE(ran);
+}
+
 }  // namespace
+

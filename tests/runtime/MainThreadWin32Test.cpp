@@ -208,6 +208,48 @@ TEST_F(MainThreadWin32, ProcessMessagesLeavesQuitForTheMessageLoop) {
     EXPECT_EQ(msg.wParam, 7u);
 }
 
+// The wait for a worker's network call serves what the message loop would: posted window
+// messages (the timer, the tray) as well as hand-offs. A WM_QUIT ends it and stays for the
+// message loop.
+TEST_F(MainThreadWin32, ServeUntilDispatchesWindowMessagesAndStopsAtQuit) {
+    MainThread::ClearQuitRequest();
+    static std::atomic<int> received{0};
+    received = 0;
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (m == WM_APP + 7) ++received;
+        return DefWindowProcW(w, m, wp, lp);
+    };
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ServeUntilTestWindow";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowW(L"ServeUntilTestWindow", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        PostMessageW(window, WM_APP + 7, 0, 0);
+        while (received == 0) ::Sleep(1);
+        done = true;
+        MainThread::Wake();
+    });
+    EXPECT_TRUE(MainThread::ServeUntil([&] { return done.load(); }, std::chrono::seconds(60)));
+    worker.join();
+    EXPECT_EQ(received, 1);
+
+    PostQuitMessage(3);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(MainThread::ServeUntil([] { return false; }, std::chrono::seconds(60)));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 3u);
+    EXPECT_TRUE(MainThread::QuitRequested());
+    MainThread::ClearQuitRequest();
+    DestroyWindow(window);
+}
+
 }  // namespace
 
 #endif  // _WIN32

@@ -1,7 +1,8 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 that the Windows tests start themselves. Each path
 // answers as its route says: status, announced length (or none, then the connection
-// closes after the body), the body, or a body cut short.
+// closes after the body), the body, or a body cut short; or the body trickles slowly, or
+// the server never answers at all.
 
 #include <cstdint>
 #include <map>
@@ -15,6 +16,8 @@ struct TRoute {
     std::int64_t Length = -1;  // announced length; -1: the body's size
     std::string Body;
     std::size_t CutAfter = std::string::npos;  // send only this many bytes, then close
+    std::size_t BytesPerSecond = 0;            // the body trickles at this rate; 0: at once
+    bool NeverAnswer = false;                  // read the request, then say nothing until stopped
 };
 
 class TLoopbackServer {

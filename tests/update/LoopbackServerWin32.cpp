@@ -3,7 +3,9 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -72,6 +74,11 @@ struct TLoopbackServer::TImpl {
                 else
                     route = TRoute{404, true, -1, "no such file"};
             }
+            if (route.NeverAnswer) {
+                // What a black-holed network does: the connection stays, nothing comes.
+                while (!Stopping) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return;
+            }
             const bool close = !route.AnnounceLength || route.CutAfter != std::string::npos;
             std::string response = "HTTP/1.1 " + std::to_string(route.Status) + " Test\r\n";
             if (route.AnnounceLength)
@@ -82,7 +89,17 @@ struct TLoopbackServer::TImpl {
             response += close ? "Connection: close\r\n\r\n" : "Connection: keep-alive\r\n\r\n";
             const std::size_t bodySize = std::min(route.Body.size(), route.CutAfter);
             if (!SendAll(client, response.data(), response.size())) return;
-            if (!SendAll(client, route.Body.data(), bodySize)) return;
+            if (route.BytesPerSecond == 0) {
+                if (!SendAll(client, route.Body.data(), bodySize)) return;
+            } else {
+                // Sixteen slices a second.
+                const std::size_t slice = std::max<std::size_t>(1, route.BytesPerSecond / 16);
+                for (std::size_t at = 0; at < bodySize; at += slice) {
+                    if (Stopping) return;
+                    if (!SendAll(client, route.Body.data() + at, std::min(slice, bodySize - at))) return;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1000 / 16));
+                }
+            }
             if (close) {
                 shutdown(client, SD_SEND);
                 return;

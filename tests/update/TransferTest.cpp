@@ -223,15 +223,15 @@ TEST_F(URLGetFileTest, ReadOnlyTargetIsReplaced) {
 }
 
 TEST_F(URLGetFileTest, ProgressInChunksAndCancel) {
-    Session.Responses[L"http://h/f.bin"] = {200, -1, std::string(10000, 'p')};
+    Session.Responses[L"http://h/f.bin"] = {200, -1, std::string(150000, 'p')};
     std::vector<std::int64_t> positions;
     Engine->OnFileProgress = [&](TWebUpdate&, const std::wstring& name, std::int64_t pos, std::int64_t size) {
         EXPECT_EQ(name, Temp() + L"f.bin");
-        EXPECT_EQ(size, 10000);
+        EXPECT_EQ(size, 150000);
         positions.push_back(pos);
     };
     EXPECT_TRUE(Engine->URLGetFile(Session, L"http://h/f.bin", Temp()));
-    EXPECT_EQ(positions, (std::vector<std::int64_t>{4096, 8192, 10000}));
+    EXPECT_EQ(positions, (std::vector<std::int64_t>{65536, 131072, 150000}));
     int downloaded = 0;
     Engine->OnFileDownloaded = [&](TWebUpdate&, const std::wstring&) { ++downloaded; };
 
@@ -242,7 +242,7 @@ TEST_F(URLGetFileTest, ProgressInChunksAndCancel) {
     EXPECT_EQ(Statuses.back().Text, L"WebUpdate process cancelled");
     EXPECT_EQ(downloaded, 0);
     EXPECT_EQ(LeftoverTempFiles(), 0u);
-    EXPECT_EQ(Slurp(Root / "temp" / "f.bin"), std::string(10000, 'p'));
+    EXPECT_EQ(Slurp(Root / "temp" / "f.bin"), std::string(150000, 'p'));
 }
 
 using GetFileUpdatesTest = TransferFixture;

@@ -7,6 +7,8 @@ namespace {
 
 // Upper bounds that keep a mistyped number from stalling a run or exhausting memory.
 constexpr long kMaxWaitMs = 3'600'000;
+// A request may be given at most a day.
+constexpr long kMaxLimitMs = 86'400'000;
 constexpr long kMaxBenchPresses = 1'000'000;
 constexpr std::size_t kMaxInputBytes = 1024;
 
@@ -99,7 +101,7 @@ const std::map<std::wstring, TCommandInfo>& Commands() {
         {L"wait", {TSimCommandKind::Wait, 1, 1, L"wait MS"}},
         {L"tick", {TSimCommandKind::Tick, 0, 0, L"tick"}},
         {L"select", {TSimCommandKind::Select, 1, 1, L"select ROW"}},
-        {L"action", {TSimCommandKind::Action, 1, 1, L"action NAME"}},
+        {L"action", {TSimCommandKind::Action, 1, 2, L"action NAME [&]"}},
         {L"brightness", {TSimCommandKind::Brightness, 1, 1, L"brightness N"}},
         {L"close", {TSimCommandKind::Close, 0, 0, L"close"}},
         {L"answer", {TSimCommandKind::Answer, 1, 1, L"answer yes|no"}},
@@ -112,6 +114,8 @@ const std::map<std::wstring, TCommandInfo>& Commands() {
         {L"fault", {TSimCommandKind::Fault, 3, 3, L"fault SERIAL output|feature N|every|off, fault SERIAL read N|off"}},
         {L"hold-log", {TSimCommandKind::HoldLog, 0, 0, L"hold-log"}},
         {L"release-log", {TSimCommandKind::ReleaseLog, 0, 0, L"release-log"}},
+        {L"wait-idle", {TSimCommandKind::WaitIdle, 0, 0, L"wait-idle"}},
+        {L"update-limits", {TSimCommandKind::UpdateLimits, 4, 4, L"update-limits CONNECT SEND RECEIVE REQUEST"}},
     };
     return table;
 }
@@ -283,8 +287,21 @@ TSimParsed ParseSimLine(const std::wstring& rawLine, int lineNumber) {
         if (std::find(names.begin(), names.end(), arg(0)) == names.end())
             return fail(L"unknown action " + Quoted(arg(0)) + L" (one of " + JoinTopics(names) + L")");
         command.Text = arg(0);
+        if (args == 2) {
+            if (arg(1) != L"&") return fail(L"bad argument " + Quoted(arg(1)) + L" (only & may follow the action)");
+            command.Background = true;
+        }
         break;
     }
+    case TSimCommandKind::UpdateLimits:
+        for (int i = 0; i < 4; ++i) {
+            const auto ms = ParseDecimal(arg(i), 1, kMaxLimitMs);
+            if (!ms)
+                return fail(L"bad time " + Quoted(arg(i)) + L" (milliseconds, 1 to " + std::to_wstring(kMaxLimitMs) +
+                            L")");
+            command.Times.push_back(static_cast<int>(*ms));
+        }
+        break;
     case TSimCommandKind::Answer:
         if (arg(0) == L"yes") command.Yes = true;
         else if (arg(0) == L"no") command.Yes = false;
@@ -310,6 +327,7 @@ TSimParsed ParseSimLine(const std::wstring& rawLine, int lineNumber) {
     case TSimCommandKind::Tick:
     case TSimCommandKind::Close:
     case TSimCommandKind::Quit:
+    case TSimCommandKind::WaitIdle:
         break;
     }
     TSimParsed parsed;

@@ -40,6 +40,8 @@ enum class TSimCommandKind {
     Fault,
     HoldLog,
     ReleaseLog,
+    WaitIdle,
+    UpdateLimits,
 };
 
 // `fault SERIAL WHAT WHEN`: which reports of a box fail, or how short its reads are.
@@ -57,6 +59,8 @@ struct TSimCommand {
     std::wstring Text;                    // vanto title, action name, file, what `show` shows,
                                           // what `fault` breaks (output, feature, read)
     bool Yes = false;                     // answer
+    bool Background = false;              // action NAME &: start it, do not wait for its end
+    std::vector<int> Times;               // update-limits: connect, send, receive, request (ms)
 };
 
 // Data bytes of the control box's input report after the report id: keys 0 to 15.

@@ -16,6 +16,7 @@
 #include "uLumetraMainUpdate.h"
 #include "uRegistry.h"
 #include "uStreamDeck.h"
+#include "WUpdate.h"
 
 #include <windows.h>
 
@@ -23,12 +24,16 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 namespace {
 
 // How long a command waits for the program to handle what it caused before it reports
 // that the program did not.
 constexpr unsigned kHandledTimeoutMs = 10'000;
+// How long `wait-idle` (and `action NAME &` for the script to go on) may take: an update
+// run ends by its own time limits well within it.
+constexpr unsigned kIdleTimeoutMs = 900'000;
 
 // The update server of a simulated run: a loopback port where nothing listens.
 constexpr const wchar_t* kSimUpdateURL = L"http://127.0.0.1:1/lumetra/update.ini";
@@ -185,7 +190,7 @@ void TSimulator::EndProgram() {
 
 bool TSimulator::RequireRunning(const TSimCommand& command) {
     (void)command;
-    if (FState == TProgramState::Running && FForm) return true;
+    if (FState == TProgramState::Running && Form()) return true;
     Error(FState == TProgramState::NotStarted ? L"the program has not started" : L"the program has ended");
     return false;
 }
@@ -212,33 +217,20 @@ TSD* TSimulator::FindListedBox(const std::wstring& serial) {
 }
 
 TAction* TSimulator::FindAction(const std::wstring& name) {
-    TAction* actions[] = {&FForm->actParam,       &FForm->actLancerAuDemarrage, &FForm->actAlwaysCheckUpdates,
-                          &FForm->actCheckUpdates, &FForm->actQuitter,          &FForm->actSetAsDefault,
-                          &FForm->actNoDefault,    &FForm->actRefreshList};
+    TAction* actions[] = {&Form()->actParam,       &Form()->actLancerAuDemarrage, &Form()->actAlwaysCheckUpdates,
+                          &Form()->actCheckUpdates, &Form()->actQuitter,          &Form()->actSetAsDefault,
+                          &Form()->actNoDefault,    &Form()->actRefreshList};
     for (TAction* action : actions)
         if (action->Name == name) return action;
     return nullptr;
 }
 
 int TSimulator::Run(const std::vector<std::wstring>& lines) {
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        FLine = static_cast<int>(i) + 1;
-        const TSimParsed parsed = ParseSimLine(lines[i], FLine);
-        if (!parsed.Error.empty()) {
-            FErrors = true;
-            FOutput.Line(L"error " + SimEscape(parsed.Error));
-            continue;
-        }
-        if (!parsed.Command) continue;
-        bool goOn = true;
-        try {
-            goOn = Execute(*parsed.Command);
-        } catch (...) {
-            Error(MessageOf(std::current_exception()));
-        }
-        EndProgramIfAsked();
-        if (!goOn) break;
-    }
+    FLines = lines;
+    FNext = 0;
+    RunCommands();
+    // What the nested levels left: the program asked to end, a quit, the script's end.
+    EndProgramIfAsked();
     if (FState == TProgramState::Running) {
         TSimCommand quit;
         quit.Kind = TSimCommandKind::Quit;
@@ -246,6 +238,121 @@ int TSimulator::Run(const std::vector<std::wstring>& lines) {
         Execute(quit);
     }
     return FErrors ? 2 : 0;
+}
+
+// Runs the script's commands from the shared cursor on. The outermost level runs from
+// Run; others run nested inside a wait of the program (the update check at start-up, an
+// action started with "&"), so that the script goes on while the program waits. A nested
+// level must not hold that wait up for long: at `wait MS` and at a `wait-idle` it cannot
+// pass yet it yields, returning so that the program's wait goes on. A `wait MS` is taken up
+// again by a hand-off once its time has passed, inside whatever wait is then in progress;
+// a `wait-idle` by the level below once the wait it runs in has ended. Ending the program
+// is left to the outermost level, since the window is still in use below a nested one.
+void TSimulator::RunCommands() {
+    ++FDepth;
+    struct TLeave {
+        int& Depth;
+        ~TLeave() { --Depth; }
+    } leave{FDepth};
+    while (FNext < FLines.size() || FYield != TYield::None) {
+        if (FYield != TYield::None) {
+            if (!ResumeHere()) return;
+            continue;
+        }
+        FLine = static_cast<int>(FNext) + 1;
+        const TSimParsed parsed = ParseSimLine(FLines[FNext], FLine);
+        if (!parsed.Error.empty()) {
+            ++FNext;
+            FErrors = true;
+            FOutput.Line(L"error " + SimEscape(parsed.Error));
+            continue;
+        }
+        if (!parsed.Command) {
+            ++FNext;
+            continue;
+        }
+        const TSimCommand& command = *parsed.Command;
+        if (command.Kind == TSimCommandKind::WaitIdle || (command.Kind == TSimCommandKind::Wait && FDepth > 1)) {
+            ++FNext;
+            if (command.Kind == TSimCommandKind::WaitIdle) {
+                FYield = TYield::Idle;
+            } else {
+                FYield = TYield::Time;
+                FResumeAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(command.Number);
+                SetSearch(true);
+                const std::uint64_t id = ++FYieldId;
+                std::thread([this, id, ms = command.Number] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                    MainThread::Post([this, id] {
+                        if (FYield != TYield::Time || FYieldId != id) return;
+                        FYield = TYield::None;
+                        SetSearch(false);
+                        RunCommands();
+                    });
+                }).detach();
+            }
+            continue;
+        }
+        ++FNext;
+        bool goOn = true;
+        try {
+            goOn = Execute(command);
+        } catch (...) {
+            Error(MessageOf(std::current_exception()));
+        }
+        if (FDepth <= 1) EndProgramIfAsked();
+        // Asked to end below a nested level: the level below ends the program once the
+        // wait it is in has given up, then goes on with the script.
+        if (FDepth > 1 && FState == TProgramState::Running && (AppShell::Terminated() || FQuitPosted)) {
+            if (!goOn) FNext = FLines.size();
+            return;
+        }
+        if (!goOn) {
+            FNext = FLines.size();
+            FYield = TYield::None;
+            return;
+        }
+    }
+}
+
+// A yielded wait met by this level: false when this level must return (it is nested and
+// the wait is not over); true when the script may go on here.
+bool TSimulator::ResumeHere() {
+    if (FYield == TYield::Idle) {
+        if (!Idle()) {
+            if (FDepth > 1) return false;
+            PumpUntil([this] { return Idle(); }, kIdleTimeoutMs);
+            if (!Idle()) Error(L"the program did not become idle");
+        }
+        FYield = TYield::None;
+        return true;
+    }
+    // A timed wait: its hand-off takes it up when the time comes, inside a wait of the
+    // program or in the pumping below.
+    if (FDepth > 1 && std::chrono::steady_clock::now() < FResumeAt) return false;
+    const std::uint64_t id = FYieldId;
+    PumpUntil([&] { return FYield == TYield::None || FYieldId != id || std::chrono::steady_clock::now() >= FResumeAt; },
+              kIdleTimeoutMs);
+    if (FYield == TYield::Time && FYieldId == id) {
+        FYield = TYield::None;
+        SetSearch(false);
+    }
+    return true;
+}
+
+void TSimulator::SetSearch(bool on) {
+    if (FState == TProgramState::Running && Form() && FSearchWanted) Form()->TimerFindVanto.SetEnabled(on);
+}
+
+bool TSimulator::Idle() const {
+    if (FActionsRunning > 0) return false;
+    TfrmMain* form = Form();
+    return !(form && form->WebUpdate1 && form->WebUpdate1->Running());
+}
+
+// Runs the rest of the script from the next hand-off, nested in whatever wait serves it.
+void TSimulator::ContinueNested() {
+    MainThread::Post([this] { RunCommands(); });
 }
 
 bool TSimulator::Execute(const TSimCommand& command) {
@@ -288,19 +395,20 @@ bool TSimulator::Execute(const TSimCommand& command) {
         if (!FVanto.Close()) Error(L"there is no stand-in window");
         return true;
     case TSimCommandKind::Wait: {
-        const bool search = FState == TProgramState::Running && FForm && FSearchWanted;
-        if (search) FForm->TimerFindVanto.SetEnabled(true);
+        // At the outermost level (nested levels yield instead, RunCommands).
+        const bool search = FState == TProgramState::Running && Form() && FSearchWanted;
+        if (search) Form()->TimerFindVanto.SetEnabled(true);
         PumpUntil([] { return false; }, static_cast<unsigned>(command.Number));
-        if (search && FForm) FForm->TimerFindVanto.SetEnabled(false);
+        if (search && Form()) Form()->TimerFindVanto.SetEnabled(false);
         return true;
     }
     case TSimCommandKind::Tick:
         if (RequireRunning(command))
-            Application::Guarded([&] { FForm->TimerFindVantoTimer(&FForm->TimerFindVanto); });
+            Application::Guarded([&] { Form()->TimerFindVantoTimer(&Form()->TimerFindVanto); });
         return true;
     case TSimCommandKind::Select:
         if (RequireRunning(command)) {
-            TStringGrid& grid = FForm->StringGrid1;
+            TStringGrid& grid = Form()->StringGrid1;
             if (command.Number < grid.FixedRows || command.Number >= grid.RowCount) {
                 Error(L"no data row " + std::to_wstring(command.Number) +
                       L" (the grid has " + std::to_wstring(grid.RowCount - grid.FixedRows) + L")");
@@ -311,15 +419,54 @@ bool TSimulator::Execute(const TSimCommand& command) {
         }
         return true;
     case TSimCommandKind::Action:
-        if (RequireRunning(command)) RunAction(command.Text);
+        if (!RequireRunning(command)) return true;
+        if (!command.Background) {
+            RunAction(command.Text);
+            return true;
+        }
+        {
+            // The action starts from a hand-off and the script goes on inside its waits;
+            // this level waits only until the script has gone on.
+            auto continued = std::make_shared<bool>(false);
+            ++FActionsRunning;
+            MainThread::Post([this, name = command.Text] {
+                struct TDone {
+                    int& Running;
+                    ~TDone() { --Running; }
+                } done{FActionsRunning};
+                RunAction(name);
+            });
+            MainThread::Post([this, continued] {
+                *continued = true;
+                RunCommands();
+            });
+            PumpUntil([continued] { return *continued; }, kIdleTimeoutMs);
+        }
         return true;
+    case TSimCommandKind::WaitIdle:
+        return true;  // met by RunCommands
+    case TSimCommandKind::UpdateLimits: {
+        TTransferLimits limits;
+        limits.Connect = std::chrono::milliseconds(command.Times[0]);
+        limits.Send = std::chrono::milliseconds(command.Times[1]);
+        limits.Receive = std::chrono::milliseconds(command.Times[2]);
+        limits.Request = std::chrono::milliseconds(command.Times[3]);
+        // Before start: the limits of the engine the window builds; after it, the running
+        // engine's.
+        FLimits = limits;
+        if (Form()) {
+            CreateWebUpdate1(*Form());
+            Form()->WebUpdate1->SetTransferLimits(limits);
+        }
+        return true;
+    }
     case TSimCommandKind::Brightness:
         if (RequireRunning(command)) Brightness(command.Number);
         return true;
     case TSimCommandKind::Close:
         if (RequireRunning(command)) {
-            if (FForm->Peer() && FForm->Peer()->Handle())
-                SendMessageW(reinterpret_cast<HWND>(FForm->Peer()->Handle()), WM_SYSCOMMAND, SC_CLOSE, 0);
+            if (Form()->Peer() && Form()->Peer()->Handle())
+                SendMessageW(reinterpret_cast<HWND>(Form()->Peer()->Handle()), WM_SYSCOMMAND, SC_CLOSE, 0);
             else
                 Error(L"the main window has no window");
             Settle();
@@ -340,7 +487,8 @@ bool TSimulator::Execute(const TSimCommand& command) {
     case TSimCommandKind::Quit:
         if (FState == TProgramState::Running) {
             RunAction(L"actQuitter");
-            EndProgram();
+            // Below a nested level the window is still in use: the outermost level ends it.
+            if (FDepth <= 1) EndProgram();
         }
         return false;
     case TSimCommandKind::BenchPress:
@@ -359,7 +507,7 @@ bool TSimulator::Execute(const TSimCommand& command) {
         // Before start: the address the program's update engine is built with; after it,
         // the running engine's.
         SetUpdateURL(command.Text);
-        if (FForm) SetWebUpdateURL(*FForm, command.Text);
+        if (Form()) SetWebUpdateURL(*Form(), command.Text);
         return true;
     }
     return true;
@@ -386,19 +534,40 @@ void TSimulator::Start() {
         FAdapter = adapter.get();
         return adapter;
     };
+    // The creation steps up to the update check at start-up; then the script goes on
+    // from the next hand-off, which that check's wait on the network serves.
+    bool continued = false;
+    services.BeforeStartupUpdateCheck = [this, &continued](TfrmMain& form) {
+        FStarting = &form;
+        FState = TProgramState::Running;
+        // The one-second search runs only during `wait` (and on `tick`), so that what a
+        // script prints does not depend on how fast the machine runs it.
+        FSearchWanted = form.TimerFindVanto.Enabled();
+        form.TimerFindVanto.SetEnabled(false);
+        if (FLimits) {
+            CreateWebUpdate1(form);
+            form.WebUpdate1->SetTransferLimits(*FLimits);
+        }
+        Settle();
+        continued = true;
+        ContinueNested();
+    };
     FQuitPosted = false;
     FForm = StartMainWindow(std::move(services), FHid, title);
+    FStarting = nullptr;
     if (!FForm) {
         // The error was shown; the program would end here with code 1.
         FState = TProgramState::Ended;
         FErrors = true;
         return;
     }
-    FState = TProgramState::Running;
-    // The one-second search runs only during `wait` (and on `tick`), so that what a script
-    // prints does not depend on how fast the machine runs it.
-    FSearchWanted = FForm->TimerFindVanto.Enabled();
-    FForm->TimerFindVanto.SetEnabled(false);
+    if (!continued) {
+        // A creation step failed before the check: the window is as far as it got. The
+        // one-second search runs only during `wait` (and on `tick`), as above.
+        FState = TProgramState::Running;
+        FSearchWanted = FForm->TimerFindVanto.Enabled();
+        FForm->TimerFindVanto.SetEnabled(false);
+    }
     Settle();
 }
 
@@ -502,7 +671,7 @@ void TSimulator::RunAction(const std::wstring& name) {
 }
 
 void TSimulator::Brightness(int value) {
-    TTrackBar& bar = FForm->TrackBar1;
+    TTrackBar& bar = Form()->TrackBar1;
     if (!bar.Enabled) {
         Error(L"the brightness track bar is disabled");
         return;
@@ -518,7 +687,7 @@ void TSimulator::Brightness(int value) {
 }
 
 void TSimulator::Screenshot(const std::wstring& file) {
-    HWND window = FForm->Peer() ? reinterpret_cast<HWND>(FForm->Peer()->Handle()) : nullptr;
+    HWND window = Form()->Peer() ? reinterpret_cast<HWND>(Form()->Peer()->Handle()) : nullptr;
     if (!window) {
         Error(L"the main window has no window");
         return;
@@ -591,14 +760,14 @@ void TSimulator::Screenshot(const std::wstring& file) {
 
 void TSimulator::Show(const std::wstring& what) {
     if (what == L"labels") {
-        FOutput.Line(L"labels " + SimEscape(FForm->lblEpreuve.Caption()) + L"|" +
-                     SimEscape(FForm->lblDossier.Caption()) + L"|" + SimEscape(FForm->lblCourse.Caption()));
+        FOutput.Line(L"labels " + SimEscape(Form()->lblEpreuve.Caption()) + L"|" +
+                     SimEscape(Form()->lblDossier.Caption()) + L"|" + SimEscape(Form()->lblCourse.Caption()));
     } else if (what == L"tray") {
         static const wchar_t* states[] = {L"nobox", L"boxonly", L"ready"};
-        const int index = FForm->TrayIcon1.IconIndex();
+        const int index = Form()->TrayIcon1.IconIndex();
         const std::wstring state = index >= 0 && index < 3 ? states[index] : L"?" + std::to_wstring(index);
         std::vector<std::wstring> lines;
-        std::wstring hint = FForm->TrayIcon1.Hint();
+        std::wstring hint = Form()->TrayIcon1.Hint();
         std::size_t start = 0;
         for (;;) {
             const std::size_t end = hint.find(L'\r', start);
@@ -609,7 +778,7 @@ void TSimulator::Show(const std::wstring& what) {
         lines.resize(std::max<std::size_t>(lines.size(), 3));
         FOutput.Line(L"tray " + state + L"|" + SimEscape(lines[1]) + L"|" + SimEscape(lines[2]));
     } else if (what == L"grid") {
-        const TStringGrid& grid = FForm->StringGrid1;
+        const TStringGrid& grid = Form()->StringGrid1;
         const int rows = std::max(0, grid.RowCount - grid.FixedRows);
         FOutput.Line(L"grid " + std::to_wstring(rows));
         for (int r = grid.FixedRows; r < grid.RowCount; ++r) {
@@ -621,20 +790,20 @@ void TSimulator::Show(const std::wstring& what) {
                          (heart ? L"1" : L"0"));
         }
     } else if (what == L"window") {
-        TfrmMainPeer* peer = FForm->Peer();
+        TfrmMainPeer* peer = Form()->Peer();
         if (!peer || !peer->Visible()) {
             FOutput.Line(L"window hidden");
             return;
         }
         wchar_t caption[256] = {};
         GetWindowTextW(reinterpret_cast<HWND>(peer->Handle()), caption, 256);
-        const TTabSheet* page = FForm->PageControl1.ActivePage();
+        const TTabSheet* page = Form()->PageControl1.ActivePage();
         FOutput.Line(L"window shown " + (page ? page->Name : std::wstring(L"-")) + L" " + SimEscape(caption));
     } else if (what == L"trackbar") {
-        FOutput.Line(L"trackbar " + std::wstring(FForm->TrackBar1.Enabled ? L"1" : L"0") + L" " +
-                     std::to_wstring(FForm->TrackBar1.Position));
+        FOutput.Line(L"trackbar " + std::wstring(Form()->TrackBar1.Enabled ? L"1" : L"0") + L" " +
+                     std::to_wstring(Form()->TrackBar1.Position));
     } else if (what == L"status") {
-        const auto& panels = FForm->StatusBar1.Panels;
+        const auto& panels = Form()->StatusBar1.Panels;
         FOutput.Line(L"status " + SimEscape(panels.size() > 0 ? panels[0].Text : L"") + L"|" +
                      SimEscape(panels.size() > 1 ? panels[1].Text : L""));
     } else if (what == L"settings") {

@@ -5,10 +5,13 @@
 // message loop; every one that acts on the control boxes returns once the program has
 // handled what it caused.
 
+#include <chrono>
+#include <cstdint>
 #include <deque>
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,7 @@
 #include "SimScript.h"
 #include "StandInVantoWin32.h"
 #include "UpdateDialogs.h"
+#include "UpdateTransport.h"
 
 class TfrmMain;
 class TSDListAdapter;
@@ -39,6 +43,14 @@ private:
 
     // False: stop reading the script.
     bool Execute(const TSimCommand& command);
+    void RunCommands();
+    bool ResumeHere();
+    void SetSearch(bool on);
+    void ContinueNested();
+    // No action and no update run in progress.
+    bool Idle() const;
+    // The window, also while its creation steps wait in the update check at start-up.
+    TfrmMain* Form() const { return FForm ? FForm.get() : FStarting; }
     void Error(const std::wstring& message);
     // Runs the message loop until `done` holds or `timeoutMs` has passed; true when done.
     bool PumpUntil(const std::function<bool()>& done, unsigned timeoutMs);
@@ -83,6 +95,17 @@ private:
     bool FSearchWanted = false;  // the program switched its one-second search on
     bool FQuitPosted = false;
     TProgramState FState = TProgramState::NotStarted;
+    std::vector<std::wstring> FLines;
+    std::size_t FNext = 0;  // the next script line, shared by the nested levels
+    int FDepth = 0;         // levels of RunCommands on the stack
+    int FActionsRunning = 0;
+    // A wait a nested level gave back to the program, until it is taken up again.
+    enum class TYield { None, Time, Idle };
+    TYield FYield = TYield::None;
+    std::chrono::steady_clock::time_point FResumeAt;
+    std::uint64_t FYieldId = 0;
+    TfrmMain* FStarting = nullptr;  // the window between its creation and StartMainWindow's end
+    std::optional<TTransferLimits> FLimits;
     TSDListAdapter* FAdapter = nullptr;  // owned by the window
     struct THandleCloser {
         void operator()(void* handle) const;

@@ -103,6 +103,8 @@ TEST(SimScript, SimpleCommands) {
         {L"fault S read off", TSimCommandKind::Fault, 0, L"read"},
         {L"hold-log", TSimCommandKind::HoldLog, 0, L""},
         {L"release-log", TSimCommandKind::ReleaseLog, 0, L""},
+        {L"wait-idle", TSimCommandKind::WaitIdle, 0, L""},
+        {L"action actCheckUpdates &", TSimCommandKind::Action, 0, L"actCheckUpdates"},
     };
     for (const auto& tc : cases) {
         const TSimCommand c = Parsed(tc.Line);
@@ -112,6 +114,9 @@ TEST(SimScript, SimpleCommands) {
     }
     EXPECT_TRUE(Parsed(L"answer yes").Yes);
     EXPECT_FALSE(Parsed(L"answer no").Yes);
+    EXPECT_TRUE(Parsed(L"action actCheckUpdates &").Background);
+    EXPECT_FALSE(Parsed(L"action actCheckUpdates").Background);
+    EXPECT_EQ(Parsed(L"update-limits 1000 2000 3000 40000").Times, (std::vector<int>{1000, 2000, 3000, 40000}));
 }
 
 TEST(SimScript, BadLinesGiveAClearErrorWithTheirLineNumber) {
@@ -149,6 +154,11 @@ TEST(SimScript, BadLinesGiveAClearErrorWithTheirLineNumber) {
         {L"fault S output", L"line 3: missing argument; usage: fault SERIAL output|feature N|every|off, fault SERIAL "
                             L"read N|off"},
         {L"hold-log now", L"line 3: too many arguments; usage: hold-log"},
+        {L"action actParam now", L"line 3: bad argument \"now\" (only & may follow the action)"},
+        {L"wait-idle 5", L"line 3: too many arguments; usage: wait-idle"},
+        {L"update-limits 1 2 3", L"line 3: missing argument; usage: update-limits CONNECT SEND RECEIVE REQUEST"},
+        {L"update-limits 1 2 0 4", L"line 3: bad time \"0\" (milliseconds, 1 to 86400000)"},
+        {L"update-limits 1 2 3 soon", L"line 3: bad time \"soon\" (milliseconds, 1 to 86400000)"},
     };
     for (const auto& tc : cases) {
         const TSimParsed parsed = ParseSimLine(tc.Line, 3);
