@@ -10,6 +10,7 @@
 // Win32: a message-only window woken with PostMessageW, served by the GUI message loop.
 // Host: a queue and a condition variable.
 
+#include <cstddef>
 #include <functional>
 #include <thread>
 
@@ -35,5 +36,9 @@ void ProcessMessages();
 
 // Joins `thread` while serving the hand-offs queued meanwhile.
 void WaitFor(std::thread& thread);
+
+// Hand-offs queued and not yet taken by the main thread. Lets a test wait until a worker
+// has reached its hand-off instead of sleeping for a while and hoping it has.
+std::size_t PendingHandOffs();
 
 }  // namespace MainThread

@@ -155,4 +155,10 @@ void WaitFor(std::thread& thread) {
     joiner.join();
 }
 
+std::size_t PendingHandOffs() {
+    TDispatcher& d = Dispatcher();
+    std::lock_guard<std::mutex> guard(d.Lock);
+    return d.Queue.size();
+}
+
 }  // namespace MainThread
