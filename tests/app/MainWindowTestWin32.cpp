@@ -600,6 +600,28 @@ TEST_F(RealWindow, TheHeartAndTheLogoAreDrawn) {
         .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
 }
 
+TEST_F(RealWindow, TheOneSecondSearchRunsByItself) {
+    // Nothing here calls the search: only the window's own timer can notice the timing
+    // software coming and going. The bound is for a hang, not for the timer.
+    Start({});
+    ASSERT_TRUE(Form->TimerFindVanto.Enabled());
+    EXPECT_EQ(Form->TimerFindVanto.Interval(), 1000u);
+    auto serveUntil = [](auto done) {
+        const ULONGLONG deadline = GetTickCount64() + 60000;
+        while (!done() && GetTickCount64() < deadline) {
+            MainThread::ProcessMessages();
+            Sleep(10);
+        }
+        return done();
+    };
+    ASSERT_TRUE(serveUntil([&] { return Form->FTrouveVanto == 0; }));
+    Desktop.Windows.push_back({0x4242, L"VANTO3 - [1] Trail des Cimes - D\u00e9part > [2] 42 km", true});
+    EXPECT_TRUE(serveUntil([&] { return Form->FTrouveVanto == 1; }));
+    EXPECT_EQ(Form->FHandleVanto, 0x4242u);
+    Desktop.Windows.clear();
+    EXPECT_TRUE(serveUntil([&] { return Form->FTrouveVanto == 0; }));
+}
+
 TEST_F(RealWindow, LoggingOffIsNeverRefused) {
     Start({});
     EXPECT_EQ(SendMessageW(Window, WM_QUERYENDSESSION, 0, 0), TRUE);
