@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 namespace {
@@ -620,6 +621,31 @@ TEST_F(RealWindow, TheOneSecondSearchRunsByItself) {
     EXPECT_EQ(Form->FHandleVanto, 0x4242u);
     Desktop.Windows.clear();
     EXPECT_TRUE(serveUntil([&] { return Form->FTrouveVanto == 0; }));
+}
+
+TEST_F(RealWindow, SettingsAndTheTrayDoubleClickShowSettingsWhenTheDefaultIsConnected) {
+    Start({L"AL12", L"CL34"}, L"CL34");
+    const struct {
+        const char* Name;
+        std::function<void()> Run;
+    } cases[] = {
+        {"tray double-click", [&] { Form->TrayIcon1DblClick(nullptr); }},
+        {"Settings", [&] { Form->actParam.Execute(); }},
+    };
+    for (const auto& c : cases) {
+        // From the other page, with the window hidden by its close box.
+        Form->PageControl1.SetActivePage(&Form->tsSDList);
+        SendMessageW(Window, WM_CLOSE, 0, 0);
+        Pump();
+        ASSERT_FALSE(IsWindowVisible(Window)) << c.Name;
+        ASSERT_EQ(CurrentTabText(Tabs), L"Control Boxes") << c.Name;
+        c.Run();
+        Pump();
+        EXPECT_TRUE(IsWindowVisible(Window)) << c.Name;
+        EXPECT_EQ(CurrentTabText(Tabs), L"Settings") << c.Name;
+        EXPECT_TRUE(IsWindowVisible(TrackBar)) << c.Name;
+        EXPECT_FALSE(IsWindowVisible(Grid)) << c.Name;
+    }
 }
 
 TEST_F(RealWindow, LoggingOffIsNeverRefused) {

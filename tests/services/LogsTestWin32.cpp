@@ -177,7 +177,7 @@ TEST(TraceWriteLog, WritesIntoTheFolderOfTheRunningExecutable) {
     wchar_t roaming[MAX_PATH] = {};
     ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, roaming), S_OK);
     const std::wstring folder = LogFolder();
-    EXPECT_EQ(folder, std::wstring(roaming) + L"\\Lumetra\\app_tests\\");
+    EXPECT_EQ(folder, std::wstring(roaming) + L"\\Lumetra\\services_tests\\");
     CreateLogFolder(folder);
     const std::wstring file = folder + L"Error.log";
     const auto before = ReadBytes(file).size();
