@@ -8,6 +8,7 @@ namespace {
 
 constexpr std::uint16_t kElgatoVendorID = 0x0FD9;
 constexpr std::uint16_t kSixKeyProductID = 0x0063;
+constexpr std::uint16_t kSixKeyLaterProductID = 0x0090;
 constexpr const wchar_t* kDefaultSerialValue = L"DefaultSerial";
 
 }  // namespace
@@ -36,9 +37,14 @@ TSDList::~TSDList() {
     FHidController.reset();
 }
 
+// We admit more than the first six-key box on purpose: the boxes sold later report
+// product id 0x0090 and are the same keypad (80 x 80 keys, the same reports), so an
+// operator who bought one recently gets it listed like the older 0x0063. The 15- and
+// 32-key models and every other id stay out.
 bool TSDList::IsSDMini(const TJvHidDevice* device) {
-    return device != nullptr && device->Attributes().VendorID == kElgatoVendorID &&
-           device->Attributes().ProductID == kSixKeyProductID;
+    if (device == nullptr || device->Attributes().VendorID != kElgatoVendorID) return false;
+    const std::uint16_t product = device->Attributes().ProductID;
+    return product == kSixKeyProductID || product == kSixKeyLaterProductID;
 }
 
 void TSDList::HIDPlugged(TqvHIDDevice* HidDev) {

@@ -30,11 +30,14 @@ struct TSDModelInfo {
 };
 
 // The Stream Deck models we know, by USB product id. Only the six-key one (sdtMini) is
-// admitted by the list; the others still get their model and key count.
+// admitted by the list; the others still get their model and key count. The six-key
+// model comes in two revisions: 0x0063, and 0x0090 for the boxes sold later, with the
+// same keys and the same reports.
 inline constexpr TSDModelInfo SDModels[] = {
     {0x0060, sdtStandard, 15},
     {0x0063, sdtMini, 6},
     {0x006C, sdtXL, 32},
+    {0x0090, sdtMini, 6},
 };
 
 // sdtUndefined for any product id not in the table.
@@ -212,7 +215,8 @@ public:
     TSDList(const TSDList&) = delete;
     TSDList& operator=(const TSDList&) = delete;
 
-    // Hot-plug handlers of the HID controller.
+    // Hot-plug handlers of the HID controller. IsSDMini admits the six-key model in both
+    // of its revisions (product ids 0x0063 and 0x0090) and nothing else.
     static bool IsSDMini(const TJvHidDevice* device);
     void HIDPlugged(TqvHIDDevice* HidDev);
     void HIDUnPlugged(TqvHIDDevice* HidDev);

@@ -1,19 +1,40 @@
 // Any bytes as a downloaded control file: read it, make both decisions against a table of
 // installed files, and push every value through the text parsers (and the cabinet entry
 // and log path rules, which take text from the same server). Nothing may crash,
-// hang, leak or overflow.
+// hang, leak or overflow, and no cabinet entry may land outside its folder.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "ControlFileText.h"
+#include "UpdateInstall.h"
 #include "IniFile.h"
 #include "WUpdate.h"
 
 namespace {
 
 const std::wstring kControlFile = L"C:\\Temp\\LumetraControlBox.INF";
+const std::wstring kCabinetFolder = L"C:\\Target\\";
+
+// A target computed for a cabinet entry stays below its folder: each part after it is a
+// usable file name, never "." or "..", and nothing names a drive or a stream.
+void CheckCabinetTarget(const std::wstring& entry) {
+    const std::optional<std::wstring> target = CabinetEntryTarget(kCabinetFolder, entry);
+    if (!target) return;
+    if (target->compare(0, kCabinetFolder.size(), kCabinetFolder) != 0 || target->size() == kCabinetFolder.size())
+        __builtin_trap();
+    const wchar_t separator = sizeof(wchar_t) == 2 ? L'\\' : L'/';
+    std::wstring part;
+    for (std::size_t i = kCabinetFolder.size(); i <= target->size(); ++i) {
+        if (i == target->size() || (*target)[i] == separator) {
+            if (!IsUsableFileName(part) || part == L"." || part == L"..") __builtin_trap();
+            part.clear();
+        } else {
+            part.push_back((*target)[i]);
+        }
+    }
+}
 
 TKnownFolders Folders() {
     TKnownFolders folders = SystemKnownFolders();
@@ -31,7 +52,7 @@ void Parse(const std::wstring& text) {
     (void)ExpandNewlines(text);
     (void)URLtoFile(text);
     (void)ExpandPrefixes(text, Folders());
-    (void)CabinetEntryTarget(L"C:\\Target\\", text);
+    CheckCabinetTarget(text);
     (void)UpdateLogPath(text, L"C:\\Docs", L"C:\\App");
 }
 

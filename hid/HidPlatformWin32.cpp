@@ -4,6 +4,7 @@
 #include "HidPlatformWin32.h"
 
 #include "Application.h"
+#include "HiddenWindowWin32.h"
 
 #include <windows.h>
 #include <dbt.h>
@@ -284,16 +285,8 @@ public:
     }
 
     bool Create(bool usbInterfaces) {
-        HINSTANCE instance = GetModuleHandleW(nullptr);
-        WNDCLASSEXW wc = {};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = instance;
-        wc.lpszClassName = kNotifyWindowClass;
-        RegisterClassExW(&wc);  // already registered by an earlier window: fine
         // A top-level window, never shown: broadcasts do not reach message-only windows.
-        FWindow = CreateWindowExW(0, kNotifyWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
-                                  nullptr, instance, this);
+        FWindow = CreateHiddenWindow(kNotifyWindowClass, WindowProc, WS_POPUP, nullptr, this);
         if (!FWindow)
             return false;
         if (usbInterfaces) {

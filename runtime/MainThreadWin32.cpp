@@ -7,6 +7,7 @@
 #include "MainThread.h"
 
 #include "Application.h"
+#include "HiddenWindowWin32.h"
 
 #include <windows.h>
 #include <pthread.h>
@@ -117,17 +118,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-HWND CreateDispatcherWindow() {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc = {};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = kWindowClass;
-    RegisterClassExW(&wc);  // fails harmlessly when the class already exists
-    return CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
-                           nullptr);
-}
+HWND CreateDispatcherWindow() { return CreateHiddenWindow(kWindowClass, WindowProc, 0, HWND_MESSAGE); }
 
 }  // namespace
 

@@ -9,12 +9,21 @@ std::int32_t FileChecksum(TFileFacts& facts, const std::wstring& path) {
     return sum.Value();
 }
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(TFileFacts& facts, const std::wstring& path) {
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(TFileFacts& facts, const std::wstring& path,
+                                                       std::int64_t maxBytes) {
+    if (facts.FileSize(path) > maxBytes) return std::nullopt;
     std::vector<std::uint8_t> bytes;
+    bool tooBig = false;
+    // The file may grow while it is read: the ceiling holds all the same.
     if (!facts.ReadFile(path, [&](const std::uint8_t* data, std::size_t size) {
+            if (tooBig || static_cast<std::int64_t>(bytes.size() + size) > maxBytes) {
+                tooBig = true;
+                return;
+            }
             bytes.insert(bytes.end(), data, data + size);
         }))
         return std::nullopt;
+    if (tooBig) return std::nullopt;
     return bytes;
 }
 

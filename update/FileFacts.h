@@ -37,8 +37,9 @@ std::unique_ptr<TFileFacts> MakeSystemFileFacts();
 // The additive checksum of a file; -1 when it cannot be read.
 std::int32_t FileChecksum(TFileFacts& facts, const std::wstring& path);
 
-// The whole content of a file, or nullopt.
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(TFileFacts& facts, const std::wstring& path);
+// The whole content of a file, or nullopt (also when it holds more than `maxBytes`).
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(TFileFacts& facts, const std::wstring& path,
+                                                       std::int64_t maxBytes = INT64_MAX);
 
 // Files described in memory. Paths match without regard to ASCII case, as on Windows.
 class TFileFactsTable : public TFileFacts {

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "UpdateFileSystem.h"
+
 namespace {
 
 struct TLZHandle {
@@ -27,16 +29,21 @@ std::wstring LZExpandedName(const std::wstring& path) {
     return expanded.data();
 }
 
-bool ExpandLZ(const std::wstring& path, const std::wstring& target) {
+bool ExpandLZ(const std::wstring& path, TWritableFile& out, std::int64_t maxOutput) {
     std::vector<wchar_t> source(path.begin(), path.end());
     source.push_back(0);
-    std::vector<wchar_t> destination(target.begin(), target.end());
-    destination.push_back(0);
     OFSTRUCT sourceInfo{};
-    OFSTRUCT targetInfo{};
     TLZHandle in(LZOpenFileW(source.data(), &sourceInfo, OF_READ));
     if (in.Value < 0) return false;
-    TLZHandle out(LZOpenFileW(destination.data(), &targetInfo, OF_CREATE));
-    if (out.Value < 0) return false;
-    return LZCopy(in.Value, out.Value) >= 0;
+    std::vector<char> buffer(65536);
+    std::int64_t total = 0;
+    for (;;) {
+        const INT got = LZRead(in.Value, buffer.data(), static_cast<INT>(buffer.size()));
+        if (got < 0) return false;
+        if (got == 0) return true;
+        total += got;
+        if (total > maxOutput || !out.Write(reinterpret_cast<const std::uint8_t*>(buffer.data()),
+                                            static_cast<std::size_t>(got)))
+            return false;
+    }
 }

@@ -20,7 +20,8 @@ const wchar_t* const kDialogClass = L"LumetraUpdateDialog";
 
 struct TLibrary {
     HMODULE Handle;
-    explicit TLibrary(const wchar_t* name) : Handle(LoadLibraryW(name)) {}
+    // From the system folder only: a library planted beside the program is never used.
+    explicit TLibrary(const wchar_t* name) : Handle(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
     ~TLibrary() {
         if (Handle != nullptr) FreeLibrary(Handle);
     }

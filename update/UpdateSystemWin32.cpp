@@ -12,7 +12,7 @@ public:
     bool InternetConnected() override {
         // Looked up at each call: a machine without the query counts as connected.
         using TGetConnectedState = BOOL(WINAPI*)(LPDWORD, DWORD);
-        HMODULE library = LoadLibraryW(L"wininet.dll");
+        HMODULE library = LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         if (library == nullptr) return true;
         bool connected = true;
         auto query = reinterpret_cast<TGetConnectedState>(

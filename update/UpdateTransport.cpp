@@ -1,5 +1,7 @@
 #include "UpdateTransport.h"
 
+#include "UpdateInstall.h"
+
 #include <vector>
 
 std::optional<std::wstring> CabinetEntryTarget(const std::wstring& targetFolder, const std::wstring& entryPath) {
@@ -13,6 +15,7 @@ std::optional<std::wstring> CabinetEntryTarget(const std::wstring& targetFolder,
             if (segments.empty()) return false;
             segments.pop_back();
         } else if (!segment.empty() && segment != L".") {
+            if (!IsUsableFileName(segment)) return false;
             segments.push_back(segment);
         }
         segment.clear();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // One request opened on a session.
 class TUrlRequest {
@@ -42,19 +43,27 @@ inline constexpr std::uint32_t kExtendedError = 12003;
 // A session with the system's preconfigured access; nullptr on failure with `error` set.
 std::unique_ptr<TInternetSession> OpenInternetSession(const std::wstring& agent, std::uint32_t& error);
 
-// Unpacks every file of the cabinet into `targetFolder` (with its trailing separator; "" is
-// the current folder), recreating sub-folders; entry paths that would leave the target
-// folder are refused and fail the extraction. False on any failure.
-bool ExtractCabinetFiles(const std::wstring& cabinet, const std::wstring& targetFolder);
+class TUpdateFileSystem;
+class TWritableFile;
+
+// Unpacks every file of the cabinet into `targetFolder` (with its trailing separator),
+// recreating sub-folders, writing through `fs`. Entry paths that would leave the folder or
+// name no usable file are refused and fail the extraction, and so does an output of more
+// than `maxOutput` bytes in all. `written` receives the paths, relative to the folder, of
+// the files it created or began to create, whatever the outcome. False on any failure.
+bool ExtractCabinetFiles(const std::wstring& cabinet, const std::wstring& targetFolder, TUpdateFileSystem& fs,
+                         std::int64_t maxOutput, std::vector<std::wstring>& written);
 
 // Where a cabinet entry goes: target folder + entry path, or nullopt when the entry path is
-// absolute, names a drive, or climbs above the target folder with "..".
+// absolute, names a drive, climbs above the target folder with "..", or has a part that
+// names no usable file (a device name, a character a file name cannot hold).
 std::optional<std::wstring> CabinetEntryTarget(const std::wstring& targetFolder, const std::wstring& entryPath);
 
 // True when the bytes start with the header of the Windows LZ compression format.
 bool IsLZHeader(const std::uint8_t* data, std::size_t size);
 
-// Expands the LZ file `path` into `target`. False on failure.
-bool ExpandLZ(const std::wstring& path, const std::wstring& target);
+// Expands the LZ file `path` into `out` (not closed), refusing more than `maxOutput` bytes.
+// False on failure.
+bool ExpandLZ(const std::wstring& path, TWritableFile& out, std::int64_t maxOutput);
 // The expanded name stored in the LZ file's header ("" when it cannot be read).
 std::wstring LZExpandedName(const std::wstring& path);

@@ -8,8 +8,11 @@ std::unique_ptr<TInternetSession> OpenInternetSession(const std::wstring&, std::
     return nullptr;
 }
 
-bool ExtractCabinetFiles(const std::wstring&, const std::wstring&) { return false; }
+bool ExtractCabinetFiles(const std::wstring&, const std::wstring&, TUpdateFileSystem&, std::int64_t,
+                         std::vector<std::wstring>&) {
+    return false;
+}
 
-bool ExpandLZ(const std::wstring&, const std::wstring&) { return false; }
+bool ExpandLZ(const std::wstring&, TWritableFile&, std::int64_t) { return false; }
 
 std::wstring LZExpandedName(const std::wstring&) { return {}; }

@@ -25,7 +25,7 @@ void TWebUpdate::DoStatus(int ident, const std::wstring& extra, int statusCode, 
 
 TIniFile TWebUpdate::ReadControlFile() {
     if (FControlFile.empty()) return {};
-    auto bytes = ReadWholeFile(*FFacts, FControlFile);
+    auto bytes = ReadWholeFile(*FFacts, FControlFile, kMaxControlFileBytes);
     if (!bytes) return {};
     return TIniFile::FromBytes(*bytes);
 }

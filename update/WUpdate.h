@@ -14,6 +14,8 @@
 #include "IniFile.h"
 #include "KnownFolders.h"
 #include "UpdateDialogs.h"
+#include "UpdateFileSystem.h"
+#include "UpdateInstall.h"
 #include "UpdateSystem.h"
 #include "UpdateTransport.h"
 
@@ -154,11 +156,16 @@ public:
     void SetSession(TInternetSession* session) { FSession = session; }
     TInternetSession* Session() const { return FSession; }
 
-    // Fetches `url` into `folder` + its file name; true when the file now stands there.
-    bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder);
-    // Fetches and installs every entry of the file list; 0, or -1 when a fetch failed.
+    // Fetches `url` into `folder` + its file name; true when the file now stands there. A
+    // body sent without its length fails once it grows past `limit` bytes.
+    bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
+                    std::int64_t limit = kMaxBodyBytes);
+    // Fetches and installs every entry of the file list; 0, or -1 when a fetch or an
+    // installation failed (a failed installation leaves the installed file as it was).
     int GetFileUpdates();
-    // 0 on success, -1 on failure.
+    // Unpacks the cabinet into a staging folder beside the target folder and moves the
+    // files into place only when all of them came out whole; on any failure the target
+    // folder is left as it was. 0 on success, -1 on failure.
     int ExtractCabinet(const std::wstring& cabinet, const std::wstring& targetFolder);
     // Expands an LZ file into the name stored in its header and deletes it; a file that is
     // not in LZ format is left as it was. True when the expanded file stands in place.
@@ -177,6 +184,14 @@ public:
     void SetCurrentFolder(const std::wstring& folder) { FCurrentFolder = folder; }
 
     TFileFacts& Facts() { return *FFacts; }
+    // The file system installations go through (not owned; null: the real one).
+    void SetFileSystem(TUpdateFileSystem* files) { FFiles = files; }
+    TUpdateFileSystem& Files() { return FFiles != nullptr ? *FFiles : SystemFileSystem(); }
+    // The components this run fetched, by name.
+    const std::vector<std::wstring>& FetchedComponents() const { return FFetchedComponents; }
+    // Deletes the copies of `appcomps` components in the temporary folder that this run
+    // did not fetch: left by an earlier run, they must not reach the updater.
+    void RemoveStaleComponents();
     const TKnownFolders& Folders() const { return FFolders; }
 
     // --- The update run ---
@@ -227,9 +242,15 @@ public:
     bool EULADialog(bool skipShowing = false);
     // Asks the main window, writes out and starts the updater, then lets the program close.
     void DoRestart();
-    // Writes the resource "UPD" out as "wusetup.cab", unpacks "upd.exe" into the temporary
-    // folder and deletes the cabinet. True when "upd.exe" stands there.
+    // Writes the resource "UPD" out as "wusetup.cab", unpacks "upd.exe" into a folder of its
+    // own made fresh under the temporary folder, and deletes the cabinet. True when
+    // "upd.exe" stands there.
     bool ExtractUpdater();
+    // The folder ExtractUpdater made, with its trailing backslash ("" before).
+    const std::wstring& UpdaterFolder() const { return FUpdaterFolder; }
+    // Deletes the folders that earlier restarts unpacked the updater into, once the updater
+    // in them has ended; any other folder, or one holding anything else, stays.
+    void RemoveOldUpdaterFolders();
     // The updater's parameter line.
     std::wstring UpdaterParameters();
     // The updater's settings file, "WUPDATE.INI" in the Documents folder.
@@ -266,6 +287,17 @@ private:
     bool FCancelled = false;
     bool FComponentsIncluded = false;
     std::wstring FCurrentFolder;
+    TUpdateFileSystem* FFiles = nullptr;
+    std::vector<std::wstring> FFetchedComponents;
+    std::wstring FUpdaterFolder;
+
+    // Installation steps of GetFileUpdates.
+    bool PlaceFile(const std::wstring& fetched, const std::wstring& target);
+    bool ExpandLZInto(const std::wstring& path, const std::wstring& folder);
+    void ReportMoveFailure(const std::wstring& from, const std::wstring& to);
+    void RemoveLeftover(const std::wstring& path);
+    // A folder of its own under `parent`, made fresh (named from `prefix`); "" on failure.
+    std::wstring MakeFreshFolder(const std::wstring& parent, const std::wstring& prefix);
 };
 
 // The update log's path: a name without "\\", "/" or ":" is placed in `documents`; then

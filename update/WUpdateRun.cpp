@@ -60,6 +60,7 @@ void TWebUpdate::DoUpdate() {
     FComponentsIncluded = false;
     FControlFile.clear();
     DoStatus(963, Version, scProgressDetail, 0);
+    RemoveOldUpdaterFolders();
 
     if (!StartConnection()) return;
 
@@ -137,7 +138,7 @@ void TWebUpdate::AbandonConnection() {
 bool TWebUpdate::GetControlFile() {
     FCancelled = false;
     const std::wstring url = ExpandPrefixes(FURL);
-    if (url.empty() || FSession == nullptr || !URLGetFile(*FSession, url, WinTempDir())) {
+    if (url.empty() || FSession == nullptr || !URLGetFile(*FSession, url, WinTempDir(), kMaxControlFileBytes)) {
         DoStatus(925, {}, scFileNotObtained, 0);
         return false;
     }
@@ -200,10 +201,11 @@ namespace {
 
 // Downloads a document into the temporary folder, reads it and deletes it there.
 std::optional<std::vector<std::uint8_t>> FetchDocument(TWebUpdate& engine, const std::wstring& url) {
-    if (engine.Session() == nullptr || !engine.URLGetFile(*engine.Session(), url, engine.WinTempDir()))
+    if (engine.Session() == nullptr ||
+        !engine.URLGetFile(*engine.Session(), url, engine.WinTempDir(), kMaxDocumentBytes))
         return std::nullopt;
     const std::wstring path = engine.WinTempDir() + URLtoFile(url);
-    std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(engine.Facts(), path);
+    std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(engine.Facts(), path, kMaxDocumentBytes);
     UpdateFiles::RemoveFile(path);
     return bytes;
 }
@@ -258,18 +260,23 @@ std::wstring TWebUpdate::UpdaterSettingsFile() const { return FFolders.Documents
 bool TWebUpdate::ExtractUpdater() {
     const std::optional<std::vector<std::uint8_t>> cabinet = System().UpdaterCabinet();
     if (!cabinet || cabinet->empty()) return false;
-    const std::wstring temp = WinTempDir();
-    const std::wstring cabinetFile = temp + L"wusetup.cab";
-    {
-        UpdateFiles::TOutputFile out(cabinetFile);
-        if (!out.IsOpen() || !out.Write(cabinet->data(), cabinet->size()) || !out.Close()) {
-            UpdateFiles::RemoveFile(cabinetFile);
-            return false;
-        }
+    // A folder nobody else had: nothing planted beforehand is run or loaded beside it.
+    FUpdaterFolder = MakeFreshFolder(WinTempDir(), L"LumetraUpd");
+    if (FUpdaterFolder.empty()) return false;
+    TUpdateFileSystem& files = Files();
+    const std::wstring cabinetFile = FUpdaterFolder + L"wusetup.cab";
+    bool written = false;
+    if (std::unique_ptr<TWritableFile> out = files.OpenWrite(cabinetFile)) {
+        const bool wrote = out->Write(cabinet->data(), cabinet->size());
+        written = out->Close() && wrote;
     }
-    const bool extracted = ExtractCabinet(cabinetFile, temp) == 0;
-    UpdateFiles::RemoveFile(cabinetFile);
-    return extracted && UpdateFiles::FileExists(temp + L"upd.exe");
+    const bool extracted = written && ExtractCabinet(cabinetFile, FUpdaterFolder) == 0;
+    files.RemoveFile(cabinetFile);
+    if (extracted && files.FileExists(FUpdaterFolder + L"upd.exe")) return true;
+    files.RemoveFile(FUpdaterFolder + L"upd.exe");
+    files.RemoveFolder(FUpdaterFolder);
+    FUpdaterFolder.clear();
+    return false;
 }
 
 std::wstring TWebUpdate::UpdaterParameters() {
@@ -304,6 +311,7 @@ void TWebUpdate::DoRestart() {
     // Refused: the components stay in the temporary folder and the program runs on.
     if (!allow) return;
 
+    RemoveStaleComponents();
     // Closing the program without an updater to replace the components and start it
     // again would leave the user with no program at all: stop here instead.
     if (!ExtractUpdater()) {
@@ -313,8 +321,8 @@ void TWebUpdate::DoRestart() {
     System().WriteIniString(UpdaterSettingsFile(), L"CONFIG", L"LOGFILENAME", LogFileName);
     const std::wstring parameters = UpdaterParameters();
     DoStatus(958, parameters, scProgressDetail, 0);
-    if (!Dialogs().ShellOpen(WinTempDir() + L"upd.exe", parameters)) {
-        DoStatus(950, WinTempDir() + L"upd.exe", scFileNotObtained, 0);
+    if (!Dialogs().ShellOpen(FUpdaterFolder + L"upd.exe", parameters)) {
+        DoStatus(950, FUpdaterFolder + L"upd.exe", scFileNotObtained, 0);
         return;
     }
     // Without a handler the engine would end the program itself; this program always

@@ -1,6 +1,4 @@
 // Fetching release files and putting them in place.
-#include <fstream>
-
 #include "AnsiCodePage.h"
 #include "MainThread.h"
 #include "TextUtils.h"
@@ -10,11 +8,6 @@
 namespace {
 
 constexpr std::size_t kChunkSize = 4096;
-
-std::wstring UpperExtension(const std::wstring& name) {
-    const std::size_t dot = name.rfind(L'.');
-    return dot == std::wstring::npos ? std::wstring() : AsciiUpper(name.substr(dot));
-}
 
 std::wstring FolderOf(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L"\\/");
@@ -72,7 +65,8 @@ void TWebUpdate::Error(TInternetSession& session, std::uint32_t error) {
     DoStatus(976, text, scConnectionError, static_cast<int>(error));
 }
 
-bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder) {
+bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
+                            std::int64_t limit) {
     const std::wstring name = URLtoFile(url);
     DoStatus(915, name, scProgressStep, 0);
 
@@ -99,6 +93,7 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     std::int64_t total = 0;
     bool failed = false;
     bool cancelled = false;
+    bool overLimit = false;
     {
         UpdateFiles::TOutputFile out(tempFile);
         failed = !out.IsOpen();
@@ -111,6 +106,11 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
                 break;
             }
             if (got == 0) break;
+            // A body sent without its length stops at the limit: it must not fill the disk.
+            if (length <= 0 && total + static_cast<std::int64_t>(got) > limit) {
+                overLimit = true;
+                break;
+            }
             // A file that cannot be written is as broken as one that cannot be read.
             if (!out.Write(buffer, got)) {
                 failed = true;
@@ -132,7 +132,7 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     FCancelled = cancelled;
 
     bool broken = false;
-    if (length > 0 && !failed && !cancelled && total != length) {
+    if ((length > 0 && !failed && !cancelled && total != length) || overLimit) {
         DoStatus(908, {}, scLengthMismatch, 10);
         broken = true;
     }
@@ -155,105 +155,5 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
         return false;
     }
     if (OnFileDownloaded) OnFileDownloaded(*this, target);
-    return true;
-}
-
-int TWebUpdate::GetFileUpdates() {
-    int result = 0;
-    const std::wstring temp = WinTempDir();
-    const std::size_t count = FFileList.Count();
-    for (std::size_t i = 0; i < count; ++i) {
-        FFileList.SetActiveIndex(static_cast<int>(i));
-        // A copy: handlers called on the way may touch the list.
-        const TFileDescription item = FFileList[i];
-        if (!item.TargetDir.empty() && !UpdateFiles::FolderExists(item.TargetDir))
-            UpdateFiles::ForceDirectories(item.TargetDir);
-
-        if (FSession == nullptr || !URLGetFile(*FSession, item.URL, temp)) {
-            DoStatus(946, item.URL, scFileNotObtained, 9);
-            FAppUpdate = false;
-            result = -1;
-            continue;
-        }
-
-        const std::wstring name = URLtoFile(item.URL);
-        const std::wstring fetched = temp + name;
-        const std::wstring extension = UpperExtension(name);
-        if (AsciiUpper(FAppComps).find(AsciiUpper(name)) != std::wstring::npos) {
-            // Only the updater may replace a file of the running program.
-            FComponentsIncluded = true;
-            DoStatus(962, name, scProgressDetail, 0);
-            continue;
-        }
-
-        const bool cabinet = extension == L".CAB";
-        if (item.Compressed && !cabinet) {
-            // An LZ file is expanded where it is installed: its target folder when it has
-            // one, else the current folder (the program folder during a run).
-            std::wstring folder = item.TargetDir;
-            if (folder.empty()) folder = FCurrentFolder.empty() ? UpdateFiles::CurrentFolder() : FCurrentFolder;
-            const std::wstring placed = folder + name;
-            if (AsciiUpper(placed) != AsciiUpper(fetched)) {
-                if (UpdateFiles::FileExists(placed)) ForceRemove(placed);
-                if (!UpdateFiles::RenameFile(fetched, placed)) continue;
-            }
-            ExpandLZFile(placed);
-            continue;
-        }
-
-        if (!cabinet && extension != L".PAT" && extension != L".ZIP" && !item.TargetDir.empty()) {
-            const std::wstring placed = item.TargetDir + name;
-            if (AsciiUpper(placed) != AsciiUpper(fetched)) {
-                if (UpdateFiles::FileExists(placed)) ForceRemove(placed);
-                // A failed move leaves the file in the temporary folder, unreported.
-                UpdateFiles::RenameFile(fetched, placed);
-            }
-            continue;
-        }
-
-        if (cabinet && item.Compressed) {
-            if (ExtractCabinet(fetched, item.TargetDir) != 0)
-                DoStatus(947, fetched, scCabError, 0);
-            else
-                UpdateFiles::RemoveFile(fetched);
-        }
-    }
-    FFileList.SetActiveIndex(-1);
-    return result;
-}
-
-int TWebUpdate::ExtractCabinet(const std::wstring& cabinet, const std::wstring& targetFolder) {
-    return ExtractCabinetFiles(cabinet, targetFolder) ? 0 : -1;
-}
-
-bool TWebUpdate::ExpandLZFile(const std::wstring& path) {
-    std::uint8_t header[14] = {};
-    {
-        std::ifstream in(FsPath(path), std::ios::binary);
-        if (!in) return false;
-        in.read(reinterpret_cast<char*>(header), sizeof header);
-        if (in.gcount() != static_cast<std::streamsize>(sizeof header)) return false;
-    }
-    // A file that is not LZ data is left exactly as it was fetched.
-    if (!IsLZHeader(header, sizeof header)) return false;
-
-    std::wstring expanded = LZExpandedName(path);
-    if (expanded.empty()) return false;
-    // Expand beside it first: the compressed file goes only once its content is safe.
-    const std::wstring work = UpdateFiles::CreateTempFile(FolderOf(path), L"WUPD");
-    if (work.empty()) return false;
-    if (!ExpandLZ(path, work)) {
-        UpdateFiles::RemoveFile(work);
-        return false;
-    }
-    if (AsciiUpper(expanded) != AsciiUpper(path) && UpdateFiles::FileExists(expanded)) ForceRemove(expanded);
-    if (!UpdateFiles::RemoveFile(path) && AsciiUpper(expanded) == AsciiUpper(path)) {
-        UpdateFiles::RemoveFile(work);
-        return false;
-    }
-    if (!UpdateFiles::RenameFile(work, expanded)) {
-        WriteLogLine(L"Unable to rename file " + work + L" to " + expanded);
-        return false;
-    }
     return true;
 }

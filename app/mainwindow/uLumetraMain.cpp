@@ -10,24 +10,18 @@
 
 namespace {
 
-// The bridge's view of the window's own control box list.
-class TOwnSDListLink : public TSDListLink {
+// The bridge's view of a window whose list is not made yet (before FormCreate, or when
+// it could not be made): no current control box, nothing to switch.
+class TNoSDListLink : public TSDListLink {
 public:
-    explicit TOwnSDListLink(std::unique_ptr<TSDList>& list) : FList(list) {}
-    bool HasCurrentSD() override { return FList && FList->CurrentSD() != nullptr; }
-    void SetActive(bool Value) override {
-        if (FList)
-            FList->SetActive(Value);
-    }
-
-private:
-    std::unique_ptr<TSDList>& FList;
+    bool HasCurrentSD() override { return false; }
+    void SetActive(bool) override {}
 };
 
 }  // namespace
 
 TfrmMain::TfrmMain(TfrmMainServices services)
-    : FServices(services), FOwnSDListLink(std::make_unique<TOwnSDListLink>(FSDList)) {
+    : FServices(services), FNoSDListLink(std::make_unique<TNoSDListLink>()) {
     tsParam.SetCaption(L"Settings");
     tsParam.Tag = 1;
     tsSDList.SetCaption(L"Control Boxes");
@@ -69,7 +63,7 @@ TSDListLink& TfrmMain::SDListLink() {
         return *FServices.SDList;
     if (FSDListPort)
         return *FSDListPort;
-    return *FOwnSDListLink;
+    return *FNoSDListLink;
 }
 
 void TfrmMain::LogError(const std::wstring& _ProcName, const std::wstring& _ErrorStr) {

@@ -51,7 +51,7 @@ public:
 // The outside services of one main window. Null members take the platform's own.
 struct TfrmMainServices {
     DesktopWindows* Desktop = nullptr;  // not owned
-    TSDListLink* SDList = nullptr;      // not owned; null: the window's FSDList
+    TSDListLink* SDList = nullptr;      // not owned; null: the window's FSDListPort
     // Makes the control box list of the creation steps (SDListPort.h); empty: the list
     // over the platform's HID devices, when the build has one.
     std::function<std::unique_ptr<TSDListPort>()> CreateSDList;
@@ -123,13 +123,16 @@ public:
 
     // --- Control box page, brightness and status bar ----------------------------------
     void FillGrid();
-    void ImageListToBitmap(TImageList& _List, int _Index, Bitmap24& _Bitmap);
+    // The default box's red heart (imlStatusSDList image 2) is not copied into a bitmap
+    // per row (ImageListToBitmap): StringGrid1 marks the row (Hearts) and the grid's cell drawing
+    // (StringGrid1DrawCell, TExtras::GridCustomDraw in uLumetraMainGridWin32.cpp) draws the
+    // image 2 pixels right of and 4 pixels below the "Def" cell's corner.
     std::wstring GetVersionText();
     void ResizeStatusPanels();
     void SetBrigtness(int _Value);
-    void StringGrid1DrawCell(void* Sender, int ACol, int ARow);
     void StringGrid1MouseDown(void* Sender, int X, int Y, bool RightButton);
-    void StatusBar1DrawPanel(void* Sender, int Panel);
+    // Panel 3's logo (StatusBar1DrawPanel) is painted by TExtras::DrawLogo in
+    // uLumetraMainStatusBarWin32.cpp, reading the "Logo" resource anew for every paint.
     void tsSDListShow(void* Sender);
     void TrackBar1Change(void* Sender);
     void actSetAsDefaultExecute(void* Sender);
@@ -148,7 +151,6 @@ public:
     std::wstring FAppName;
     std::wstring FRepAppData;
     std::wstring FLogErrorFile;
-    std::unique_ptr<TSDList> FSDList;
     TSD* FCurrentSD = nullptr;  // not owned
     // Titles of the timing-software windows found by the last search: at most one.
     std::vector<std::wstring> FListChercheVanto;
@@ -220,7 +222,7 @@ private:
     TSDListLink& SDListLink();
 
     TfrmMainServices FServices;
-    // Serves the bridge from FSDList when no other link was given.
-    std::unique_ptr<TSDListLink> FOwnSDListLink;
+    // Serves the bridge while the window has no list of its own.
+    std::unique_ptr<TSDListLink> FNoSDListLink;
     std::unique_ptr<TfrmMainPeer> FPeer;
 };

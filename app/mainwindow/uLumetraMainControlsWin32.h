@@ -139,6 +139,24 @@ inline HBITMAP IconBitmap(const std::wstring& resource) {
     return bitmap;
 }
 
+// A subclassed control that we paint whole: its ground is not erased, WM_PAINT and
+// WM_PRINTCLIENT go to `paint` (an error in it is reported, never thrown into the
+// platform), everything else to the control's own procedure.
+template <typename TPaint>
+LRESULT PaintedByUs(HWND window, UINT message, WPARAM wParam, LPARAM lParam, TPaint paint) {
+    if (message == WM_ERASEBKGND)
+        return 1;
+    if (message == WM_PAINT || message == WM_PRINTCLIENT) {
+        PAINTSTRUCT ps;
+        HDC dc = message == WM_PAINT ? BeginPaint(window, &ps) : reinterpret_cast<HDC>(wParam);
+        Application::Guarded([&] { paint(dc); });
+        if (message == WM_PAINT)
+            EndPaint(window, &ps);
+        return 0;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
 class TExtras : public TMainWindowExtras {
 public:
     TExtras(TfrmMain& form, const TfrmMainPeer& peer, UINT trayMessage);

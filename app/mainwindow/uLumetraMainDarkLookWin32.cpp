@@ -36,18 +36,8 @@ void TExtras::PaintTabs(HDC dc) {
 LRESULT CALLBACK TExtras::TabsProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                  DWORD_PTR data) {
     auto* self = reinterpret_cast<TExtras*>(data);
-    if (self->FDark) {
-        if (message == WM_ERASEBKGND)
-            return 1;
-        if (message == WM_PAINT || message == WM_PRINTCLIENT) {
-            PAINTSTRUCT ps;
-            HDC dc = message == WM_PAINT ? BeginPaint(window, &ps) : reinterpret_cast<HDC>(wParam);
-            Application::Guarded([&] { self->PaintTabs(dc); });
-            if (message == WM_PAINT)
-                EndPaint(window, &ps);
-            return 0;
-        }
-    }
+    if (self->FDark)
+        return PaintedByUs(window, message, wParam, lParam, [self](HDC dc) { self->PaintTabs(dc); });
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
@@ -139,18 +129,8 @@ void TExtras::PaintGroup(HWND group, HDC dc) {
 LRESULT CALLBACK TExtras::GroupProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                   DWORD_PTR data) {
     auto* self = reinterpret_cast<TExtras*>(data);
-    if (self->FDark) {
-        if (message == WM_ERASEBKGND)
-            return 1;
-        if (message == WM_PAINT || message == WM_PRINTCLIENT) {
-            PAINTSTRUCT ps;
-            HDC dc = message == WM_PAINT ? BeginPaint(window, &ps) : reinterpret_cast<HDC>(wParam);
-            Application::Guarded([&] { self->PaintGroup(window, dc); });
-            if (message == WM_PAINT)
-                EndPaint(window, &ps);
-            return 0;
-        }
-    }
+    if (self->FDark)
+        return PaintedByUs(window, message, wParam, lParam, [self, window](HDC dc) { self->PaintGroup(window, dc); });
     return DefSubclassProc(window, message, wParam, lParam);
 }
 

@@ -84,17 +84,7 @@ void TExtras::PaintStatus(HDC dc) {
 LRESULT CALLBACK TExtras::StatusProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                    DWORD_PTR data) {
     auto* self = reinterpret_cast<TExtras*>(data);
-    if (message == WM_ERASEBKGND)
-        return 1;
-    if (message == WM_PAINT || message == WM_PRINTCLIENT) {
-        PAINTSTRUCT ps;
-        HDC dc = message == WM_PAINT ? BeginPaint(window, &ps) : reinterpret_cast<HDC>(wParam);
-        Application::Guarded([&] { self->PaintStatus(dc); });
-        if (message == WM_PAINT)
-            EndPaint(window, &ps);
-        return 0;
-    }
-    return DefSubclassProc(window, message, wParam, lParam);
+    return PaintedByUs(window, message, wParam, lParam, [self](HDC dc) { self->PaintStatus(dc); });
 }
 
 }  // namespace MainControlsWin32

@@ -1,4 +1,5 @@
 #include "BridgeTestSupport.h"
+#include "SDListAdapter.h"
 #include "ScriptedDesktopWindows.h"
 #include "VirtualHidBus.h"
 #include "uLumetraMain.h"
@@ -288,24 +289,25 @@ TEST(BridgeControlBoxList, TheCurrentControlBoxFollowsTheTimingSoftware) {
     ScriptedDesktopWindows desktop;
     {
         TfrmMain form(TfrmMainServices{&desktop, nullptr});
-        form.FSDList = std::make_unique<TSDList>(bus);
-        form.FSDList->SetDefaultSerialList(L"AL01");
-        ASSERT_NE(form.FSDList->CurrentSD(), nullptr);
+        form.FSDListPort = std::make_unique<TSDListAdapter>(bus);
+        TSDList& list = static_cast<TSDListAdapter&>(*form.FSDListPort).List();
+        list.SetDefaultSerialList(L"AL01");
+        ASSERT_NE(list.CurrentSD(), nullptr);
         form.UpdateStatus();
         EXPECT_EQ(form.TrayIcon1.Hint(), ControlBoxOnlyHint);
 
         desktop.Windows = {{900, L"VANTO3 - A - B > C", true}};
         form.TimerFindVantoTimer(nullptr);
-        EXPECT_TRUE(form.FSDList->Active());
-        ASSERT_NE(form.FSDList->CurrentSD(), nullptr);
-        EXPECT_TRUE(form.FSDList->CurrentSD()->Active());
+        EXPECT_TRUE(list.Active());
+        ASSERT_NE(list.CurrentSD(), nullptr);
+        EXPECT_TRUE(list.CurrentSD()->Active());
         EXPECT_EQ(form.TrayIcon1.Hint(), ReadyHint);
 
         desktop.Windows.clear();
         form.TimerFindVantoTimer(nullptr);
-        EXPECT_FALSE(form.FSDList->Active());
-        ASSERT_NE(form.FSDList->CurrentSD(), nullptr);
-        EXPECT_FALSE(form.FSDList->CurrentSD()->Active());
+        EXPECT_FALSE(list.Active());
+        ASSERT_NE(list.CurrentSD(), nullptr);
+        EXPECT_FALSE(list.CurrentSD()->Active());
         EXPECT_EQ(form.TrayIcon1.Hint(), ControlBoxOnlyHint);
     }
     MainThread::ProcessMessages();

@@ -131,6 +131,7 @@ TEST(DefaultPictureTable, ReadsAndWritesOnlyExistingEntries) {
 
 TEST(Models, KeyCounts) {
     EXPECT_EQ(SDTypeOfProduct(0x0063), sdtMini);
+    EXPECT_EQ(SDTypeOfProduct(0x0090), sdtMini);
     EXPECT_EQ(SDTypeOfProduct(0x0061), sdtUndefined);
     for (const auto& [type, keys] : {std::pair{sdtUndefined, 1}, {sdtMini, 6}, {sdtStandard, 15}, {sdtXL, 32}})
         EXPECT_EQ(SDKeyCount(type), keys);

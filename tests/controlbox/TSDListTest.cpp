@@ -184,6 +184,8 @@ TEST_F(SDListTest, OnlyTheSixKeyModelIsListed) {
         {"15-key model", 0x0FD9, 0x0060},
         {"32-key model", 0x0FD9, 0x006C},
         {"other vendor", 0x045E, 0x0063},
+        {"other vendor, later six-key id", 0x045E, 0x0090},
+        {"next to the later six-key id", 0x0FD9, 0x0091},
     };
     MakeList();
     for (const auto& o : others) {
@@ -193,6 +195,37 @@ TEST_F(SDListTest, OnlyTheSixKeyModelIsListed) {
     }
     EXPECT_TRUE(Events.empty());
     EXPECT_TRUE(Trace.Lines.empty());
+}
+
+// Both revisions of the six-key box: listed, made current as the stored default, painted,
+// their key presses forwarded, and removed again.
+TEST_F(SDListTest, BothSixKeyRevisionsAreListedAndForwardTheirKeys) {
+    for (const std::uint16_t product : {std::uint16_t{0x0063}, std::uint16_t{0x0090}}) {
+        SCOPED_TRACE(product);
+        Events.clear();
+        StoreDefault(L"AL01");
+        MakeList();
+        auto box = Plug(WithProduct(VirtualControlBoxDescription(L"AL01"), 0x0FD9, product));
+        ASSERT_EQ(Serials(), Strings{L"AL01"});
+        EXPECT_EQ(List->CurrentSD()->SDType(), sdtMini);
+        EXPECT_EQ(List->CurrentSD()->Buttons()->Count(), 6);
+        EXPECT_EQ(PicturesWritten(box), 6u);
+        EXPECT_EQ(Events, (Strings{L"current:AL01", L"change"}));
+
+        Events.clear();
+        box->QueueInput({0x01, 0, 0, 0, 1, 0, 0});  // key 3 pressed
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (Events.empty() && std::chrono::steady_clock::now() < until) {
+            MainThread::ProcessMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_EQ(Events, Strings{L"push:3"});
+
+        Unplug(box);
+        EXPECT_TRUE(Serials().empty());
+        List.reset();
+        MainThread::ProcessMessages();
+    }
 }
 
 TEST_F(SDListTest, ConnectDefaultReadsTheCurrentBoxAfreshAfterItsLogLine) {

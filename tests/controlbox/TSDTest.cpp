@@ -25,6 +25,7 @@ INSTANTIATE_TEST_SUITE_P(Table, TSDModel,
                          ::testing::Values(ModelCase{0x0060, sdtStandard, 15},
                                            ModelCase{0x0063, sdtMini, 6},
                                            ModelCase{0x006C, sdtXL, 32},
+                                           ModelCase{0x0090, sdtMini, 6},
                                            ModelCase{0x0062, sdtUndefined, 1},
                                            ModelCase{0x0000, sdtUndefined, 1}));
 

@@ -304,6 +304,7 @@ TEST_F(Scenario, DefaultBoxPulledAndPluggedAgain) { Play("default_replug"); }
 TEST_F(Scenario, TimingSoftwareComesAndGoesWhileKeysArePressed) { Play("vanto_presence"); }
 TEST_F(Scenario, TwoBoxesOnlyTheCurrentOneForwards) { Play("two_boxes"); }
 TEST_F(Scenario, QuitWithTheWindowHidden) { Play("quit"); }
+TEST_F(Scenario, LaterSixKeyRevisionForwardsOtherModelsStayOut) { Play("later_revision"); }
 TEST_F(Scenario, BadScriptsReportErrorsAndCarryOn) { Play("bad_script", 2); }
 
 }  // namespace

@@ -309,3 +309,180 @@ TEST(UpdateLogPath, DocumentsAppAndBackslashes) {
 }
 
 }  // namespace
+
+namespace {
+
+using TKind = TFaultyFileSystem::TKind;
+
+std::size_t FilesStartingWith(const fs::path& folder, const std::string& prefix) {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) ++count;
+    return count;
+}
+
+using SizeCapTest = TransferFixture;
+
+TEST_F(SizeCapTest, BodiesWithoutALengthStopAtTheirCeiling) {
+    const struct {
+        const char* Name;
+        std::int64_t Length;  // 0: none announced
+        std::size_t Body;
+        std::int64_t Limit;
+        bool Ok;
+    } cases[] = {
+        {"no length, within the limit", 0, 5000, 5000, true},
+        {"no length, past the limit", 0, 5001, 5000, false},
+        {"announced length is its own limit", -1, 9000, 5000, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const fs::path target = Root / "temp" / "f.bin";
+        { std::ofstream(target, std::ios::binary) << "older copy"; }
+        Session.Responses[L"http://h/f.bin"] = {200, c.Length, std::string(c.Body, 'z')};
+        Statuses.clear();
+        EXPECT_EQ(Engine->URLGetFile(Session, L"http://h/f.bin", Temp(), c.Limit), c.Ok);
+        EXPECT_EQ(Slurp(target), c.Ok ? std::string(c.Body, 'z') : "older copy");
+        EXPECT_EQ(LeftoverTempFiles(), 0u);
+        if (!c.Ok) {
+            EXPECT_EQ(Statuses.back().Code, 20);
+        }
+    }
+}
+
+TEST_F(SizeCapTest, EntrySizeCapsItsBodyAndCeilingsCapTheReads) {
+    Session.Responses[L"http://h/a.txt"] = {200, 0, std::string(300, 'a')};
+    TFileDescription item;
+    item.URL = L"http://h/a.txt";
+    item.FileSize = 200;
+    Engine->FileList().Add(item);
+    EXPECT_EQ(Engine->GetFileUpdates(), -1);
+    EXPECT_FALSE(fs::exists(Root / "temp" / "a.txt"));
+
+    // A file past the ceiling reads as no file at all.
+    TFileFactsTable facts;
+    facts.Add(L"C:\\big", std::string(11, 'b'));
+    EXPECT_FALSE(ReadWholeFile(facts, L"C:\\big", 10).has_value());
+    EXPECT_EQ(ReadWholeFile(facts, L"C:\\big", 11)->size(), 11u);
+}
+
+TEST(FileNames, DevicesAndForbiddenCharactersAreRefused) {
+    const struct {
+        const wchar_t* Name;
+        bool Usable;
+    } cases[] = {
+        {L"Key1.bmp", true},    {L"console.txt", true}, {L"COM10", true},    {L"LPT0.txt", true},
+        {L"CON", false},        {L"con.txt", false},    {L"Nul", false},     {L"AUX.tar.gz", false},
+        {L"PRN ", false},       {L"com1", false},       {L"LPT9.dll", false}, {L"con .txt", false},
+        {L"a<b", false},        {L"a|b", false},        {L"a\"b", false},    {L"a?b", false},
+        {L"a*b", false},        {L"a\x01z", false},     {L"name.", false},   {L"", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsUsableFileName(c.Name), c.Usable) << testing::PrintToString(std::wstring(c.Name));
+        // A cabinet entry with such a part anywhere is refused like one that escapes.
+        if (*c.Name != 0) {
+            EXPECT_EQ(CabinetEntryTarget(L"T\\", std::wstring(L"sub\\") + c.Name).has_value(), c.Usable);
+        }
+    }
+    EXPECT_FALSE(CabinetEntryTarget(L"T\\", L"CON\\inner.txt").has_value());
+}
+
+// Every write, move and delete of an installation made to fail in turn: the installed file
+// is either the old one, with the failure reported, or the new one; never a mix, never lost.
+using FaultyInstallTest = TransferFixture;
+
+TEST_F(FaultyInstallTest, PlainFileIsOldOrNewWhicheverStepFails) {
+    const fs::path installed = Root / "install" / "a.txt";
+    for (TKind kind : {TKind::Write, TKind::Move, TKind::Delete}) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << "kind " << static_cast<int>(kind) << ", operation " << n);
+            fs::remove_all(Root / "install");
+            fs::create_directories(Root / "install");
+            { std::ofstream(installed, std::ios::binary) << "old content"; }
+            const fs::path logFile = FsPath(Engine->LogFilePath());
+            fs::remove(logFile);
+            TFaultyFileSystem faulty(SystemFileSystem());
+            faulty.FailAt(kind, n);
+            Engine->SetFileSystem(&faulty);
+            Engine->FileList().Clear();
+            Session.Responses[L"http://h/a.txt"] = {200, 0, "new content"};
+            TFileDescription item;
+            item.URL = L"http://h/a.txt";
+            item.TargetDir = Folder(Root / "install");
+            Engine->FileList().Add(item);
+            Engine->SetAppUpdate(true);
+            Statuses.clear();
+
+            const int result = Engine->GetFileUpdates();
+            const std::string now = Slurp(installed);
+            const std::string log = Slurp(logFile);
+            bool renameReported = false;
+            bool deleteReported = false;
+            for (const auto& s : Statuses) {
+                if (s.Code == 19 && s.Error == 7) renameReported = true;
+                if (s.Code == 19 && s.Error == 6) deleteReported = true;
+            }
+            if (now == "new content") {
+                EXPECT_EQ(result, 0);
+                EXPECT_TRUE(Engine->AppUpdate());
+            } else {
+                EXPECT_EQ(now, "old content");
+                EXPECT_EQ(result, -1);
+                EXPECT_FALSE(Engine->AppUpdate());
+                EXPECT_TRUE(renameReported);
+                EXPECT_NE(log.find("Unable to rename file "), std::string::npos) << log;
+            }
+            // Nothing staged stays beside the installed file, unless it is reported.
+            if (!deleteReported) {
+                EXPECT_EQ(FilesStartingWith(Root / "install", "WUPD"), 0u);
+            }
+            if (!faulty.Failed()) {
+                EXPECT_EQ(now, "new content");
+                break;
+            }
+        }
+    }
+    Engine->SetFileSystem(nullptr);
+}
+
+TEST_F(FaultyInstallTest, StaleComponentCopiesAreDeletedBeforeTheRestart) {
+    { std::ofstream(Root / "temp" / "Helper.dll", std::ios::binary) << "from an earlier run"; }
+    { std::ofstream(Root / "temp" / "elsewhere.txt", std::ios::binary) << "not a component"; }
+    Session.Responses[L"http://h/Main.exe"] = {200, 0, "this run"};
+    Engine->SetControlFile(L"C:\\c.inf");
+    static_cast<TFileFactsTable&>(Engine->Facts())
+        .Add(L"C:\\c.inf", "[application]\nappcomps=\"Main.exe\", Helper.dll;..\\x\\Missing.ocx\n");
+    Engine->ReadApplicationSection();
+    TFileDescription item;
+    item.URL = L"http://h/Main.exe";
+    Engine->FileList().Add(item);
+    EXPECT_EQ(Engine->GetFileUpdates(), 0);
+    EXPECT_EQ(Engine->FetchedComponents(), std::vector<std::wstring>{L"Main.exe"});
+
+    Engine->RemoveStaleComponents();
+    EXPECT_EQ(Slurp(Root / "temp" / "Main.exe"), "this run");
+    EXPECT_FALSE(fs::exists(Root / "temp" / "Helper.dll"));
+    EXPECT_TRUE(fs::exists(Root / "temp" / "elsewhere.txt"));
+}
+
+TEST_F(FaultyInstallTest, OldUpdaterFoldersGoOthersStay) {
+    const struct {
+        const char* Folder;
+        const char* File;
+        bool Removed;
+    } cases[] = {
+        {"LumetraUpd-0000ABCD", "upd.exe", true},
+        {"LumetraUpd-0000ABCE", "wusetup.cab", true},
+        {"LumetraUpd-0000ABCF", "someone else's.txt", false},
+        {"LumetraUpd-keep", "upd.exe", false},
+        {"Other-0000ABCD", "upd.exe", false},
+    };
+    for (const auto& c : cases) {
+        fs::create_directories(Root / "temp" / c.Folder);
+        std::ofstream(Root / "temp" / c.Folder / c.File) << "x";
+    }
+    Engine->RemoveOldUpdaterFolders();
+    for (const auto& c : cases) EXPECT_EQ(fs::exists(Root / "temp" / c.Folder), !c.Removed) << c.Folder;
+}
+
+}  // namespace

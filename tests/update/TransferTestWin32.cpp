@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -23,6 +24,20 @@ namespace fs = std::filesystem;
 std::string Slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A build-tree file as a Windows path (the build tree lies on the drive that maps "/").
+fs::path BuildPath(const std::string& unix) {
+    std::wstring path = L"Z:";
+    for (char c : unix) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+    return fs::path(path);
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void Spill(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
@@ -210,26 +225,194 @@ TEST_F(InstallTest, GetFileUpdatesPlacesEveryKindOfFile) {
     EXPECT_GE(written.wYear, 2025);
 }
 
-TEST_F(InstallTest, CabinetEntriesLeavingTheTargetAreRefused) {
+TEST_F(InstallTest, CabinetEntriesLeavingTheTargetOrNamingDevicesAreRefused) {
     const struct {
         const char* Entry;
-    } cases[] = {{"..\\escaped.txt"}, {"sub\\..\\..\\escaped.txt"}, {"\\escaped.txt"}, {"C:escaped.txt"}};
+    } cases[] = {{"..\\escaped.txt"}, {"sub\\..\\..\\escaped.txt"}, {"\\escaped.txt"}, {"C:escaped.txt"},
+                 {"CON.txt"},          {"sub\\NUL"},                     {"a|b.txt"},        {"fine.txt:stream"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Entry);
         const fs::path cab = Root / "temp" / "evil.cab";
-        Spill(cab, MakeCabinet({{"fine.txt", "fine"}, {c.Entry, "evil"}}));
+        Spill(cab, MakeCabinet({{"fine.txt", "fine"}, {"kept.txt", "new"}, {c.Entry, "evil"}}));
         const fs::path target = Root / "app" / "target";
         fs::remove_all(target);
         fs::create_directories(target);
+        { std::ofstream(target / "kept.txt", std::ios::binary) << "installed"; }
         EXPECT_EQ(Engine->ExtractCabinet(cab.wstring(), Folder(target)), -1);
         EXPECT_FALSE(fs::exists(Root / "app" / "escaped.txt"));
         EXPECT_FALSE(fs::exists(Root / "escaped.txt"));
         EXPECT_FALSE(fs::exists(fs::path(L"C:\\escaped.txt")));
+        // The entries before the refused one never reach the folder either.
+        EXPECT_EQ(Names(target), std::vector<std::string>{"kept.txt"});
+        EXPECT_EQ(Slurp(target / "kept.txt"), "installed");
     }
     // Not a cabinet, or no file at all.
     Spill(Root / "temp" / "bad.cab", {'n', 'o', 't', ' ', 'a', ' ', 'c', 'a', 'b'});
     EXPECT_EQ(Engine->ExtractCabinet((Root / "temp" / "bad.cab").wstring(), Folder(Root / "app")), -1);
     EXPECT_EQ(Engine->ExtractCabinet((Root / "temp" / "none.cab").wstring(), Folder(Root / "app")), -1);
+    EXPECT_EQ(Names(Root / "app"), std::vector<std::string>{"target"});
+}
+
+// Every write, move and delete of an extraction made to fail in turn: the folder holds the
+// old files or all the new ones, and nothing of the staging stays.
+TEST_F(InstallTest, CabinetIsWholeOrNotAtAllWhicheverStepFails) {
+    using TKind = TFaultyFileSystem::TKind;
+    const fs::path cab = Root / "temp" / "keys.cab";
+    Spill(cab, MakeCabinet({{"Key1.bmp", "new one"}, {"sub\\Key2.bmp", "new two"}, {"Key3.bmp", "new three"}}));
+    const fs::path target = Root / "app" / "keys";
+    for (TKind kind : {TKind::Write, TKind::Move, TKind::Delete}) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << "kind " << static_cast<int>(kind) << ", operation " << n);
+            fs::remove_all(target);
+            fs::create_directories(target);
+            { std::ofstream(target / "Key1.bmp", std::ios::binary) << "old one"; }
+            { std::ofstream(target / "Key3.bmp", std::ios::binary) << "old three"; }
+            SetFileAttributesW((target / "Key3.bmp").c_str(), FILE_ATTRIBUTE_READONLY);
+            TFaultyFileSystem faulty(SystemFileSystem());
+            faulty.FailAt(kind, n);
+            Engine->SetFileSystem(&faulty);
+            const int result = Engine->ExtractCabinet(cab.wstring(), Folder(target));
+            Engine->SetFileSystem(nullptr);
+            SetFileAttributesW((target / "Key3.bmp").c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (result == 0) {
+                EXPECT_EQ(Slurp(target / "Key1.bmp"), "new one");
+                EXPECT_EQ(Slurp(target / "sub" / "Key2.bmp"), "new two");
+                EXPECT_EQ(Slurp(target / "Key3.bmp"), "new three");
+            } else {
+                EXPECT_EQ(Slurp(target / "Key1.bmp"), "old one");
+                EXPECT_EQ(Slurp(target / "Key3.bmp"), "old three");
+                EXPECT_EQ(Names(target), (std::vector<std::string>{"Key1.bmp", "Key3.bmp"}));
+            }
+            // Only a failed delete may leave a staged file or backup, and then it is told.
+            if (kind != TKind::Delete) {
+                std::vector<std::string> expected = {"Key1.bmp", "Key3.bmp"};
+                if (result == 0) expected.push_back("sub");
+                std::sort(expected.begin(), expected.end());
+                EXPECT_EQ(Names(target), expected);
+            }
+            if (!faulty.Failed()) {
+                EXPECT_EQ(result, 0);
+                break;
+            }
+        }
+    }
+}
+
+// The same for an LZ file expanded over an installed one: old or new, never lost or cut.
+TEST_F(InstallTest, LZFileIsOldOrNewWhicheverStepFails) {
+    using TKind = TFaultyFileSystem::TKind;
+    const auto lz = MakeLZFile("new notes, expanded", 't');
+    Server.Route("/notes.tx_", {200, true, -1, std::string(lz.begin(), lz.end())});
+    const fs::path installed = Root / "app" / "notes.txt";
+    for (TKind kind : {TKind::Write, TKind::Move, TKind::Delete}) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << "kind " << static_cast<int>(kind) << ", operation " << n);
+            { std::ofstream(installed, std::ios::binary | std::ios::trunc) << "old notes"; }
+            TFaultyFileSystem faulty(SystemFileSystem());
+            faulty.FailAt(kind, n);
+            Engine->SetFileSystem(&faulty);
+            Engine->FileList().Clear();
+            TFileDescription item;
+            item.URL = Url("/notes.tx_");
+            item.Compressed = true;
+            Engine->FileList().Add(item);
+            Statuses.clear();
+            const int result = Engine->GetFileUpdates();
+            Engine->SetFileSystem(nullptr);
+            const bool deleteReported = std::any_of(Statuses.begin(), Statuses.end(),
+                                                    [](const TStatus& s) { return s.Code == 19 && s.Error == 6; });
+            if (result == 0) {
+                EXPECT_EQ(Slurp(installed), "new notes, expanded");
+            } else {
+                EXPECT_EQ(Slurp(installed), "old notes");
+                EXPECT_TRUE(std::any_of(Statuses.begin(), Statuses.end(),
+                                        [](const TStatus& s) { return s.Code == 19 && s.Error == 7; }));
+            }
+            if (!deleteReported) {
+                EXPECT_EQ(Names(Root / "app"), std::vector<std::string>{"notes.txt"});
+            }
+            fs::remove(Root / "temp" / "notes.tx_");
+            if (!faulty.Failed()) {
+                EXPECT_EQ(result, 0);
+                break;
+            }
+        }
+    }
+}
+
+// A release made by gcab and mscompress, served by the loopback server over an installed
+// release: a cabinet cut short changes nothing and stops the restart; the whole one and
+// the LZ file install.
+TEST_F(InstallTest, GcabCabinetCutShortLeavesTheInstalledReleaseAndLZFileExpands) {
+    const fs::path release = BuildPath(LUMETRA_RELEASE_FIXTURES);
+    const auto bytes = [&](const char* name) { return Slurp(release / name); };
+    const fs::path keys = Root / "app" / "keys";
+    fs::create_directories(keys);
+    { std::ofstream(keys / "Key1.bmp", std::ios::binary) << "installed one"; }
+    { std::ofstream(keys / "Key2.bmp", std::ios::binary) << "installed two"; }
+    Server.Route("/cut/keys.cab", {200, true, -1, bytes("keys-cut.cab")});
+    Server.Route("/whole/keys.cab", {200, true, -1, bytes("keys.cab")});
+    Server.Route("/notes.txt_", {200, true, -1, bytes("notes.txt_")});
+    const auto run = [&](const std::string& path, const std::wstring& dir) {
+        Engine->FileList().Clear();
+        TFileDescription item;
+        item.URL = Url(path);
+        item.TargetDir = dir;
+        item.Compressed = true;
+        Engine->FileList().Add(item);
+        Engine->SetAppUpdate(true);
+        Statuses.clear();
+        return Engine->GetFileUpdates();
+    };
+
+    EXPECT_EQ(run("/cut/keys.cab", Folder(keys)), -1);
+    EXPECT_FALSE(Engine->AppUpdate());
+    EXPECT_TRUE(Reported(L"Error decompressing CAB file : " + Temp() + L"keys.cab"));
+    EXPECT_EQ(Slurp(keys / "Key1.bmp"), "installed one");
+    EXPECT_EQ(Slurp(keys / "Key2.bmp"), "installed two");
+    EXPECT_EQ(Names(keys), (std::vector<std::string>{"Key1.bmp", "Key2.bmp"}));
+
+    EXPECT_EQ(run("/whole/keys.cab", Folder(keys)), 0);
+    EXPECT_TRUE(Engine->AppUpdate());
+    EXPECT_EQ(Slurp(keys / "Key1.bmp"), Slurp(release / "in" / "Key1.bmp"));
+    EXPECT_EQ(Slurp(keys / "Key2.bmp"), Slurp(release / "in" / "Key2.bmp"));
+    EXPECT_EQ(Names(keys), (std::vector<std::string>{"Key1.bmp", "Key2.bmp"}));
+
+    { std::ofstream(Root / "app" / "notes.txt", std::ios::binary) << "older notes"; }
+    EXPECT_EQ(run("/notes.txt_", L""), 0);
+    EXPECT_EQ(Slurp(Root / "app" / "notes.txt"), Slurp(release / "in" / "notes.txt"));
+    EXPECT_FALSE(fs::exists(Root / "app" / "notes.txt_"));
+    EXPECT_FALSE(fs::exists(Root / "temp" / "notes.txt_"));
+    EXPECT_EQ(Leftovers(), 0u);
+}
+
+// A cabinet or an LZ file that unpacks to more than its ceiling fails as a whole.
+TEST_F(InstallTest, UnpackingStopsAtItsCeiling) {
+    const fs::path cab = Root / "temp" / "bomb.cab";
+    Spill(cab, MakeCabinet({{"a.bin", std::string(1000, 'a')}, {"b.bin", std::string(1000, 'b')},
+                            {"c.bin", std::string(1000, 'c')}}));
+    const struct {
+        std::int64_t Ceiling;
+        bool Ok;
+    } cases[] = {{3000, true}, {2999, false}, {1000, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Ceiling);
+        const fs::path out = Root / "app" / "out";
+        fs::remove_all(out);
+        fs::create_directories(out);
+        std::vector<std::wstring> written;
+        EXPECT_EQ(ExtractCabinetFiles(cab.wstring(), Folder(out), SystemFileSystem(), c.Ceiling, written), c.Ok);
+        EXPECT_EQ(written.size(), static_cast<std::size_t>(c.Ok ? 3 : c.Ceiling / 1000));
+    }
+
+    const auto lz = MakeLZFile(std::string(5000, 'z'), 't');
+    Spill(Root / "temp" / "big.tx_", lz);
+    for (const std::int64_t ceiling : {5000, 4999}) {
+        std::unique_ptr<TWritableFile> out = SystemFileSystem().OpenWrite((Root / "temp" / "big.out").wstring());
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(ExpandLZ((Root / "temp" / "big.tx_").wstring(), *out, ceiling), ceiling == 5000);
+        out->Close();
+    }
 }
 
 TEST_F(InstallTest, UpdateLogLinesInTheDocumentsFolder) {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -152,8 +153,11 @@ TEST_F(UpdateFlowWin32, MissingControlFileAndCurrentRelease) {
 }
 
 TEST_F(UpdateFlowWin32, ReleaseOfTheProgramItselfRestartsThroughTheUpdater) {
+    // Left by an earlier run whose restart was refused, and not part of this release.
+    std::ofstream(Root / "temp" / "Helper.dll") << "older helper";
     Route(kControlPath, "[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\n"
-                        "appname=LumetraControlBox.exe\r\nappcomps=LumetraControlBox.exe\r\n[files]\r\ncount=2\r\n"
+                        "appname=LumetraControlBox.exe\r\nappcomps=LumetraControlBox.exe Helper.dll\r\n"
+                        "[files]\r\ncount=2\r\n"
                         "[file1]\r\nurl=" + FileUrl("LumetraControlBox.exe") + "\r\n[file2]\r\nurl=" +
                             FileUrl("readme.txt") + "\r\ntargetdir={APP}\r\n");
     Route("/files/LumetraControlBox.exe", "new program");
@@ -167,19 +171,24 @@ TEST_F(UpdateFlowWin32, ReleaseOfTheProgramItselfRestartsThroughTheUpdater) {
     ASSERT_EQ(Dialogs.Of(TKind::Confirmation).size(), 1u);
     EXPECT_EQ(Dialogs.Of(TKind::Confirmation)[0].Text, L"Shutting down application to update executable files ?");
 
-    // The updater came out of our resources, its cabinet is gone, its settings are written.
+    // The updater came out of our resources into a fresh folder of its own, its cabinet is
+    // gone, its settings are written; the stale component will not reach it.
     const std::wstring temp = (Root / "temp").wstring() + L"\\";
-    EXPECT_TRUE(fs::exists(Root / "temp" / "upd.exe"));
-    EXPECT_FALSE(fs::exists(Root / "temp" / "wusetup.cab"));
+    const std::wstring own = Engine->UpdaterFolder();
+    EXPECT_EQ(own.rfind(temp + L"LumetraUpd-", 0), 0u) << own;
+    EXPECT_TRUE(fs::exists(own + L"upd.exe"));
+    EXPECT_FALSE(fs::exists(own + L"wusetup.cab"));
+    EXPECT_FALSE(fs::exists(Root / "temp" / "upd.exe"));
+    EXPECT_FALSE(fs::exists(Root / "temp" / "Helper.dll"));
     wchar_t logName[MAX_PATH] = {};
     GetPrivateProfileStringW(L"CONFIG", L"LOGFILENAME", L"", logName, MAX_PATH,
                              (Root / "docs" / "WUPDATE.INI").wstring().c_str());
     EXPECT_STREQ(logName, L"WUPDATE.LOG");
 
     const std::wstring parameters = std::to_wstring(GetCurrentProcessId()) + L" X " + (Root / "app").wstring() +
-                                    L"\\LumetraControlBox.exe \" \" \"" + temp + L"\" LumetraControlBox.exe";
+                                    L"\\LumetraControlBox.exe \" \" \"" + temp + L"\" LumetraControlBox.exe Helper.dll";
     ASSERT_EQ(Dialogs.Of(TKind::ShellOpen).size(), 1u);
-    EXPECT_EQ(Dialogs.Of(TKind::ShellOpen)[0].Text, temp + L"upd.exe");
+    EXPECT_EQ(Dialogs.Of(TKind::ShellOpen)[0].Text, own + L"upd.exe");
     EXPECT_EQ(Dialogs.Of(TKind::ShellOpen)[0].Parameters, parameters);
     EXPECT_EQ(Statuses.back(), L"Spawn " + parameters);
     EXPECT_EQ(Closed, 1);
@@ -201,6 +210,37 @@ TEST_F(UpdateFlowWin32, RefusedRestartKeepsComponentsForALaterRun) {
     RunUpdateQuietly(*Engine);
     EXPECT_EQ(Server.Requests(), before + 2);
     EXPECT_EQ(Dialogs.Of(TKind::Confirmation).size(), 2u);
+}
+
+// A release whose cabinet (made by gcab) arrives cut short, over an installed release:
+// the installed files stay as they were, the failure is reported, and the program is not
+// restarted even though its own component was fetched.
+TEST_F(UpdateFlowWin32, CabinetCutShortChangesNothingAndAsksNoRestart) {
+    std::string release = LUMETRA_RELEASE_FIXTURES;
+    for (char& c : release) c = c == '/' ? '\\' : c;
+    const auto fixture = [&](const char* name) { return Slurp(fs::path("Z:" + release) / name); };
+    fs::create_directories(Root / "app" / "keys");
+    std::ofstream(Root / "app" / "keys" / "Key1.bmp") << "installed one";
+    std::ofstream(Root / "app" / "keys" / "Key2.bmp") << "installed two";
+    Route(kControlPath, "[update]\r\nunconditional=1\r\n[application]\r\nappupdate=1\r\n"
+                        "appname=LumetraControlBox.exe\r\nappcomps=LumetraControlBox.exe\r\n[files]\r\ncount=2\r\n"
+                        "[file1]\r\nurl=" + FileUrl("LumetraControlBox.exe") + "\r\n[file2]\r\nurl=" +
+                            FileUrl("keys.cab") + "\r\ncompressed=1\r\ntargetdir={APP}\\keys\r\n");
+    Route("/files/LumetraControlBox.exe", "new program");
+    Route("/files/keys.cab", fixture("keys-cut.cab"));
+    Dialogs.Answers = {true};
+    RunUpdateQuietly(*Engine);
+
+    EXPECT_EQ(Slurp(Root / "app" / "keys" / "Key1.bmp"), "installed one");
+    EXPECT_EQ(Slurp(Root / "app" / "keys" / "Key2.bmp"), "installed two");
+    std::size_t entries = 0;
+    for (const auto& entry : fs::directory_iterator(Root / "app" / "keys")) entries += entry.exists() ? 1 : 0;
+    EXPECT_EQ(entries, 2u);
+    EXPECT_TRUE(Dialogs.Of(TKind::Confirmation).empty());
+    EXPECT_TRUE(Dialogs.Of(TKind::ShellOpen).empty());
+    EXPECT_EQ(Closed, 0);
+    const std::wstring reported = L"Error decompressing CAB file : " + (Root / "temp").wstring() + L"\\keys.cab";
+    EXPECT_NE(std::find(Statuses.begin(), Statuses.end(), reported), Statuses.end());
 }
 
 }  // namespace

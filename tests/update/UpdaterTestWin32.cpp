@@ -4,11 +4,13 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -39,13 +41,28 @@ struct TProcess {
     }
 };
 
-bool Start(TProcess& process, const std::wstring& parameters, DWORD flags) {
-    std::wstring line = L"\"" + UpdaterPath() + L"\" " + parameters;
+bool Start(TProcess& process, const std::wstring& exe, const std::wstring& parameters, DWORD flags) {
+    std::wstring line = L"\"" + exe + L"\" " + parameters;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    process.Started = CreateProcessW(UpdaterPath().c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr,
-                                     nullptr, &startup, &process.Info) != 0;
+    process.Started = CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                                     &startup, &process.Info) != 0;
     return process.Started;
+}
+
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+fs::path UpdateLog() {
+    wchar_t* documents = nullptr;
+    SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents);
+    const fs::path log = fs::path(documents) / "WUPDATE.LOG";
+    CoTaskMemFree(documents);
+    return log;
 }
 
 class UpdaterWin32 : public testing::Test {
@@ -61,8 +78,10 @@ protected:
         SetFileAttributesW((Root / "app" / "comp.dll").wstring().c_str(), FILE_ATTRIBUTE_READONLY);
         ASSERT_TRUE(CopyFileW(BuildPath(LUMETRA_RESTART_PROBE_EXE).c_str(), (Root / "app" / "prog.exe").wstring().c_str(),
                               FALSE));
-        // A program that has not ended: the updater's own copy, held suspended.
-        ASSERT_TRUE(Start(Program, L"", CREATE_SUSPENDED));
+        // The program that has not ended, started from its folder and held suspended.
+        ASSERT_TRUE(Start(Program, (Root / "app" / "prog.exe").wstring(), L"", CREATE_SUSPENDED));
+        std::error_code error;
+        fs::remove(UpdateLog(), error);
     }
     void TearDown() override {
         std::error_code error;
@@ -71,14 +90,23 @@ protected:
         fs::remove_all(Root, error);
         SetEnvironmentVariableW(L"LUMETRA_UPDATER_WAIT_MS", nullptr);
     }
-    std::wstring Parameters(const std::wstring& logSwitch) const {
-        return std::to_wstring(Program.Info.dwProcessId) + L" " + logSwitch + L" " + (Root / "app").wstring() +
-               L"\\prog.exe \"-a b\" \"" + (Root / "temp").wstring() + L"\\\" comp.dll;other.dat";
+    std::wstring Parameters(const std::wstring& logSwitch, const fs::path& program = {}) const {
+        const fs::path restart = program.empty() ? Root / "app" / "prog.exe" : program;
+        return std::to_wstring(Program.Info.dwProcessId) + L" " + logSwitch + L" " + restart.wstring() +
+               L" \"-a b\" \"" + (Root / "temp").wstring() + L"\\\" comp.dll;other.dat";
+    }
+    // Waits for the restarted probe's note beside it.
+    static std::string Restarted(const fs::path& folder) {
+        for (int i = 0; i < 200 && !fs::exists(folder / "restarted.txt"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        for (int i = 0; i < 50 && Slurp(folder / "restarted.txt").empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return Slurp(folder / "restarted.txt");
     }
     // Runs the updater to its end; its exit code.
     DWORD RunUpdater(const std::wstring& parameters, bool endProgramMeanwhile) {
         TProcess updater;
-        EXPECT_TRUE(Start(updater, parameters, 0));
+        EXPECT_TRUE(Start(updater, UpdaterPath(), parameters, 0));
         if (endProgramMeanwhile) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             TerminateProcess(Program.Info.hProcess, 0);
@@ -94,27 +122,53 @@ protected:
 };
 
 TEST_F(UpdaterWin32, ReplacesTheComponentsOnceTheProgramHasEndedAndRestartsIt) {
-    wchar_t* documents = nullptr;
-    ASSERT_TRUE(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents)));
-    const fs::path log = fs::path(documents) / "WUPDATE.LOG";
-    CoTaskMemFree(documents);
-    std::error_code error;
-    fs::remove(log, error);
-
     EXPECT_EQ(RunUpdater(Parameters(L"L"), true), 0u);
     EXPECT_EQ(Slurp(Root / "app" / "comp.dll"), "new component");
     EXPECT_EQ(Slurp(Root / "app" / "other.dat"), "new data");
-    EXPECT_FALSE(fs::exists(Root / "temp" / "comp.dll"));
-    // Nothing is left beside the replaced files.
-    std::size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(Root / "app")) files += entry.is_regular_file() ? 1 : 0;
-    // comp.dll, other.dat, prog.exe, and restarted.txt once the program has started
-    for (int i = 0; i < 100 && !fs::exists(Root / "app" / "restarted.txt"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(Slurp(Root / "app" / "restarted.txt"), "restarted [-a b] in " + (Root / "app").string());
-    EXPECT_LE(files, 4u);
-    const std::string written = Slurp(log);
+    EXPECT_EQ(Restarted(Root / "app"), "restarted [-a b] in " + (Root / "app").string());
+    // Nothing is left beside the replaced files, nor in the temporary folder.
+    EXPECT_EQ(Names(Root / "app"), (std::vector<std::string>{"comp.dll", "other.dat", "prog.exe", "restarted.txt"}));
+    EXPECT_TRUE(Names(Root / "temp").empty());
+    const std::string written = Slurp(UpdateLog());
     EXPECT_NE(written.find("Replaced : "), std::string::npos) << written;
+}
+
+TEST_F(UpdaterWin32, InstallsIntoTheFolderOfTheProgramItWaitedFor) {
+    // The parameter line names a program elsewhere: it is restarted, but the components
+    // still go beside the program that ended.
+    fs::create_directories(Root / "elsewhere");
+    ASSERT_TRUE(CopyFileW(BuildPath(LUMETRA_RESTART_PROBE_EXE).c_str(),
+                          (Root / "elsewhere" / "prog.exe").wstring().c_str(), FALSE));
+    EXPECT_EQ(RunUpdater(Parameters(L"X", Root / "elsewhere" / "prog.exe"), true), 0u);
+    EXPECT_EQ(Slurp(Root / "app" / "comp.dll"), "new component");
+    EXPECT_EQ(Slurp(Root / "app" / "other.dat"), "new data");
+    EXPECT_EQ(Restarted(Root / "elsewhere"), "restarted [-a b] in " + (Root / "app").string());
+    EXPECT_EQ(Names(Root / "elsewhere"), (std::vector<std::string>{"prog.exe", "restarted.txt"}));
+}
+
+TEST_F(UpdaterWin32, HeldSecondTargetRollsBackTheFirstAndRestartsTheOldProgram) {
+    std::ofstream(Root / "app" / "other.dat", std::ios::binary) << "old data";
+    // Held open by someone else, without leave to move it.
+    HANDLE held = CreateFileW((Root / "app" / "other.dat").wstring().c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const DWORD code = RunUpdater(Parameters(L"X"), true);
+    CloseHandle(held);
+
+    EXPECT_EQ(code, 1u);
+    EXPECT_EQ(Slurp(Root / "app" / "comp.dll"), "old component");
+    EXPECT_EQ(Slurp(Root / "app" / "other.dat"), "old data");
+    EXPECT_EQ(GetFileAttributesW((Root / "app" / "comp.dll").wstring().c_str()) & FILE_ATTRIBUTE_READONLY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(Restarted(Root / "app"), "restarted [-a b] in " + (Root / "app").string());
+    EXPECT_EQ(Names(Root / "app"), (std::vector<std::string>{"comp.dll", "other.dat", "prog.exe", "restarted.txt"}));
+    // The components wait in the temporary folder, and the log tells the next start why.
+    EXPECT_EQ(Slurp(Root / "temp" / "comp.dll"), "new component");
+    const std::string written = Slurp(UpdateLog());
+    EXPECT_NE(written.find("Cannot replace file " + (Root / "app" / "other.dat").string()), std::string::npos)
+        << written;
+    EXPECT_NE(written.find("nothing replaced"), std::string::npos) << written;
+    EXPECT_NE(written.find("Restarted : "), std::string::npos) << written;
 }
 
 TEST_F(UpdaterWin32, GivesUpTouchingNothingWhenTheProgramNeverEnds) {

@@ -1,17 +1,19 @@
 #pragma once
 // upd.exe: replaces the files of a program that could not replace them while it ran.
 //
-// Given the program's process, it waits for it to end (up to a time limit: past it, it
-// gives up and touches nothing), moves each component from the temporary folder into the
-// program's folder (copied beside the old file first, then swapped in, so that a failure
-// never leaves a half-written file in place of a good one), and starts the program again
-// with its parameters unless told "null". With "L" it logs each step to the update log
-// named in "WUPDATE.INI" of the Documents folder.
+// Given the program's process, it reads the folder the program was started from, waits
+// for it to end (up to a time limit: past it, it gives up and touches nothing), and
+// installs the components from the temporary folder into that folder all or nothing
+// (UpdaterInstall.h). It then starts the program again with its parameters unless told
+// "null": the new version, or the old one when the installation was rolled back. The
+// outcome goes to the update log named in "WUPDATE.INI" of the Documents folder, where
+// the next start finds it; with "L" every step goes there too.
 
 #include <string>
 
 // Exit codes.
 inline constexpr int kUpdaterDone = 0;
+// Nothing was replaced (rolled back, or the program's folder unknown).
 inline constexpr int kUpdaterSomeFilesFailed = 1;
 inline constexpr int kUpdaterGaveUp = 2;
 inline constexpr int kUpdaterBadParameters = 3;

@@ -10,6 +10,7 @@
 
 #include "AnsiCodePage.h"
 #include "UpdaterCommandLine.h"
+#include "UpdaterInstall.h"
 #include "WUpdate.h"
 
 namespace {
@@ -36,8 +37,14 @@ std::wstring DocumentsFolder() {
     return result;
 }
 
+// The update log, where the next start of the program finds what happened. Outcomes are
+// always written; with "L" every step too.
 class TUpdaterLog {
 public:
+    bool Verbose = false;
+    void Step(const std::wstring& text) {
+        if (Verbose) Line(text);
+    }
     void Open(const std::wstring& programFolder) {
         const std::wstring documents = DocumentsFolder();
         wchar_t name[MAX_PATH] = {};
@@ -74,60 +81,18 @@ unsigned WaitLimit() {
 }
 
 // Waits for the process to end; true when it has (or was gone already).
-bool WaitForProgram(std::uint32_t processId, TUpdaterLog& log) {
-    THandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
-    if (process.Get() == nullptr) {
-        log.Line(L"Process " + std::to_wstring(processId) + L" already ended");
+bool WaitForProgram(HANDLE process, std::uint32_t processId, TUpdaterLog& log) {
+    if (process == nullptr) {
+        log.Step(L"Process " + std::to_wstring(processId) + L" already ended");
         return true;
     }
-    const DWORD waited = WaitForSingleObject(process.Get(), WaitLimit());
+    const DWORD waited = WaitForSingleObject(process, WaitLimit());
     if (waited == WAIT_OBJECT_0) {
-        log.Line(L"Process " + std::to_wstring(processId) + L" ended");
+        log.Step(L"Process " + std::to_wstring(processId) + L" ended");
         return true;
     }
     log.Line(L"Process " + std::to_wstring(processId) + L" still running: nothing replaced");
     return false;
-}
-
-// Swaps the new file in; the old one may stay locked for a moment after its process ended.
-bool ReplaceWithRetries(const std::wstring& beside, const std::wstring& target) {
-    for (int attempt = 0; attempt < 20; ++attempt) {
-        const DWORD attributes = GetFileAttributesW(target.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES)
-            SetFileAttributesW(target.c_str(),
-                               attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-        if (MoveFileExW(beside.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return true;
-        Sleep(250);
-    }
-    return false;
-}
-
-bool MoveComponent(const std::wstring& source, const std::wstring& folder, const std::wstring& name,
-                   TUpdaterLog& log) {
-    const std::wstring target = folder + name;
-    if (GetFileAttributesW(source.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        log.Line(L"Component not found : " + source);
-        return false;
-    }
-    wchar_t beside[MAX_PATH + 1];
-    if (GetTempFileNameW(folder.c_str(), L"UPD", 0, beside) == 0) {
-        log.Line(L"Cannot write into : " + folder);
-        return false;
-    }
-    if (!CopyFileW(source.c_str(), beside, FALSE)) {
-        log.Line(L"Cannot copy " + source + L" to " + beside);
-        DeleteFileW(beside);
-        return false;
-    }
-    if (!ReplaceWithRetries(beside, target)) {
-        log.Line(L"Cannot replace file : " + target);
-        DeleteFileW(beside);
-        return false;
-    }
-    DeleteFileW(source.c_str());
-    log.Line(L"Replaced : " + target);
-    return true;
 }
 
 }  // namespace
@@ -137,30 +102,42 @@ int RunUpdater(const std::wstring& parameters) {
     const std::optional<TUpdaterCommand> command = ParseUpdaterCommand(parameters, error);
     if (!command) return kUpdaterBadParameters;
 
-    TUpdaterLog log;
-    std::wstring folder = command->Restart ? FolderOfProgram(command->Program) : std::wstring();
-    if (folder.empty()) {
-        // No program to restart: the components belong beside the program that ended.
-        THandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, command->ProcessId));
-        wchar_t image[MAX_PATH * 4];
-        DWORD size = MAX_PATH * 4;
-        if (process.Get() != nullptr && QueryFullProcessImageNameW(process.Get(), 0, image, &size))
-            folder = FolderOfProgram(std::wstring(image, size));
+    // The components go where the program we wait for was started from, read now, while
+    // it still runs: never where the parameter line (which a control file fills) says.
+    THandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, command->ProcessId));
+    std::wstring folder;
+    if (process.Get() != nullptr) {
+        std::vector<wchar_t> image(32768);
+        DWORD size = static_cast<DWORD>(image.size());
+        if (QueryFullProcessImageNameW(process.Get(), 0, image.data(), &size))
+            folder = FolderOfProgram(std::wstring(image.data(), size));
     }
-    if (command->Log) log.Open(folder);
-    log.Line(L"Updater started : " + parameters);
 
-    if (!WaitForProgram(command->ProcessId, log)) return kUpdaterGaveUp;
+    TUpdaterLog log;
+    log.Verbose = command->Log;
+    log.Open(folder);
+    log.Step(L"Updater started : " + parameters);
+
+    if (!WaitForProgram(process.Get(), command->ProcessId, log)) return kUpdaterGaveUp;
 
     int result = kUpdaterDone;
     if (folder.empty() && !command->Components.empty()) {
-        log.Line(L"No program folder: nothing replaced");
+        log.Line(L"Cannot tell the folder of process " + std::to_wstring(command->ProcessId) +
+                 L": nothing replaced");
         result = kUpdaterSomeFilesFailed;
-    } else {
-        for (const std::wstring& name : command->Components)
-            if (!MoveComponent(command->TempFolder + name, folder, name, log)) result = kUpdaterSomeFilesFailed;
+    } else if (!command->Components.empty()) {
+        // The old program may hold its files for a moment after it ended.
+        const auto retry = [](int attempt) {
+            if (attempt > 20) return false;
+            Sleep(250);
+            return true;
+        };
+        if (!InstallComponents(SystemFileSystem(), command->TempFolder, folder, command->Components,
+                               [&](const std::wstring& line) { log.Line(line); }, retry))
+            result = kUpdaterSomeFilesFailed;
     }
 
+    // Started again in either case: the new version, or the old one after a roll-back.
     if (command->Restart) {
         // A single blank stands for no parameters at all.
         const bool none = command->Parameters.find_first_not_of(L' ') == std::wstring::npos;

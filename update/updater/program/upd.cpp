@@ -5,4 +5,8 @@
 #include "Updater.h"
 #include "UpdaterCommandLine.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return RunUpdater(SkipProgramName(GetCommandLineW())); }
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // Libraries come from the system folder only, never from the folder we were run from.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return RunUpdater(SkipProgramName(GetCommandLineW()));
+}

@@ -1,0 +1,131 @@
+// The updater's installation over a file system whose every write, move and delete can be
+// made to fail: all the components are replaced, or none is, and the log says why.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "TextUtils.h"
+#include "UpdaterInstall.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using TKind = TFaultyFileSystem::TKind;
+
+std::wstring Wide(const fs::path& path) {
+    if constexpr (sizeof(wchar_t) == 2)
+        return path.wstring();
+    else
+        return Utf8ToWide(path.string());
+}
+
+std::wstring Folder(const fs::path& path) { return Wide(path) + (sizeof(wchar_t) == 2 ? L"\\" : L"/"); }
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Put(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::vector<std::string> Names(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class UpdaterInstallTest : public testing::Test {
+protected:
+    void SetUp() override {
+        Root = fs::temp_directory_path() / ("lumetra-updinstall-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        Reset();
+    }
+    void TearDown() override {
+        std::error_code error;
+        fs::remove_all(Root, error);
+    }
+    void Reset() {
+        fs::remove_all(Root);
+        fs::create_directories(Root / "temp");
+        fs::create_directories(Root / "app");
+        Put(Root / "temp" / "prog.exe", "new program");
+        Put(Root / "temp" / "comp.dll", "new component");
+        Put(Root / "app" / "prog.exe", "old program");
+        Put(Root / "app" / "comp.dll", "old component");
+        Log.clear();
+    }
+    bool Install(TUpdateFileSystem& files, const std::vector<std::wstring>& names) {
+        return InstallComponents(files, Folder(Root / "temp"), Folder(Root / "app"), names,
+                                 [this](const std::wstring& line) { Log += WideToUtf8(line) + "\n"; });
+    }
+
+    fs::path Root;
+    std::string Log;
+};
+
+TEST_F(UpdaterInstallTest, EveryFailingStepLeavesTheOldFilesAndSaysWhy) {
+    for (TKind kind : {TKind::Write, TKind::Move, TKind::Delete}) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(testing::Message() << "kind " << static_cast<int>(kind) << ", operation " << n);
+            Reset();
+            TFaultyFileSystem faulty(SystemFileSystem());
+            faulty.FailAt(kind, n);
+            const bool ok = Install(faulty, {L"prog.exe", L"comp.dll"});
+            const std::string program = Slurp(Root / "app" / "prog.exe");
+            const std::string component = Slurp(Root / "app" / "comp.dll");
+            if (ok) {
+                EXPECT_EQ(program, "new program");
+                EXPECT_EQ(component, "new component");
+            } else {
+                EXPECT_EQ(program, "old program");
+                EXPECT_EQ(component, "old component");
+                // Not yet installed: the components wait for a later run.
+                EXPECT_EQ(Slurp(Root / "temp" / "comp.dll"), "new component");
+                EXPECT_FALSE(Log.empty());
+            }
+            // No copy or backup stays behind, unless the log names it.
+            if (Log.find("Unable to delete file") == std::string::npos) {
+                EXPECT_EQ(Names(Root / "app"), (std::vector<std::string>{"comp.dll", "prog.exe"})) << Log;
+            }
+            if (!faulty.Failed()) {
+                EXPECT_TRUE(ok) << Log;
+                EXPECT_TRUE(Names(Root / "temp").empty());
+                break;
+            }
+        }
+    }
+}
+
+TEST_F(UpdaterInstallTest, MissingOrBadComponentTouchesNothing) {
+    const struct {
+        const char* Name;
+        std::vector<std::wstring> Components;
+        const char* Logged;
+    } cases[] = {
+        {"missing", {L"prog.exe", L"absent.dll"}, "Component not found : "},
+        {"device name", {L"prog.exe", L"NUL.dll"}, "Bad component name : NUL.dll"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Reset();
+        EXPECT_FALSE(Install(SystemFileSystem(), c.Components));
+        EXPECT_EQ(Slurp(Root / "app" / "prog.exe"), "old program");
+        EXPECT_EQ(Names(Root / "app"), (std::vector<std::string>{"comp.dll", "prog.exe"}));
+        EXPECT_NE(Log.find(c.Logged), std::string::npos) << Log;
+    }
+    // A new component, with no old file to back up, goes again on a roll-back.
+    Reset();
+    TFaultyFileSystem faulty(SystemFileSystem());
+    faulty.FailAt(TKind::Move, 2);  // fresh.dat in, then the old prog.exe cannot go aside
+    Put(Root / "temp" / "fresh.dat", "new data");
+    EXPECT_FALSE(Install(faulty, {L"fresh.dat", L"prog.exe"}));
+    EXPECT_EQ(Names(Root / "app"), (std::vector<std::string>{"comp.dll", "prog.exe"}));
+    EXPECT_EQ(Slurp(Root / "app" / "prog.exe"), "old program");
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+#include <windows.h>
+
+#include <filesystem>
+
+#include "UpdateFileSystem.h"
+#include "UpdateFiles.h"
+
+namespace {
+
+class TWin32WritableFile : public TWritableFile {
+public:
+    explicit TWin32WritableFile(HANDLE file) : FFile(file) {}
+    ~TWin32WritableFile() override {
+        if (FFile != INVALID_HANDLE_VALUE) CloseHandle(FFile);
+    }
+    bool Write(const std::uint8_t* data, std::size_t size) override {
+        while (size > 0) {
+            const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+            DWORD done = 0;
+            if (!WriteFile(FFile, data, chunk, &done, nullptr) || done != chunk) {
+                FBroken = true;
+                return false;
+            }
+            data += chunk;
+            size -= chunk;
+        }
+        return true;
+    }
+    void SetStamp(std::uint64_t fileTime) override {
+        FILETIME stamp;
+        stamp.dwLowDateTime = static_cast<DWORD>(fileTime);
+        stamp.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
+        SetFileTime(FFile, nullptr, nullptr, &stamp);
+    }
+    bool Close() override {
+        if (FFile == INVALID_HANDLE_VALUE) return false;
+        const bool flushed = FlushFileBuffers(FFile) != 0;
+        const bool closed = CloseHandle(FFile) != 0;
+        FFile = INVALID_HANDLE_VALUE;
+        return flushed && closed && !FBroken;
+    }
+
+private:
+    HANDLE FFile;
+    bool FBroken = false;
+};
+
+DWORD ClearedAttributes(DWORD attributes) {
+    return attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+}
+
+class TWin32FileSystem : public TUpdateFileSystem {
+public:
+    bool FileExists(const std::wstring& path) override { return UpdateFiles::FileExists(path); }
+    bool FolderExists(const std::wstring& path) override { return UpdateFiles::FolderExists(path); }
+    std::wstring CreateTempFile(const std::wstring& folder, const std::wstring& prefix) override {
+        return UpdateFiles::CreateTempFile(folder, prefix);
+    }
+    bool CreateFolder(const std::wstring& path) override { return CreateDirectoryW(path.c_str(), nullptr) != 0; }
+    bool ForceDirectories(const std::wstring& path) override { return UpdateFiles::ForceDirectories(path); }
+    std::unique_ptr<TWritableFile> OpenWrite(const std::wstring& path) override {
+        HANDLE file =
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<TWin32WritableFile>(file);
+    }
+    bool CopyFlushed(const std::wstring& from, const std::wstring& to) override {
+        HANDLE in = CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (in == INVALID_HANDLE_VALUE) return false;
+        std::unique_ptr<TWritableFile> out = OpenWrite(to);
+        bool ok = out != nullptr;
+        static thread_local std::uint8_t buffer[65536];
+        while (ok) {
+            DWORD got = 0;
+            if (!ReadFile(in, buffer, sizeof buffer, &got, nullptr)) ok = false;
+            if (!ok || got == 0) break;
+            ok = out->Write(buffer, got);
+        }
+        CloseHandle(in);
+        if (out && !out->Close()) ok = false;
+        return ok;
+    }
+    bool MoveFile(const std::wstring& from, const std::wstring& to) override {
+        return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+    bool ReplaceFile(const std::wstring& from, const std::wstring& to) override {
+        // A read-only target refuses to be replaced: clear it for the move, and give it
+        // back its attributes when the move fails.
+        const DWORD attributes = GetFileAttributesW(to.c_str());
+        const bool cleared = attributes != INVALID_FILE_ATTRIBUTES && ClearedAttributes(attributes) != attributes &&
+                             SetFileAttributesW(to.c_str(), ClearedAttributes(attributes)) != 0;
+        if (MoveFileExW(from.c_str(), to.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+            return true;
+        if (cleared) SetFileAttributesW(to.c_str(), attributes);
+        return false;
+    }
+    bool RemoveFile(const std::wstring& path) override {
+        if (DeleteFileW(path.c_str())) return true;
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+        if (ClearedAttributes(attributes) == attributes) return false;
+        SetFileAttributesW(path.c_str(), ClearedAttributes(attributes));
+        if (DeleteFileW(path.c_str())) return true;
+        SetFileAttributesW(path.c_str(), attributes);
+        return false;
+    }
+    bool RemoveFolder(const std::wstring& path) override { return RemoveDirectoryW(path.c_str()) != 0; }
+};
+
+}  // namespace
+
+TUpdateFileSystem& SystemFileSystem() {
+    static TWin32FileSystem system;
+    return system;
+}
