@@ -34,18 +34,35 @@ function(lumetra_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# lumetra_test(<name> DIR <dir> DEPS <targets...>): one GoogleTest executable for a test folder.
+# lumetra_test(<name> DIR <dir> DEPS <targets...> [SERIAL <Suite.Test...>]): one GoogleTest
+# executable for a test folder. The SERIAL tests touch the whole desktop (read the screen,
+# broadcast to every window, change a setting of the user's locale): ctest runs each of
+# them with no other test beside it.
 function(lumetra_test name)
-  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR" "DEPS;SERIAL" ${ARGN})
   lumetra_sources(srcs ${ARG_DIR})
   add_executable(${name} ${srcs})
   target_include_directories(${name} PRIVATE ${ARG_DIR})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE LUMETRA_TEST_DATA_DIR="${ARG_DIR}")
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 300
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT 600)
+  if(ARG_SERIAL)
+    list(JOIN ARG_SERIAL ":" serial)
+    gtest_discover_tests(${name}
+      DISCOVERY_TIMEOUT 300
+      DISCOVERY_MODE PRE_TEST
+      TEST_FILTER "-${serial}"
+      PROPERTIES TIMEOUT 600)
+    gtest_discover_tests(${name}
+      DISCOVERY_TIMEOUT 300
+      DISCOVERY_MODE PRE_TEST
+      TEST_FILTER "${serial}"
+      PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+  else()
+    gtest_discover_tests(${name}
+      DISCOVERY_TIMEOUT 300
+      DISCOVERY_MODE PRE_TEST
+      PROPERTIES TIMEOUT 600)
+  endif()
 endfunction()
 
 # lumetra_update_key_source(<out-var> <pem file>): the source file, made at build time by

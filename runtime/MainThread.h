@@ -12,6 +12,7 @@
 // Host: a queue and a condition variable.
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <thread>
 
@@ -54,5 +55,9 @@ void Wake();
 void RequestQuit();
 bool QuitRequested();
 void ClearQuitRequest();
+
+// Hand-offs queued and not yet taken by the main thread. Lets a test wait until a worker
+// has reached its hand-off instead of sleeping for a while and hoping it has.
+std::size_t PendingHandOffs();
 
 }  // namespace MainThread

@@ -213,4 +213,10 @@ void ClearQuitRequest() {
     d.QuitRequested = false;
 }
 
+std::size_t PendingHandOffs() {
+    TDispatcher& d = Dispatcher();
+    std::lock_guard<std::mutex> guard(d.Lock);
+    return d.Queue.size();
+}
+
 }  // namespace MainThread

@@ -289,4 +289,10 @@ void WaitFor(std::thread& thread) {
     thread.join();
 }
 
+std::size_t PendingHandOffs() {
+    TDispatcher& d = Dispatcher();
+    std::lock_guard<std::mutex> guard(d.Lock);
+    return d.Queue.size();
+}
+
 }  // namespace MainThread

@@ -16,6 +16,9 @@
 #include "uLumetraMainControlsWin32.h"
 #include "VirtualHidBus.h"
 #include "VrRunOnce.h"
+#include "ProcessInfo.h"
+#include "StoreUnderTest.h"
+#include "uLogs.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +26,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <deque>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 namespace {
 
@@ -373,66 +379,152 @@ TEST(SingleInstance, ASecondCopyClearsItsOwnTitleAndRestoresTheFirst) {
     DestroyWindow(secondWindow);
 }
 
-TEST(SingleInstance, TheProgramStartedTwiceEndsTheSecondCopyAtOnce) {
-    // The real executable: the first copy runs in the tray; the second one finds it,
-    // ends with code 0 and leaves the first running.
-    // The build tree's path as Wine sees it (the Unix root is drive Z:).
-    std::wstring exe = Utf8ToWide(LUMETRA_CONTROLBOX_EXE);
-    if (!exe.empty() && exe[0] == L'/') {
-        std::replace(exe.begin(), exe.end(), L'/', L'\\');
-        exe = L"Z:" + exe;
+// A copy of the real executable under a name of its own, so that its mutex, settings,
+// logon entry and trace meet no other test process's; with the update check at start-up
+// switched off, so that it never looks for the update server. Whatever happens to the
+// test, the copies it started are ended and everything they left is removed.
+class TProgramCopy {
+public:
+    TProgramCopy() {
+        std::wstring exe = Utf8ToWide(LUMETRA_CONTROLBOX_EXE);
+        // The build tree's path as Wine sees it (the Unix root is drive Z:).
+        if (!exe.empty() && exe[0] == L'/') {
+            std::replace(exe.begin(), exe.end(), L'/', L'\\');
+            exe = L"Z:" + exe;
+        }
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        Name = UniqueName(L"LumetraTwice");
+        Folder = std::wstring(temp) + Name;
+        Exe = Folder + L"\\" + Name + L".exe";
+        Settings = L"Software\\Lumetra\\" + Name;
+        Log = LogFolderFor(ProcessInfo::RoamingAppDataFolder(), Name) + L"Error.log";
+        Ready = CreateDirectoryW(Folder.c_str(), nullptr) && CopyFileW(exe.c_str(), Exe.c_str(), TRUE);
+        HKEY key = nullptr;
+        if (Ready && RegCreateKeyExW(HKEY_CURRENT_USER, Settings.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                                     nullptr) == ERROR_SUCCESS) {
+            const DWORD off = 0;
+            Ready = RegSetValueExW(key, L"CHECK_UPDATES_AUTO", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off),
+                                   sizeof off) == ERROR_SUCCESS;
+            RegCloseKey(key);
+        } else {
+            Ready = false;
+        }
     }
-    auto launch = [&](PROCESS_INFORMATION& process) {
+    ~TProgramCopy() {
+        for (auto& process : Started) {
+            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+                TerminateProcess(process.hProcess, 99);
+                WaitForSingleObject(process.hProcess, 20000);
+            }
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        RegDeleteTreeW(HKEY_CURRENT_USER, Settings.c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, Settings.c_str());
+        HKEY run = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_SET_VALUE,
+                          &run) == ERROR_SUCCESS) {
+            RegDeleteValueW(run, Name.c_str());
+            RegCloseKey(run);
+        }
+        DeleteFileW(Log.c_str());
+        RemoveDirectoryW(LogFolderFor(ProcessInfo::RoamingAppDataFolder(), Name).c_str());
+        DeleteFileW(Exe.c_str());
+        RemoveDirectoryW(Folder.c_str());
+    }
+    TProgramCopy(const TProgramCopy&) = delete;
+    TProgramCopy& operator=(const TProgramCopy&) = delete;
+
+    // Starts one more copy; its process, or null.
+    const PROCESS_INFORMATION* Launch() {
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
-        std::wstring line = L"\"" + exe + L"\"";
-        return CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                              &process) != FALSE;
-    };
-    PROCESS_INFORMATION first = {}, second = {};
-    ASSERT_TRUE(launch(first));
-    // The first copy is up once its application window carries the title.
-    const std::wstring title = ApplicationTitleOf(exe);
-    HWND app = nullptr;
-    for (int i = 0; i < 300 && !app; ++i) {
-        Sleep(50);
-        app = FindWindowW(L"LumetraApplication", title.c_str());
+        PROCESS_INFORMATION process = {};
+        std::wstring line = L"\"" + Exe + L"\"";
+        if (!CreateProcessW(Exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process))
+            return nullptr;
+        Started.push_back(process);
+        return &Started.back();
     }
-    ASSERT_NE(app, nullptr);
-    Sleep(500);
-    ASSERT_TRUE(launch(second));
-    EXPECT_EQ(WaitForSingleObject(second.hProcess, 20000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    GetExitCodeProcess(second.hProcess, &code);
-    EXPECT_EQ(code, 0u);
-    EXPECT_EQ(WaitForSingleObject(first.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "first copy still runs";
+    std::string Trace() const {
+        std::ifstream in(Log.c_str(), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
 
-    // End the first copy through its tray menu's Quit (the main window's command).
-    // Its main window, not one of another test process running beside this one.
+    std::wstring Name, Folder, Exe, Settings, Log;
+    bool Ready = false;
+
+private:
+    std::deque<PROCESS_INFORMATION> Started;  // a deque: what Launch returned stays in place
+};
+
+// Waits, a message loop aside, until `done` holds or `limitMs` has passed.
+template <typename Pred>
+bool WaitUntil(Pred done, ULONGLONG limitMs = 60000) {
+    const ULONGLONG deadline = GetTickCount64() + limitMs;
+    while (!done()) {
+        if (GetTickCount64() > deadline) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// The top-level window of class `windowClass` that `process` owns, or null.
+HWND WindowOfProcess(DWORD process, const wchar_t* windowClass) {
     struct Search {
         DWORD Process;
+        const wchar_t* Class;
         HWND Found;
-    } search = {first.dwProcessId, nullptr};
+    } search = {process, windowClass, nullptr};
     EnumWindows(
         [](HWND window, LPARAM data) -> BOOL {
             auto* s = reinterpret_cast<Search*>(data);
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            wchar_t className[32] = L"";
-            GetClassNameW(window, className, 32);
-            if (process == s->Process && std::wstring(className) == L"TfrmMain") {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            wchar_t className[64] = L"";
+            GetClassNameW(window, className, 64);
+            if (owner == s->Process && std::wstring(className) == s->Class) {
                 s->Found = window;
                 return FALSE;
             }
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
-    HWND main = search.Found;
+    return search.Found;
+}
+
+TEST(SingleInstance, TheProgramStartedTwiceEndsTheSecondCopyAtOnce) {
+    // The real executable: the first copy runs in the tray; the second one finds it,
+    // ends with code 0, leaves the first running and adds nothing to its trace.
+    TProgramCopy copy;
+    ASSERT_TRUE(copy.Ready) << WideToUtf8(copy.Exe);
+    const PROCESS_INFORMATION* first = copy.Launch();
+    ASSERT_NE(first, nullptr);
+    // The first copy is up once its application window carries the title and its main
+    // window has been shown (the trace says so).
+    const std::wstring title = ApplicationTitleOf(copy.Exe);
+    ASSERT_TRUE(WaitUntil([&] { return FindWindowW(L"LumetraApplication", title.c_str()) != nullptr; }));
+    ASSERT_TRUE(WaitUntil([&] { return copy.Trace().find("\tFormShow\t") != std::string::npos; }))
+        << copy.Trace();
+    const std::string traceBefore = copy.Trace();
+
+    const PROCESS_INFORMATION* second = copy.Launch();
+    ASSERT_NE(second, nullptr);
+    ASSERT_EQ(WaitForSingleObject(second->hProcess, 20000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(second->hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(WaitForSingleObject(first->hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "first copy still runs";
+    EXPECT_EQ(copy.Trace(), traceBefore) << "the second copy traced";
+
+    // End the first copy through its tray menu's Quit (the main window's command).
+    // Its main window, not one of another test process running beside this one.
+    HWND main = WindowOfProcess(first->dwProcessId, L"TfrmMain");
     ASSERT_NE(main, nullptr);
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(104, 0), 0);  // actQuitter's command
-    EXPECT_EQ(WaitForSingleObject(first.hProcess, 20000), WAIT_OBJECT_0);
-    for (HANDLE h : {first.hProcess, first.hThread, second.hProcess, second.hThread})
-        CloseHandle(h);
+    EXPECT_EQ(WaitForSingleObject(first->hProcess, 20000), WAIT_OBJECT_0);
 }
 
 // What the screen shows inside `window`, as RGBA.
@@ -510,6 +602,53 @@ TEST_F(RealWindow, TheHeartAndTheLogoAreDrawn) {
     const auto png = EncodePng(shot);
     std::ofstream("mainwindow-controlboxes.png", std::ios::binary)
         .write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+}
+
+TEST_F(RealWindow, TheOneSecondSearchRunsByItself) {
+    // Nothing here calls the search: only the window's own timer can notice the timing
+    // software coming and going. The bound is for a hang, not for the timer.
+    Start({});
+    ASSERT_TRUE(Form->TimerFindVanto.Enabled());
+    EXPECT_EQ(Form->TimerFindVanto.Interval(), 1000u);
+    auto serveUntil = [](auto done) {
+        const ULONGLONG deadline = GetTickCount64() + 60000;
+        while (!done() && GetTickCount64() < deadline) {
+            MainThread::ProcessMessages();
+            Sleep(10);
+        }
+        return done();
+    };
+    ASSERT_TRUE(serveUntil([&] { return Form->FTrouveVanto == 0; }));
+    Desktop.Windows.push_back({0x4242, L"VANTO3 - [1] Trail des Cimes - D\u00e9part > [2] 42 km", true});
+    EXPECT_TRUE(serveUntil([&] { return Form->FTrouveVanto == 1; }));
+    EXPECT_EQ(Form->FHandleVanto, 0x4242u);
+    Desktop.Windows.clear();
+    EXPECT_TRUE(serveUntil([&] { return Form->FTrouveVanto == 0; }));
+}
+
+TEST_F(RealWindow, SettingsAndTheTrayDoubleClickShowSettingsWhenTheDefaultIsConnected) {
+    Start({L"AL12", L"CL34"}, L"CL34");
+    const struct {
+        const char* Name;
+        std::function<void()> Run;
+    } cases[] = {
+        {"tray double-click", [&] { Form->TrayIcon1DblClick(nullptr); }},
+        {"Settings", [&] { Form->actParam.Execute(); }},
+    };
+    for (const auto& c : cases) {
+        // From the other page, with the window hidden by its close box.
+        Form->PageControl1.SetActivePage(&Form->tsSDList);
+        SendMessageW(Window, WM_CLOSE, 0, 0);
+        Pump();
+        ASSERT_FALSE(IsWindowVisible(Window)) << c.Name;
+        ASSERT_EQ(CurrentTabText(Tabs), L"Control Boxes") << c.Name;
+        c.Run();
+        Pump();
+        EXPECT_TRUE(IsWindowVisible(Window)) << c.Name;
+        EXPECT_EQ(CurrentTabText(Tabs), L"Settings") << c.Name;
+        EXPECT_TRUE(IsWindowVisible(TrackBar)) << c.Name;
+        EXPECT_FALSE(IsWindowVisible(Grid)) << c.Name;
+    }
 }
 
 TEST_F(RealWindow, LoggingOffIsNeverRefused) {

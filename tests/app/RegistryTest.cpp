@@ -11,13 +11,15 @@
 #include <atomic>
 #include <chrono>
 #include <vector>
+#include <unistd.h>
 
 using namespace MainSettings;
 
 std::wstring UniqueName(const std::wstring& stem) {
     static std::atomic<int> counter{0};
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    return stem + L"_" + std::to_wstring(ticks % 1000000007) + L"_" + std::to_wstring(++counter);
+    return stem + L"_" + std::to_wstring(getpid()) + L"_" + std::to_wstring(ticks % 1000000007) + L"_" +
+           std::to_wstring(++counter);
 }
 
 namespace {

@@ -74,6 +74,15 @@ TEST_F(UpdateHandlers, NoCheckAtStartUpWhenSwitchedOff) {
     EXPECT_EQ(Form->WebUpdate1->URL(), L"http://127.0.0.1:1/other.INF");
 }
 
+TEST_F(UpdateHandlers, WithoutAnAddressOfItsOwnATestBuildStaysOnThisMachine) {
+    // The tests link the loopback server address: a test that forgets to point the engine
+    // somewhere must not reach the real update server.
+    SetUpdateURL(L"");
+    Start(false);
+    CreateWebUpdate1(*Form);
+    EXPECT_EQ(Form->WebUpdate1->URL(), L"https://127.0.0.1:1/softwares/Lumetra%20CONTROLBOX/V1/LumetraControlBox.INF");
+}
+
 TEST_F(UpdateHandlers, StatusCodesAsTheWindowTellsThem) {
     Start(false);
     CreateWebUpdate1(*Form);

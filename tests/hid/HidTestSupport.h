@@ -36,6 +36,16 @@ protected:
         }
         return true;
     }
+    // Waits until `done` holds without serving anything: the workers' hand-offs stay queued.
+    template <typename Pred>
+    static bool WaitUnserved(Pred done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
     // Serves hand-offs for a while.
     void PumpFor(std::chrono::milliseconds span) {
         PumpUntil([] { return false; }, span);

@@ -156,9 +156,12 @@ TEST_F(ReadThreadTest, ClosingTheReadHandleUnderTheThreadIsAReadWithoutData) {
 
 TEST_F(ReadThreadTest, StoppingAThreadThatWaitsForItsHandlerCompletes) {
     Listen();
+    // What the controller queued for itself stays queued too.
+    const std::size_t queued = MainThread::PendingHandOffs();
     Box->QueueInput({0x01, 3});
-    // Without pumping, the thread now waits for the main thread to run its hand-off.
-    std::this_thread::sleep_for(50ms);
+    // Without pumping, the thread comes to wait for the main thread to run its hand-off.
+    ASSERT_TRUE(WaitUnserved([&] { return MainThread::PendingHandOffs() == queued + 1; }))
+        << "the read thread never handed its report over";
     EXPECT_TRUE(Received.empty());
     Device->SetOnData({});  // joins while serving the hand-off
     EXPECT_FALSE(Device->HasReadThread());

@@ -22,6 +22,7 @@ namespace {
 const wchar_t* const kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t* const kSettingsKey = L"Software\\Lumetra\\LumetraControlBox";
 const wchar_t* const kRunValue = L"LumetraControlBox";
+const wchar_t* const kCheckUpdates = L"CHECK_UPDATES_AUTO";
 constexpr DWORD kInstallLimitMs = 300'000;
 constexpr DWORD kProgramLimitMs = 60'000;
 
@@ -168,6 +169,14 @@ protected:
         HadSettings = RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
         if (key) RegCloseKey(key);
         HadTrace = Exists(Trace);
+        // The installed program is the released one: its check at start-up would look for
+        // the real update server. Switched off as a user would, and put back afterwards.
+        DWORD size = sizeof HadCheck;
+        KeptCheck = RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, kCheckUpdates, RRF_RT_REG_DWORD, nullptr, &HadCheck,
+                                 &size) == ERROR_SUCCESS;
+        const DWORD off = 0;
+        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kCheckUpdates, REG_DWORD, &off, sizeof off),
+                  ERROR_SUCCESS);
         // What an earlier run that stopped half-way may have left.
         for (const auto& code : Products()) RunCommand(L"msiexec.exe /x " + code + L" /qn", kInstallLimitMs);
     }
@@ -178,6 +187,10 @@ protected:
         if (!HadSettings) {
             RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
             RegDeleteKeyW(HKEY_CURRENT_USER, kSettingsKey);
+        } else if (KeptCheck) {
+            RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kCheckUpdates, REG_DWORD, &HadCheck, sizeof HadCheck);
+        } else {
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsKey, kCheckUpdates);
         }
         if (!HadTrace) DeleteFileW(Trace.c_str());
     }
@@ -223,7 +236,8 @@ protected:
     }
 
     std::wstring Folder, Program, Shortcut, Trace;
-    bool HadSettings = false, HadTrace = false;
+    bool HadSettings = false, HadTrace = false, KeptCheck = false;
+    DWORD HadCheck = 0;
 };
 
 TEST_F(Installer, InstallUpgradeAndUninstallQuietly) {

@@ -7,6 +7,8 @@
 #include <functional>
 #include <limits>
 #include <random>
+#include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -218,7 +220,8 @@ class Bitmap24Files : public testing::Test {
 protected:
     void SetUp() override {
         dir = std::filesystem::temp_directory_path() /
-              ("bitmap24-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+              ("bitmap24-" + std::to_string(getpid()) + "-" +
+               std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
     }

@@ -57,7 +57,12 @@ TEST_F(MainThreadTest, SynchronizeFromAWorkerRunsOnTheMainThreadAndBlocksUntilDo
         EXPECT_EQ(value, 42);
         returned = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Once the call is queued, nothing runs it until the main thread serves.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (MainThread::PendingHandOffs() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(MainThread::PendingHandOffs(), 1u) << "the worker never queued its call";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_FALSE(returned) << "Synchronize returned before the main thread ran the call";
     PumpUntil([&] { return returned.load(); });
     worker.join();

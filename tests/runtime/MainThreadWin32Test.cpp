@@ -52,7 +52,11 @@ TEST_F(MainThreadWin32, SynchronizeFromWorkerRunsOnMainThreadAndBlocksUntilRun) 
         returned = true;
     });
     // Nothing runs the hand-off until the main thread serves its messages.
-    ::Sleep(50);
+    const ULONGLONG deadline = GetTickCount64() + 20000;
+    while (MainThread::PendingHandOffs() == 0 && GetTickCount64() < deadline)
+        ::Sleep(1);
+    ASSERT_EQ(MainThread::PendingHandOffs(), 1u) << "the worker never queued its call";
+    ::Sleep(1);
     EXPECT_FALSE(returned);
     EXPECT_EQ(ranOn, 0u);
     EXPECT_TRUE(ServeUntil([&] { return returned.load(); }));

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <unistd.h>
 
 #include "FileFacts.h"
 
@@ -11,7 +13,8 @@ namespace fs = std::filesystem;
 
 // The real file system of this build, on a file the test writes itself.
 TEST(SystemFileFacts, RealFile) {
-    const fs::path folder = fs::temp_directory_path() / "lumetra-update-facts";
+    // Host builds of other trees share the temporary folder.
+    const fs::path folder = fs::temp_directory_path() / ("lumetra-update-facts-" + std::to_string(getpid()));
     fs::create_directories(folder);
     const fs::path file = folder / "facts.bin";
     {

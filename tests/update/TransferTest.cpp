@@ -1,6 +1,7 @@
 // The transfer logic against a session of the test's own: what reaches the disk, what is
 // reported, and what is left untouched when a transfer breaks.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -94,8 +95,9 @@ struct TStatus {
 class TransferFixture : public testing::Test {
 protected:
     void SetUp() override {
-        Root = fs::temp_directory_path() /
-               ("lumetra-transfer-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        // Named after the process: test processes run side by side and may well place
+        // their fixtures at the same address.
+        Root = fs::temp_directory_path() / ("lumetra-transfer-" + std::to_string(getpid()));
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "docs");

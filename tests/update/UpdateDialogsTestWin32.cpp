@@ -142,13 +142,34 @@ TEST(UpdateDialogsWin32, AgreementIsRefusedUnlessAcceptIsChosen) {
                      }));
 }
 
+// The top-level windows of this process that are visible.
+std::vector<HWND> VisibleWindowsOfThisProcess() {
+    std::vector<HWND> found;
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (process == GetCurrentProcessId() && IsWindowVisible(window))
+                reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 TEST(UpdateDialogsWin32, HtmlDialogWithoutTheHtmlLibraryShowsNothing) {
-    // The test prefix keeps the HTML library out, as a machine without it would.
-    if (HMODULE html = LoadLibraryW(L"mshtml.dll")) {
-        FreeLibrary(html);
-        GTEST_SKIP() << "the HTML library is present here";
-    }
+    // The test prefix keeps the HTML library out (wine-run), as a machine without it would.
+    HMODULE html = LoadLibraryW(L"mshtml.dll");
+    if (html != nullptr) FreeLibrary(html);
+    ASSERT_EQ(html, nullptr) << "the HTML library is present in the test prefix";
+    const bool urlmonBefore = GetModuleHandleW(L"urlmon.dll") != nullptr;
+    const std::vector<HWND> before = VisibleWindowsOfThisProcess();
+
+    // Returns at once: no dialog, no window left behind, nothing else loaded on the way.
     MakeSystemUpdateDialogs()->ShowHTMLDialog(L"http://127.0.0.1:1/info.htm");
+    EXPECT_EQ(VisibleWindowsOfThisProcess(), before);
+    EXPECT_EQ(GetModuleHandleW(L"mshtml.dll"), nullptr);
+    EXPECT_EQ(GetModuleHandleW(L"urlmon.dll") != nullptr, urlmonBefore);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 #include "Exceptions.h"
 #include "TextUtils.h"
@@ -123,9 +124,9 @@ const std::wstring kFilesBase = L"http://127.0.0.1:8080/files/";
 class UpdateRunFixture : public testing::Test {
 protected:
     void SetUp() override {
-        // Tests run in parallel processes, where `this` alone may well be the same address.
-        Root = fs::temp_directory_path() / ("lumetra-run-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
-                                            "-" + std::to_string(std::random_device{}()));
+        // Named after the process: test processes run side by side and may well place
+        // their fixtures at the same address.
+        Root = fs::temp_directory_path() / ("lumetra-run-" + std::to_string(getpid()));
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "docs");

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 #include <vector>
+#include <unistd.h>
 
 #include "TextUtils.h"
 #include "UpdaterInstall.h"
@@ -42,7 +43,9 @@ std::vector<std::string> Names(const fs::path& folder) {
 class UpdaterInstallTest : public testing::Test {
 protected:
     void SetUp() override {
-        Root = fs::temp_directory_path() / ("lumetra-updinstall-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        // Named after the process: test processes run side by side and may well place
+        // their fixtures at the same address.
+        Root = fs::temp_directory_path() / ("lumetra-updinstall-" + std::to_string(getpid()));
         Reset();
     }
     void TearDown() override {
