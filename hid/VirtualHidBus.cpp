@@ -1,3 +1,8 @@
+// The virtual HID bus: devices with attributes, strings, capabilities and reports, the
+// virtual six-key box, plug and unplug notices, and the failures tests inject. One file on
+// purpose: the platform calls, the devices they reach and their faults share one lock and
+// one set of records, and read best together.
+
 #include "VirtualHidBus.h"
 
 #include "MainThread.h"

@@ -67,8 +67,11 @@ public:
     explicit WatchedWindow(DesktopWindows& desktop)
         : Trace(Events),
           SDList(Events),
-          Form(TfrmMainServices{&desktop, &SDList, {},
-                                [this](const std::wstring& text) { Events.push_back(L"msgbox " + text); }}) {
+          Form(TfrmMainServices{.Desktop = &desktop,
+                                .SDList = &SDList,
+                                .ShowMessage = [this](const std::wstring& text) {
+                                    Events.push_back(L"msgbox " + text);
+                                }}) {
         MainThread::Initialize();
         SetTraceFile(&Trace);
         Form.FLogErrorFile = L"Error.log";

@@ -1,6 +1,7 @@
 // The real main window under Wine: its controls read back through Win32 (tabs, list-view
 // items, toolbar states, track bar, status bar parts and texts), the close box, Quit, the
-// single-instance rule, the version text and a picture of the window.
+// single-instance rule, the version text and a picture of the window. One file, longer
+// than most: the cases share the fixture that starts and reads back the real window.
 
 #include "MainWindowTestSupport.h"
 

@@ -1,5 +1,6 @@
 // Whole update runs against a session and system of the test's own, answered the way the
 // main window answers them: what the user sees, what is installed, what is left behind.
+// One file, longer than most: the cases share one fixture (session, system, answers).
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,3 +1,8 @@
+// The simulator: runs the real program on the virtual bus and carries out a script's
+// commands one by one. Kept in one file on purpose: every command reaches into the same
+// running program (its window, the bus, the stand-in, the script's nested waits), and the
+// switch over the commands reads best beside the state it changes.
+
 #include "SimulatorWin32.h"
 
 #include "AppShell.h"
