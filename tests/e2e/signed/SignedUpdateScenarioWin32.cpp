@@ -163,8 +163,8 @@ TEST_F(SignedScenario, CheckForUpdateTakesOnlyTheSignedRelease) {
     std::string tampered = good;
     tampered.replace(tampered.find("08:15"), 5, "08:16");
     const std::string wrongHash = release(Sha256Of("other notes"));
-    const std::string menu = "start\nupdate-url " + base + "/lumetra.INF\naction actCheckUpdates\nquit\n";
-    const std::string atStartUp = "update-url " + base + "/lumetra.INF\nstart\nquit\n";
+    const std::string menu = "start\nwait-idle\nupdate-url " + base + "/lumetra.INF\naction actCheckUpdates\nquit\n";
+    const std::string atStartUp = "update-url " + base + "/lumetra.INF\nstart\nwait-idle\nquit\n";
     const struct {
         const char* Name;
         std::string Control;
