@@ -67,39 +67,76 @@ std::wstring SystemMessage(DWORD error) {
     return message;
 }
 
-// Draws the client area of `window` and of every child shown in it into `dc`, whether the
-// window is on the screen or not: each one paints itself through WM_PRINTCLIENT, at its
-// place, parents before their children.
-void PrintClientArea(HWND window, HDC dc) {
-    auto paint = [dc, window](HWND target) {
-        RECT area;
-        GetClientRect(target, &area);
-        POINT origin = {0, 0};
-        MapWindowPoints(target, window, &origin, 1);
+bool Shown(HWND window) { return (GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+// The bounds of `target` (its window rectangle, or its client area) in the client
+// coordinates of `window`.
+RECT BoundsIn(HWND window, HWND target, bool client) {
+    RECT bounds;
+    if (client) {
+        GetClientRect(target, &bounds);
+        MapWindowPoints(target, window, reinterpret_cast<POINT*>(&bounds), 2);
+    } else {
+        GetWindowRect(target, &bounds);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&bounds), 2);
+    }
+    return bounds;
+}
+
+// Draws the client area of `target` into `dc` (the picture of `window`) at its place. The
+// control paints itself through WM_PRINTCLIENT into a picture of its own size, starting
+// from what lies beneath it, which is then copied into place: the standard controls clip
+// their painting to their client area in device units, so they draw nothing into a DC
+// whose origin was moved. The copy stays inside the parent's client area, and a control
+// with WS_CLIPSIBLINGS (the page's tab control) is kept off every sibling it overlaps.
+void PrintOne(HWND window, HWND target, HDC dc) {
+    const RECT place = BoundsIn(window, target, true);
+    const int width = place.right - place.left;
+    const int height = place.bottom - place.top;
+    if (width <= 0 || height <= 0) return;
+    HDC scratch = CreateCompatibleDC(dc);
+    HBITMAP picture = scratch ? CreateCompatibleBitmap(dc, width, height) : nullptr;
+    if (picture) {
+        const HGDIOBJ old = SelectObject(scratch, picture);
+        BitBlt(scratch, 0, 0, width, height, dc, place.left, place.top, SRCCOPY);
+        SendMessageW(target, WM_ERASEBKGND, reinterpret_cast<WPARAM>(scratch), 0);
+        SendMessageW(target, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(scratch), PRF_CLIENT | PRF_ERASEBKGND);
         const int saved = SaveDC(dc);
-        SetViewportOrgEx(dc, origin.x, origin.y, nullptr);
-        IntersectClipRect(dc, 0, 0, area.right, area.bottom);
-        SendMessageW(target, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-        SendMessageW(target, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+        const HWND parent = GetParent(target);
+        if (target != window && parent) {
+            const RECT inside = BoundsIn(window, parent, true);
+            IntersectClipRect(dc, inside.left, inside.top, inside.right, inside.bottom);
+        }
+        if (target != window && (GetWindowLongW(target, GWL_STYLE) & WS_CLIPSIBLINGS)) {
+            for (HWND other = GetWindow(target, GW_HWNDFIRST); other; other = GetWindow(other, GW_HWNDNEXT)) {
+                if (other == target || !Shown(other)) continue;
+                const RECT over = BoundsIn(window, other, false);
+                ExcludeClipRect(dc, over.left, over.top, over.right, over.bottom);
+            }
+        }
+        BitBlt(dc, place.left, place.top, width, height, scratch, 0, 0, SRCCOPY);
         RestoreDC(dc, saved);
+        SelectObject(scratch, old);
+        DeleteObject(picture);
+    }
+    if (scratch) DeleteDC(scratch);
+}
+
+// Draws `window` and every child shown in it into `dc`, whether the window is on the
+// screen or not, as the screen shows them: a parent before its children, siblings in the
+// order they were made (the top of the stack first), hidden ones and everything in them
+// left out. WM_PRINT with PRF_CHILDREN and PrintWindow would make this walk themselves,
+// but under Wine they draw the window alone.
+void PrintClientArea(HWND window, HDC dc) {
+    auto children = [window, dc](HWND parent, auto& self) -> void {
+        for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            if (!Shown(child)) continue;
+            PrintOne(window, child, dc);
+            self(child, self);
+        }
     };
-    paint(window);
-    struct TContext {
-        HWND Top;
-        std::vector<HWND> Children;
-    } context{window, {}};
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM param) -> BOOL {
-            auto* ctx = reinterpret_cast<TContext*>(param);
-            // Shown in the window: this child and each of its parents up to the window.
-            for (HWND w = child; w && w != ctx->Top; w = GetParent(w))
-                if (!(GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE)) return TRUE;
-            ctx->Children.push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&context));
-    for (HWND child : context.Children) paint(child);
+    PrintOne(window, window, dc);
+    children(window, children);
 }
 
 }  // namespace
