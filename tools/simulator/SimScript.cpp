@@ -88,7 +88,7 @@ std::wstring JoinTopics(const std::vector<std::wstring>& topics) {
 }
 
 const std::vector<std::wstring>& ShowTopics() {
-    static const std::vector<std::wstring> topics = {L"labels", L"tray",   L"grid",     L"window",
+    static const std::vector<std::wstring> topics = {L"labels",   L"tray",   L"grid",     L"window",
                                                      L"trackbar", L"status", L"settings", L"log"};
     return topics;
 }
@@ -165,8 +165,7 @@ TParseError ParsePress(const TArgs& args, TSimCommand& command) {
     command.Serial = args[0];
     for (int i = 1; i < args.Count(); ++i) {
         const auto key = ParseDecimal(args[i], 0, kSimInputDataBytes - 1);
-        if (!key)
-            return L"bad key " + Quoted(args[i]) + L" (0 to " + std::to_wstring(kSimInputDataBytes - 1) + L")";
+        if (!key) return L"bad key " + Quoted(args[i]) + L" (0 to " + std::to_wstring(kSimInputDataBytes - 1) + L")";
         command.Keys.push_back(static_cast<int>(*key));
     }
     return {};
@@ -238,8 +237,7 @@ TParseError ParseAction(const TArgs& args, TSimCommand& command) {
 TParseError ParseUpdateLimits(const TArgs& args, TSimCommand& command) {
     for (int i = 0; i < 4; ++i) {
         const auto ms = ParseDecimal(args[i], 1, kMaxLimitMs);
-        if (!ms)
-            return L"bad time " + Quoted(args[i]) + L" (milliseconds, 1 to " + std::to_wstring(kMaxLimitMs) + L")";
+        if (!ms) return L"bad time " + Quoted(args[i]) + L" (milliseconds, 1 to " + std::to_wstring(kMaxLimitMs) + L")";
         command.Times.push_back(static_cast<int>(*ms));
     }
     return {};
@@ -304,8 +302,7 @@ const std::map<std::wstring, TCommandInfo>& Commands() {
         {L"quit", {K::Quit, 0, 0, L"quit", ParseNothing}},
         {L"bench-press", {K::BenchPress, 2, 2, L"bench-press SERIAL N", ParseBenchPress}},
         {L"update-url", {K::UpdateUrl, 1, 1, L"update-url URL", ParseUpdateUrl}},
-        {L"fault",
-         {K::Fault, 3, 3, L"fault SERIAL output|feature N|every|off, fault SERIAL read N|off", ParseFault}},
+        {L"fault", {K::Fault, 3, 3, L"fault SERIAL output|feature N|every|off, fault SERIAL read N|off", ParseFault}},
         {L"hold-log", {K::HoldLog, 0, 0, L"hold-log", ParseNothing}},
         {L"release-log", {K::ReleaseLog, 0, 0, L"release-log", ParseNothing}},
         {L"wait-idle", {K::WaitIdle, 0, 0, L"wait-idle", ParseNothing}},

@@ -483,8 +483,7 @@ void TSimulator::DoWait(const TSimCommand& command) {
 }
 
 void TSimulator::DoTick(const TSimCommand& command) {
-    if (RequireRunning(command))
-        Application::Guarded([&] { Form()->TimerFindVantoTimer(&Form()->TimerFindVanto); });
+    if (RequireRunning(command)) Application::Guarded([&] { Form()->TimerFindVantoTimer(&Form()->TimerFindVanto); });
 }
 
 void TSimulator::DoSelect(const TSimCommand& command) {
