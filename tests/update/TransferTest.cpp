@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "TextUtils.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
 #include "WUpdate.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "AnsiCodePage.h"
 #include "ArchiveFixtures.h"
 #include "LoopbackServer.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
 #include "WUpdate.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "LoopbackServer.h"
 #include "UpdateAnswers.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
 #include "WUpdate.h"
 
 namespace {

@@ -42,10 +42,6 @@ struct TFileDescription {
     std::wstring Sha256;        // sha256: the file's pin, required by signed releases
 };
 
-namespace UpdateFiles {
-class TOutputFile;
-}
-
 class TFileList {
 public:
     std::size_t Count() const { return FItems.size(); }
@@ -357,7 +353,7 @@ private:
     bool FAbandoned = false;
     // The transfer in progress, for Abandon: its temporary file, open while it is written.
     std::wstring FTransferTemp;
-    UpdateFiles::TOutputFile* FTransferOut = nullptr;
+    TWritableFile* FTransferOut = nullptr;
     TInternetSession* FTransferSession = nullptr;  // the session it uses (not owned)
 };
 

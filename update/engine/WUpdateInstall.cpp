@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "TextUtils.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
 #include "WUpdate.h"
 
 namespace {
@@ -174,7 +174,7 @@ bool TWebUpdate::ExpandLZFile(const std::wstring& path) {
 int TWebUpdate::ExtractCabinet(const std::wstring& cabinet, const std::wstring& targetFolder) {
     TUpdateFileSystem& files = Files();
     const std::wstring folder =
-        WithSeparator(targetFolder.empty() ? (FCurrentFolder.empty() ? UpdateFiles::CurrentFolder() : FCurrentFolder)
+        WithSeparator(targetFolder.empty() ? (FCurrentFolder.empty() ? Files().CurrentFolder() : FCurrentFolder)
                                            : targetFolder);
     if (!files.ForceDirectories(folder)) return -1;
     const std::wstring staging = MakeFreshFolder(folder, L"WUPD");
@@ -279,7 +279,7 @@ int TWebUpdate::GetFileUpdates() {
             // one, else the current folder (the program folder during a run). A file that
             // is not LZ data is put there as it was fetched.
             std::wstring folder = item.TargetDir;
-            if (folder.empty()) folder = FCurrentFolder.empty() ? UpdateFiles::CurrentFolder() : FCurrentFolder;
+            if (folder.empty()) folder = FCurrentFolder.empty() ? Files().CurrentFolder() : FCurrentFolder;
             folder = WithSeparator(folder);
             std::uint8_t header[14] = {};
             {

@@ -4,10 +4,13 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <system_error>
 
 #include "TextUtils.h"
 #include "UpdateFileSystem.h"
-#include "UpdateFiles.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -47,13 +50,35 @@ std::string Narrow(const std::wstring& path) { return WideToUtf8(path); }
 
 class THostFileSystem : public TUpdateFileSystem {
 public:
-    bool FileExists(const std::wstring& path) override { return UpdateFiles::FileExists(path); }
-    bool FolderExists(const std::wstring& path) override { return UpdateFiles::FolderExists(path); }
+    bool FileExists(const std::wstring& path) override {
+        std::error_code error;
+        return fs::is_regular_file(FsPath(path), error);
+    }
+    bool FolderExists(const std::wstring& path) override {
+        std::error_code error;
+        return fs::is_directory(FsPath(path), error);
+    }
+    std::wstring CurrentFolder() override {
+        std::error_code error;
+        std::wstring folder = Utf8ToWide(fs::current_path(error).string());
+        if (!folder.empty() && folder.back() != L'/') folder.push_back(L'/');
+        return folder;
+    }
     std::wstring CreateTempFile(const std::wstring& folder, const std::wstring& prefix) override {
-        return UpdateFiles::CreateTempFile(folder, prefix);
+        std::string pattern = Narrow(folder);
+        if (!pattern.empty() && pattern.back() != '/') pattern.push_back('/');
+        pattern += Narrow(prefix) + "XXXXXX";
+        const int fd = mkstemp(pattern.data());
+        if (fd < 0) return {};
+        close(fd);
+        return Utf8ToWide(pattern);
     }
     bool CreateFolder(const std::wstring& path) override { return mkdir(Narrow(path).c_str(), 0700) == 0; }
-    bool ForceDirectories(const std::wstring& path) override { return UpdateFiles::ForceDirectories(path); }
+    bool ForceDirectories(const std::wstring& path) override {
+        std::error_code error;
+        fs::create_directories(FsPath(path), error);
+        return fs::is_directory(FsPath(path), error);
+    }
     std::unique_ptr<TWritableFile> OpenWrite(const std::wstring& path) override {
         const int fd = open(Narrow(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd < 0) return nullptr;
@@ -75,8 +100,18 @@ public:
         if (out && !out->Close()) ok = false;
         return ok;
     }
+    bool AppendToFile(const std::wstring& path, const std::string& bytes) override {
+        std::ofstream out(FsPath(path), std::ios::binary | std::ios::app);
+        if (!out) return false;
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        return !out.fail();
+    }
     bool MoveFile(const std::wstring& from, const std::wstring& to) override {
-        return UpdateFiles::RenameFile(from, to);
+        std::error_code error;
+        if (fs::exists(FsPath(to), error)) return false;
+        fs::rename(FsPath(from), FsPath(to), error);
+        return !error;
     }
     bool ReplaceFile(const std::wstring& from, const std::wstring& to) override {
         struct stat info;
@@ -84,9 +119,12 @@ public:
         return std::rename(Narrow(from).c_str(), Narrow(to).c_str()) == 0;
     }
     bool RemoveFile(const std::wstring& path) override {
-        if (UpdateFiles::RemoveFile(path)) return true;
-        UpdateFiles::ClearProtection(path);
-        return UpdateFiles::RemoveFile(path);
+        // Like Windows, a read-only file is deleted only once its protection is cleared.
+        struct stat info;
+        const std::string name = Narrow(path);
+        if (stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+        if ((info.st_mode & S_IWUSR) == 0 && chmod(name.c_str(), info.st_mode | S_IWUSR) != 0) return false;
+        return unlink(name.c_str()) == 0;
     }
     bool RemoveFolder(const std::wstring& path) override { return rmdir(Narrow(path).c_str()) == 0; }
 };
