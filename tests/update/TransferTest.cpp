@@ -12,6 +12,7 @@
 
 #include "TextUtils.h"
 #include "UpdateFileSystem.h"
+#include "UpdateArchives.h"
 #include "WUpdate.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include "ArchiveFixtures.h"
 #include "LoopbackServer.h"
 #include "UpdateFileSystem.h"
+#include "UpdateArchives.h"
 #include "WUpdate.h"
 
 namespace {
