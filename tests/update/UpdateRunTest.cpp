@@ -427,13 +427,13 @@ TEST_F(UpdateRunFixture, UpdaterParameters) {
     const std::wstring temp = L"\"" + Engine->WinTempDir() + L"\"";
     const TCase cases[] = {
         {"appname=LumetraControlBox.exe\nappcomps=LumetraControlBox.exe\n", L"C:\\Lumetra",
-         L"4242 X C:\\Lumetra\\LumetraControlBox.exe \" \" " + temp + L" LumetraControlBox.exe"},
+         L"4242 X C:\\Lumetra\\LumetraControlBox.exe \" \" " + temp},
         {"appname=D:\\Tools\\Lumetra.exe\nappparam=-silent\nappcomps=a.dll,b.dll\n", L"C:\\Lumetra",
-         L"4242 X D:\\Tools\\Lumetra.exe -silent " + temp + L" a.dll,b.dll"},
+         L"4242 X D:\\Tools\\Lumetra.exe -silent " + temp},
         {"appname=LumetraControlBox.exe\nappparam=-a -b\n", L"C:\\Program Files\\Lumetra",
-         L"4242 X \"C:\\Program Files\\Lumetra\\LumetraControlBox.exe\" \"-a -b\" " + temp + L" "},
-        {"appname=D:\\My Tools\\L.exe\n", L"C:\\", L"4242 X \"D:\\My Tools\\L.exe\" \" \" " + temp + L" "},
-        {"appname=L.exe\n", L"C:\\", L"4242 X C:\\L.exe \" \" " + temp + L" "},
+         L"4242 X \"C:\\Program Files\\Lumetra\\LumetraControlBox.exe\" \"-a -b\" " + temp},
+        {"appname=D:\\My Tools\\L.exe\n", L"C:\\", L"4242 X \"D:\\My Tools\\L.exe\" \" \" " + temp},
+        {"appname=L.exe\n", L"C:\\", L"4242 X C:\\L.exe \" \" " + temp},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Application);

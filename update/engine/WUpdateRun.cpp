@@ -325,7 +325,12 @@ std::wstring TWebUpdate::UpdaterParameters() {
     parameters += L" " + program;
     parameters += L" " + QuotedIfSpaced(FAppParam);
     parameters += L" " + Quoted(WinTempDir());
-    parameters += L" " + FAppComps;
+    // Exactly the components this run fetched, each with the hash the updater checks its
+    // copy against before it swaps anything.
+    for (std::size_t i = 0; i < FFetchedComponents.size(); ++i) {
+        parameters += L" " + QuotedIfSpaced(FFetchedComponents[i]);
+        if (i < FFetchedComponentHashes.size()) parameters += L"|" + FFetchedComponentHashes[i];
+    }
     return parameters;
 }
 

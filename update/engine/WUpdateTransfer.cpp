@@ -35,29 +35,6 @@ std::wstring FolderOf(const std::wstring& path) {
 
 }  // namespace
 
-std::wstring UpdateLogPath(const std::wstring& name, const std::wstring& documents, const std::wstring& appFolder) {
-    std::wstring path = name;
-    if (name.find_first_of(L"\\/:") == std::wstring::npos) path = documents + L"\\" + name;
-
-    std::wstring app = appFolder;
-    if (app.empty() || app.back() != L'\\') app.push_back(L'\\');
-    for (std::size_t at = 0;;) {
-        const std::size_t found = AsciiUpper(path).find(L"{APP}", at);
-        if (found == std::wstring::npos) break;
-        path.replace(found, 5, app);
-        at = found + app.size();
-    }
-
-    // The leading pair of a network path stays; any other run of backslashes becomes one.
-    const std::size_t keep = path.rfind(L"\\\\", 0) == 0 ? 2 : 0;
-    std::wstring result = path.substr(0, keep);
-    for (std::size_t i = keep; i < path.size(); ++i) {
-        if (path[i] == L'\\' && result.size() > keep && result.back() == L'\\') continue;
-        result.push_back(path[i]);
-    }
-    return result;
-}
-
 std::wstring TWebUpdate::LogFilePath() const {
     return UpdateLogPath(LogFileName, FFolders.Documents, FFolders.Application);
 }

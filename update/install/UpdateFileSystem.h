@@ -35,14 +35,29 @@ public:
     virtual bool Close() = 0;
 };
 
+// A file open for reading that nobody may write, rename or delete while it is open
+// (Windows: no write or delete sharing; host builds cannot forbid it).
+class TReadableFile {
+public:
+    virtual ~TReadableFile() = default;
+    // Reads up to `size` bytes; `got` is 0 at the end. False on a read failure.
+    virtual bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& got) = 0;
+    // Back to the first byte.
+    virtual bool Rewind() = 0;
+};
+
 class TUpdateFileSystem {
 public:
     virtual ~TUpdateFileSystem() = default;
 
     virtual bool FileExists(const std::wstring& path) = 0;
     virtual bool FolderExists(const std::wstring& path) = 0;
+    // True for a link (a junction, a symbolic link: any reparse point on Windows).
+    virtual bool IsLink(const std::wstring& path) = 0;
     // The current folder, with a trailing separator.
     virtual std::wstring CurrentFolder() = 0;
+    // Opens a file for reading, held against writers; nullptr when it cannot be opened.
+    virtual std::unique_ptr<TReadableFile> OpenReadHeld(const std::wstring& path) = 0;
 
     // Writes.
     // A fresh empty file in `folder` whose name the system makes unique from `prefix`; its
@@ -70,7 +85,7 @@ public:
     // Deletes.
     // Deletes a file, read-only or hidden included.
     virtual bool RemoveFile(const std::wstring& path) = 0;
-    // Deletes an empty folder.
+    // Deletes an empty folder, or a link to a folder (never what it points to).
     virtual bool RemoveFolder(const std::wstring& path) = 0;
 };
 
@@ -93,7 +108,11 @@ public:
 
     bool FileExists(const std::wstring& path) override { return FInner.FileExists(path); }
     bool FolderExists(const std::wstring& path) override { return FInner.FolderExists(path); }
+    bool IsLink(const std::wstring& path) override { return FInner.IsLink(path); }
     std::wstring CurrentFolder() override { return FInner.CurrentFolder(); }
+    std::unique_ptr<TReadableFile> OpenReadHeld(const std::wstring& path) override {
+        return FInner.OpenReadHeld(path);
+    }
     // The log is no part of an installation: never made to fail, not counted.
     bool AppendToFile(const std::wstring& path, const std::string& bytes) override {
         return FInner.AppendToFile(path, bytes);

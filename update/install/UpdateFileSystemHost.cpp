@@ -46,6 +46,21 @@ private:
     bool FBroken = false;
 };
 
+class THostReadableFile : public TReadableFile {
+public:
+    explicit THostReadableFile(int fd) : FFd(fd) {}
+    ~THostReadableFile() override { close(FFd); }
+    bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        const ssize_t done = read(FFd, buffer, size);
+        got = done > 0 ? static_cast<std::size_t>(done) : 0;
+        return done >= 0;
+    }
+    bool Rewind() override { return lseek(FFd, 0, SEEK_SET) == 0; }
+
+private:
+    int FFd;
+};
+
 std::string Narrow(const std::wstring& path) { return WideToUtf8(path); }
 
 class THostFileSystem : public TUpdateFileSystem {
@@ -58,11 +73,21 @@ public:
         std::error_code error;
         return fs::is_directory(FsPath(path), error);
     }
+    bool IsLink(const std::wstring& path) override {
+        std::error_code error;
+        return fs::is_symlink(FsPath(path), error);
+    }
     std::wstring CurrentFolder() override {
         std::error_code error;
         std::wstring folder = Utf8ToWide(fs::current_path(error).string());
         if (!folder.empty() && folder.back() != L'/') folder.push_back(L'/');
         return folder;
+    }
+    std::unique_ptr<TReadableFile> OpenReadHeld(const std::wstring& path) override {
+        // POSIX cannot keep writers out; the Windows build does.
+        const int fd = open(Narrow(path).c_str(), O_RDONLY);
+        if (fd < 0) return nullptr;
+        return std::make_unique<THostReadableFile>(fd);
     }
     std::wstring CreateTempFile(const std::wstring& folder, const std::wstring& prefix) override {
         std::string pattern = Narrow(folder);
@@ -126,7 +151,10 @@ public:
         if ((info.st_mode & S_IWUSR) == 0 && chmod(name.c_str(), info.st_mode | S_IWUSR) != 0) return false;
         return unlink(name.c_str()) == 0;
     }
-    bool RemoveFolder(const std::wstring& path) override { return rmdir(Narrow(path).c_str()) == 0; }
+    bool RemoveFolder(const std::wstring& path) override {
+        if (IsLink(path)) return unlink(Narrow(path).c_str()) == 0;
+        return rmdir(Narrow(path).c_str()) == 0;
+    }
 };
 
 }  // namespace

@@ -45,6 +45,27 @@ private:
     bool FBroken = false;
 };
 
+class TWin32ReadableFile : public TReadableFile {
+public:
+    explicit TWin32ReadableFile(HANDLE file) : FFile(file) {}
+    ~TWin32ReadableFile() override { CloseHandle(FFile); }
+    bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        DWORD done = 0;
+        got = 0;
+        if (!ReadFile(FFile, buffer, chunk, &done, nullptr)) return false;
+        got = done;
+        return true;
+    }
+    bool Rewind() override {
+        LARGE_INTEGER start{};
+        return SetFilePointerEx(FFile, start, nullptr, FILE_BEGIN) != 0;
+    }
+
+private:
+    HANDLE FFile;
+};
+
 DWORD ClearedAttributes(DWORD attributes) {
     return attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 }
@@ -59,6 +80,10 @@ public:
         const DWORD attributes = GetFileAttributesW(path.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     }
+    bool IsLink(const std::wstring& path) override {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    }
     std::wstring CurrentFolder() override {
         const DWORD size = GetCurrentDirectoryW(0, nullptr);
         if (size == 0) return {};
@@ -67,6 +92,13 @@ public:
         std::wstring folder(buffer.data(), length);
         if (!folder.empty() && folder.back() != L'\\') folder.push_back(L'\\');
         return folder;
+    }
+    std::unique_ptr<TReadableFile> OpenReadHeld(const std::wstring& path) override {
+        // Shared for reading only: nobody writes, renames or deletes it while we hold it.
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<TWin32ReadableFile>(file);
     }
     std::wstring CreateTempFile(const std::wstring& folder, const std::wstring& prefix) override {
         wchar_t name[MAX_PATH + 1];
@@ -136,6 +168,7 @@ public:
         SetFileAttributesW(path.c_str(), attributes);
         return false;
     }
+    // On a junction or a link to a folder this removes the link alone.
     bool RemoveFolder(const std::wstring& path) override { return RemoveDirectoryW(path.c_str()) != 0; }
 };
 
