@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "MainThread.h"
 #include "TextUtils.h"
 #include "UpdateFileSystem.h"
 #include "UpdateArchives.h"
@@ -343,6 +344,43 @@ TEST_F(GetFileUpdatesTest, ComponentsAreTheNamesOfTheListAndGoToTheUpdaterWithTh
     ASSERT_GE(parameters.size(), tail.size());
     EXPECT_EQ(parameters.substr(parameters.size() - tail.size()), tail) << WideToUtf8(parameters);
     EXPECT_EQ(parameters.find(L"Helper"), std::wstring::npos);
+}
+
+// The installation's file work runs on a worker while the main thread goes on serving
+// hand-offs: every move hands a call to the main thread, as a read thread hands a key press,
+// and waits for it to be served.
+TEST_F(GetFileUpdatesTest, FileWorkRunsOffTheMainThreadWhilePressesGoOn) {
+    MainThread::Initialize();
+    struct TPressingFileSystem : TFaultyFileSystem {
+        using TFaultyFileSystem::TFaultyFileSystem;
+        int OnMainThread = 0;
+        int Served = 0;
+        bool ReplaceFile(const std::wstring& from, const std::wstring& to) override {
+            if (MainThread::IsMainThread())
+                ++OnMainThread;
+            else
+                MainThread::Synchronize([this] { ++Served; });
+            return TFaultyFileSystem::ReplaceFile(from, to);
+        }
+    } pressing(SystemFileSystem());
+    Engine->SetFileSystem(&pressing);
+    fs::create_directories(Root / "install");
+    { std::ofstream(Root / "install" / "a.txt", std::ios::binary) << "old"; }
+    Session.Responses[L"http://h/a.txt"] = {200, 0, std::string(1 << 20, 'n')};
+    Session.Responses[L"http://h/b.txt"] = {200, 0, "b"};
+    for (const wchar_t* url : {L"http://h/a.txt", L"http://h/b.txt"}) {
+        TFileDescription item;
+        item.URL = url;
+        item.TargetDir = Folder(Root / "install");
+        Engine->FileList().Add(item);
+    }
+    Engine->SetAppUpdate(true);
+    EXPECT_EQ(Engine->GetFileUpdates(), 0);
+    Engine->SetFileSystem(nullptr);
+    EXPECT_EQ(pressing.OnMainThread, 0);
+    EXPECT_GE(pressing.Served, 3);  // two files staged, the old a.txt moved aside, ...
+    EXPECT_EQ(Slurp(Root / "install" / "a.txt"), std::string(1 << 20, 'n'));
+    EXPECT_EQ(Slurp(Root / "install" / "b.txt"), "b");
 }
 
 TEST(UpdateLogPath, DocumentsAppAndBackslashes) {

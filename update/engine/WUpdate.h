@@ -2,11 +2,14 @@
 // The self-update engine: the control file, its decisions, and the numbered status
 // messages through which every step reports.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ControlFileText.h"
@@ -358,6 +361,19 @@ private:
     bool IsComponent(const std::wstring& name) const;
     std::wstring FileSha256Hex(const std::wstring& path);
     std::vector<std::wstring> FFetchedComponentHashes;
+    // Runs the installation's file work (hashing, LZ expansion, cabinet extraction,
+    // copies and moves) on a worker while the main thread serves its messages and
+    // hand-offs; statuses reported on the way are told on the main thread afterwards.
+    // Runs `work` in place off the main thread.
+    void RunFileWork(const std::function<void()>& work);
+    struct TDeferredStatus {
+        std::wstring Text;
+        int Code;
+        int Error;
+    };
+    std::atomic<std::thread::id> FFileWorker{};
+    std::mutex FDeferredLock;
+    std::vector<TDeferredStatus> FDeferred;
     void ReportMoveFailure(const std::wstring& from, const std::wstring& to);
     void RemoveLeftover(const std::wstring& path);
     // A folder of its own under `parent`, made fresh (named from `prefix`); "" on failure.

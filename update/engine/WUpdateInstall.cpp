@@ -2,6 +2,7 @@
 // with one move, cabinets unpacked aside and moved in whole; a failure leaves the
 // installed files as they were and is reported.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -329,7 +330,8 @@ int TWebUpdate::GetFileUpdates() {
         if (IsComponent(name)) {
             // Only the updater may replace a file of the running program; it checks the
             // copy against the hash taken here before it swaps anything.
-            const std::wstring hash = FileSha256Hex(temp + name);
+            std::wstring hash;
+            RunFileWork([&] { hash = FileSha256Hex(temp + name); });
             if (hash.empty()) {
                 DoStatus(946, item.URL, scFileNotObtained, 9);
                 FAppUpdate = false;
@@ -351,44 +353,48 @@ int TWebUpdate::GetFileUpdates() {
         return result;
     }
 
-    TInstallPlan plan;
-    bool staged = true;
-    for (const TFileDescription& item : fetchedFiles) {
-        const std::wstring name = URLtoFile(item.URL);
-        const std::wstring fetched = temp + name;
-        const std::wstring extension = UpperExtension(name);
-        const bool cabinet = extension == L".CAB";
-        if (item.Compressed && !cabinet) {
-            // An LZ file is expanded where it is installed: its target folder when it has
-            // one, else the current folder (the program folder during a run). A file that
-            // is not LZ data is put there as it was fetched.
-            std::wstring folder = item.TargetDir;
-            if (folder.empty()) folder = FCurrentFolder.empty() ? Files().CurrentFolder() : FCurrentFolder;
-            folder = WithSeparator(folder);
-            std::uint8_t header[14] = {};
-            {
-                std::ifstream in(FsPath(fetched), std::ios::binary);
-                in.read(reinterpret_cast<char*>(header), sizeof header);
-                if (in.gcount() != static_cast<std::streamsize>(sizeof header)) header[0] = 0;
+    bool installed = false;
+    // Off the main thread: presses go on while a large release is unpacked.
+    RunFileWork([&] {
+        TInstallPlan plan;
+        bool staged = true;
+        for (const TFileDescription& item : fetchedFiles) {
+            const std::wstring name = URLtoFile(item.URL);
+            const std::wstring fetched = temp + name;
+            const std::wstring extension = UpperExtension(name);
+            const bool cabinet = extension == L".CAB";
+            if (item.Compressed && !cabinet) {
+                // An LZ file is expanded where it is installed: its target folder when it has
+                // one, else the current folder (the program folder during a run). A file that
+                // is not LZ data is put there as it was fetched.
+                std::wstring folder = item.TargetDir;
+                if (folder.empty()) folder = FCurrentFolder.empty() ? Files().CurrentFolder() : FCurrentFolder;
+                folder = WithSeparator(folder);
+                std::uint8_t header[14] = {};
+                {
+                    std::ifstream in(FsPath(fetched), std::ios::binary);
+                    in.read(reinterpret_cast<char*>(header), sizeof header);
+                    if (in.gcount() != static_cast<std::streamsize>(sizeof header)) header[0] = 0;
+                }
+                if (IsLZHeader(header, sizeof header))
+                    staged = StageLZ(fetched, folder, plan);
+                else if (AsciiUpper(folder + name) != AsciiUpper(fetched))
+                    staged = StageFile(fetched, folder + name, plan);
+            } else if (!cabinet && extension != L".PAT" && extension != L".ZIP" && !item.TargetDir.empty()) {
+                const std::wstring placed = item.TargetDir + name;
+                if (AsciiUpper(placed) != AsciiUpper(fetched)) staged = StageFile(fetched, placed, plan);
+            } else if (cabinet && item.Compressed) {
+                staged = StageCabinet(fetched, item.TargetDir, plan);
+                if (staged)
+                    plan.Consumed.push_back(fetched);
+                else
+                    DoStatus(947, fetched, scCabError, 0);
             }
-            if (IsLZHeader(header, sizeof header))
-                staged = StageLZ(fetched, folder, plan);
-            else if (AsciiUpper(folder + name) != AsciiUpper(fetched))
-                staged = StageFile(fetched, folder + name, plan);
-        } else if (!cabinet && extension != L".PAT" && extension != L".ZIP" && !item.TargetDir.empty()) {
-            const std::wstring placed = item.TargetDir + name;
-            if (AsciiUpper(placed) != AsciiUpper(fetched)) staged = StageFile(fetched, placed, plan);
-        } else if (cabinet && item.Compressed) {
-            staged = StageCabinet(fetched, item.TargetDir, plan);
-            if (staged)
-                plan.Consumed.push_back(fetched);
-            else
-                DoStatus(947, fetched, scCabError, 0);
+            if (!staged) break;
         }
-        if (!staged) break;
-    }
-    const bool installed = staged && CommitPlan(plan);
-    ClearPlan(plan, installed);
+        installed = staged && CommitPlan(plan);
+        ClearPlan(plan, installed);
+    });
     if (!installed) {
         // Nothing of the release was put in place: no restart follows.
         WriteLogLine(L"Release not installed: every file put back");
