@@ -257,16 +257,22 @@ bool TWebUpdate::ExpandLZFile(const std::wstring& path) {
     }
     // A file that is not LZ data is left exactly as it was fetched.
     if (!IsLZHeader(header, sizeof header)) return false;
-    TInstallPlan plan;
-    const bool installed = StageLZ(path, FolderOfPath(path), plan) && CommitPlan(plan);
-    ClearPlan(plan, installed);
+    bool installed = false;
+    RunFileWork([&] {
+        TInstallPlan plan;
+        installed = StageLZ(path, FolderOfPath(path), plan) && CommitPlan(plan);
+        ClearPlan(plan, installed);
+    });
     return installed;
 }
 
 int TWebUpdate::ExtractCabinet(const std::wstring& cabinet, const std::wstring& targetFolder) {
-    TInstallPlan plan;
-    const bool installed = StageCabinet(cabinet, targetFolder, plan) && CommitPlan(plan);
-    ClearPlan(plan, installed);
+    bool installed = false;
+    RunFileWork([&] {
+        TInstallPlan plan;
+        installed = StageCabinet(cabinet, targetFolder, plan) && CommitPlan(plan);
+        ClearPlan(plan, installed);
+    });
     return installed ? 0 : -1;
 }
 
