@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "MainThread.h"
@@ -569,6 +572,63 @@ TEST_F(FaultyInstallTest, ReleaseWhoseSecondEntryFailsLeavesTheFirstFileUnchange
         EXPECT_EQ(Slurp(Root / "install" / "a.txt"), "old content");
         EXPECT_EQ(FilesStartingWith(Root / "install", "WUPD"), 0u);
     }
+}
+
+// Race day: thirty releases of one to four files installed one after another while a read
+// thread hands presses to the main thread, each release meeting its trouble (none, an
+// entry that cannot be fetched, or a write, move or delete failing at some step). Every
+// press arrives once and in order, and the installed files are always those of one
+// release: all new when the installation says so, all as they were otherwise.
+TEST_F(FaultyInstallTest, SeededReleasesWithTroubleWhilePressesGoOn) {
+    MainThread::Initialize();
+    std::mt19937 random(20261210u);
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+    std::vector<int> delivered;  // on the main thread only
+    std::thread reader([&] {
+        for (int press = 0; !stop.load(); ++press) {
+            MainThread::Synchronize([&delivered, press] { delivered.push_back(press); });
+            sent.store(press + 1);
+            std::this_thread::yield();
+        }
+    });
+
+    fs::create_directories(Root / "install");
+    std::vector<std::string> installed(4, "release 0");
+    for (int f = 0; f < 4; ++f)
+        std::ofstream(Root / "install" / ("f" + std::to_string(f) + ".txt"), std::ios::binary) << installed[f];
+    for (int release = 1; release <= 30; ++release) {
+        SCOPED_TRACE(testing::Message() << "release " << release);
+        const int files = 1 + static_cast<int>(random() % 4);
+        const int trouble = static_cast<int>(random() % 3);
+        const int missing = static_cast<int>(random() % files);
+        TFaultyFileSystem faulty(SystemFileSystem());
+        if (trouble == 2) faulty.FailAt(static_cast<TKind>(random() % 3), 1 + static_cast<int>(random() % 12));
+        Engine->SetFileSystem(&faulty);
+        Engine->FileList().Clear();
+        const std::string content = "release " + std::to_string(release) + std::string(random() % 70000, '.');
+        for (int f = 0; f < files; ++f) {
+            const std::wstring url = L"http://h/f" + std::to_wstring(f) + L".txt";
+            Session.Responses[url] = trouble == 1 && f == missing ? TResponse{404, 0, ""} : TResponse{200, 0, content};
+            TFileDescription item;
+            item.URL = url;
+            item.TargetDir = Folder(Root / "install");
+            Engine->FileList().Add(item);
+        }
+        Engine->SetAppUpdate(true);
+        const int result = Engine->GetFileUpdates();
+        if (trouble == 1) EXPECT_EQ(result, -1);
+        for (int f = 0; f < files; ++f) {
+            if (result == 0) installed[f] = content;
+            EXPECT_EQ(Slurp(Root / "install" / ("f" + std::to_string(f) + ".txt")), installed[f]) << "file " << f;
+        }
+        Engine->SetFileSystem(nullptr);
+    }
+    stop.store(true);
+    MainThread::WaitFor(reader);
+    ASSERT_EQ(static_cast<int>(delivered.size()), sent.load());
+    for (std::size_t i = 0; i < delivered.size(); ++i) ASSERT_EQ(delivered[i], static_cast<int>(i));
+    EXPECT_GT(sent.load(), 30);
 }
 
 TEST_F(FaultyInstallTest, StaleComponentCopiesAreDeletedBeforeTheRestart) {
