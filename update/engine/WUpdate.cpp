@@ -55,8 +55,14 @@ void TWebUpdate::RunFileWork(const std::function<void()>& work) {
         done.store(true);
         MainThread::Wake();
     });
-    while (!done.load() && !MainThread::QuitRequested())
-        MainThread::ServeUntil([&] { return done.load(); }, std::chrono::hours(1));
+    try {
+        while (!done.load() && !MainThread::QuitRequested())
+            MainThread::ServeUntil([&] { return done.load(); }, std::chrono::hours(1));
+    } catch (...) {
+        // Never leave the worker running on this engine's state.
+        MainThread::WaitFor(worker);
+        throw;
+    }
     MainThread::WaitFor(worker);
     std::vector<TDeferredStatus> deferred;
     {
