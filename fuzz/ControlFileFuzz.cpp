@@ -10,6 +10,7 @@
 #include "ControlFileText.h"
 #include "UpdateInstall.h"
 #include "IniFile.h"
+#include "UpdateArchives.h"
 #include "WUpdate.h"
 
 namespace {

@@ -415,6 +415,37 @@ TEST_F(Scenario, CheckForUpdateInstallsTheReleaseFiles) {
     EXPECT_GE(server.Requests(), 3);
 }
 
+// A release whose second entry cannot be fetched: nothing of it is installed, the first
+// file stays as it was, and the operator is told which file was missing.
+TEST_F(Scenario, ReleaseWhoseSecondEntryFailsLeavesTheFirstFileUnchanged) {
+    TLoopbackServer server;
+    const std::string base = WideToUtf8(server.Base());
+    const std::string exe = FAppName + ".exe";
+    server.Route("/release/readme.txt", {200, true, -1, "notes of the new release\r\n", std::string::npos});
+    server.Route("/lumetra.txt",
+                 {200, true, -1,
+                  "[update]\r\nunconditional=1\r\n"
+                  "[application]\r\nappupdate=1\r\nappname=" + exe + "\r\nappcomps=" + exe + "\r\n"
+                  "[files]\r\ncount=2\r\n"
+                  "[file1]\r\nurl=" + base + "/release/readme.txt\r\ntargetdir={APP}\r\n"
+                  "[file2]\r\nurl=" + base + "/release/missing.dll\r\ntargetdir={APP}\r\n",
+                  std::string::npos});
+    const std::string readme = WideToUtf8(FFolder) + "readme.txt";
+    { std::ofstream(readme, std::ios::binary) << "notes of the installed release\r\n"; }
+
+    const TRun run = RunScript("start\n"
+                               "wait-idle\n"
+                               "update-url " + base + "/lumetra.txt\n"
+                               "action actCheckUpdates\n"
+                               "quit\n");
+    EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+    EXPECT_NE(run.Output.find("Cannot download update file : " + base + "/release/missing.dll"), std::string::npos)
+        << run.Output;
+    EXPECT_EQ(run.Output.find("question Shutting down application"), std::string::npos) << run.Output;
+    EXPECT_EQ(ReadText(readme), "notes of the installed release\r\n");
+    DeleteFileW((FFolder + L"readme.txt").c_str());
+}
+
 }  // namespace
 
 namespace {

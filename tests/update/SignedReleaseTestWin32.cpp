@@ -16,7 +16,7 @@
 #include "ReleaseVerifier.h"
 #include "TextUtils.h"
 #include "UpdateAnswers.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
 #include "WUpdate.h"
 
 namespace {

@@ -3,15 +3,20 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "MainThread.h"
 #include "TextUtils.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
+#include "UpdateArchives.h"
 #include "WUpdate.h"
 
 namespace {
@@ -270,7 +275,7 @@ TEST_F(GetFileUpdatesTest, EntriesFetchedAndPlaced) {
     add(L"http://h/Main.exe", target, false);
     add(L"http://h/d.cab", target, false);
     Engine->SetAppUpdate(true);
-    // The component test is a plain substring test on upper-case text.
+    // A component is named in the list, without regard to case.
     std::wstring comps = L"x.dll MAIN.EXE";
     // appcomps comes from the control file.
     Engine->SetControlFile(L"C:\\c.inf");
@@ -281,8 +286,9 @@ TEST_F(GetFileUpdatesTest, EntriesFetchedAndPlaced) {
     EXPECT_EQ(Engine->GetFileUpdates(), -1);
     EXPECT_FALSE(Engine->AppUpdate());  // a failed entry forbids the restart
     EXPECT_TRUE(Engine->ComponentsIncluded());
-    EXPECT_EQ(Slurp(Root / "install" / "sub" / "a.txt"), "plain");
-    EXPECT_FALSE(fs::exists(Root / "temp" / "a.txt"));
+    // A release is installed whole or not at all: with b.txt missing, a.txt is not placed.
+    EXPECT_FALSE(fs::exists(Root / "install" / "sub" / "a.txt"));
+    EXPECT_EQ(Slurp(Root / "temp" / "a.txt"), "plain");
     EXPECT_EQ(Slurp(Root / "temp" / "c.txt"), "stays");
     EXPECT_EQ(Slurp(Root / "temp" / "Main.exe"), "component");
     EXPECT_FALSE(fs::exists(Root / "install" / "sub" / "Main.exe"));
@@ -291,6 +297,93 @@ TEST_F(GetFileUpdatesTest, EntriesFetchedAndPlaced) {
     EXPECT_NE(std::find(texts.begin(), texts.end(), L"Cannot download update file : http://h/b.txt"), texts.end());
     EXPECT_NE(std::find(texts.begin(), texts.end(), L"Found application component : Main.exe"), texts.end());
     EXPECT_EQ(Engine->FileList().ActiveIndex(), -1);
+
+    // Without the missing entry the same release is placed.
+    Engine->FileList().Delete(1);
+    Engine->SetAppUpdate(true);
+    EXPECT_EQ(Engine->GetFileUpdates(), 0);
+    EXPECT_TRUE(Engine->AppUpdate());
+    EXPECT_EQ(Slurp(Root / "install" / "sub" / "a.txt"), "plain");
+    EXPECT_FALSE(fs::exists(Root / "temp" / "a.txt"));
+}
+
+TEST_F(GetFileUpdatesTest, ComponentsAreTheNamesOfTheListAndGoToTheUpdaterWithTheirHash) {
+    const struct {
+        const wchar_t* Name;
+        bool Component;
+    } cases[] = {
+        {L"Main.exe", true},   {L"MAIN.EXE", true},  {L"Helper.dll", true}, {L"exe", false},
+        {L"ain.exe", false},   {L"Main.ex", false},  {L"Main.exe.bak", false},
+        {L"x", false},         {L"Helper.dll;", false},
+    };
+    Engine->SetControlFile(L"C:\\c.inf");
+    static_cast<TFileFactsTable&>(Engine->Facts())
+        .Add(L"C:\\c.inf", "[application]\nappcomps=\"Main.exe\", Helper.dll;..\\x\\Other.ocx\n");
+    Engine->ReadApplicationSection();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.Name)));
+        Engine->FileList().Clear();
+        Session.Responses[std::wstring(L"http://h/") + c.Name] = {200, 0, "abc"};
+        TFileDescription item;
+        item.URL = std::wstring(L"http://h/") + c.Name;
+        Engine->FileList().Add(item);
+        Engine->SetComponentsIncluded(false);
+        EXPECT_EQ(Engine->GetFileUpdates(), 0);
+        EXPECT_EQ(Engine->ComponentsIncluded(), c.Component);
+        EXPECT_EQ(Engine->FetchedComponents().size(), c.Component ? 1u : 0u);
+    }
+
+    // A release of two components that changes one: the updater is given that one alone,
+    // with the SHA-256 of the copy fetched ("abc").
+    Engine->FileList().Clear();
+    Session.Responses[L"http://h/Main.exe"] = {200, 0, "abc"};
+    TFileDescription item;
+    item.URL = L"http://h/Main.exe";
+    Engine->FileList().Add(item);
+    ASSERT_EQ(Engine->GetFileUpdates(), 0);
+    ASSERT_EQ(Engine->FetchedComponents(), std::vector<std::wstring>{L"Main.exe"});
+    const std::wstring parameters = Engine->UpdaterParameters();
+    const std::wstring tail = L" Main.exe|ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    ASSERT_GE(parameters.size(), tail.size());
+    EXPECT_EQ(parameters.substr(parameters.size() - tail.size()), tail) << WideToUtf8(parameters);
+    EXPECT_EQ(parameters.find(L"Helper"), std::wstring::npos);
+}
+
+// The installation's file work runs on a worker while the main thread goes on serving
+// hand-offs: every move hands a call to the main thread, as a read thread hands a key press,
+// and waits for it to be served.
+TEST_F(GetFileUpdatesTest, FileWorkRunsOffTheMainThreadWhilePressesGoOn) {
+    MainThread::Initialize();
+    struct TPressingFileSystem : TFaultyFileSystem {
+        using TFaultyFileSystem::TFaultyFileSystem;
+        int OnMainThread = 0;
+        int Served = 0;
+        bool ReplaceFile(const std::wstring& from, const std::wstring& to) override {
+            if (MainThread::IsMainThread())
+                ++OnMainThread;
+            else
+                MainThread::Synchronize([this] { ++Served; });
+            return TFaultyFileSystem::ReplaceFile(from, to);
+        }
+    } pressing(SystemFileSystem());
+    Engine->SetFileSystem(&pressing);
+    fs::create_directories(Root / "install");
+    { std::ofstream(Root / "install" / "a.txt", std::ios::binary) << "old"; }
+    Session.Responses[L"http://h/a.txt"] = {200, 0, std::string(1 << 20, 'n')};
+    Session.Responses[L"http://h/b.txt"] = {200, 0, "b"};
+    for (const wchar_t* url : {L"http://h/a.txt", L"http://h/b.txt"}) {
+        TFileDescription item;
+        item.URL = url;
+        item.TargetDir = Folder(Root / "install");
+        Engine->FileList().Add(item);
+    }
+    Engine->SetAppUpdate(true);
+    EXPECT_EQ(Engine->GetFileUpdates(), 0);
+    Engine->SetFileSystem(nullptr);
+    EXPECT_EQ(pressing.OnMainThread, 0);
+    EXPECT_GE(pressing.Served, 3);  // two files staged, the old a.txt moved aside, ...
+    EXPECT_EQ(Slurp(Root / "install" / "a.txt"), std::string(1 << 20, 'n'));
+    EXPECT_EQ(Slurp(Root / "install" / "b.txt"), "b");
 }
 
 TEST(UpdateLogPath, DocumentsAppAndBackslashes) {
@@ -391,30 +484,33 @@ TEST(FileNames, DevicesAndForbiddenCharactersAreRefused) {
 // is either the old one, with the failure reported, or the new one; never a mix, never lost.
 using FaultyInstallTest = TransferFixture;
 
-TEST_F(FaultyInstallTest, PlainFileIsOldOrNewWhicheverStepFails) {
-    const fs::path installed = Root / "install" / "a.txt";
+TEST_F(FaultyInstallTest, ReleaseOfTwoFilesIsAllOldOrAllNewWhicheverStepFails) {
+    const fs::path installed[] = {Root / "install" / "a.txt", Root / "install" / "b.txt"};
     for (TKind kind : {TKind::Write, TKind::Move, TKind::Delete}) {
         for (int n = 1;; ++n) {
             SCOPED_TRACE(testing::Message() << "kind " << static_cast<int>(kind) << ", operation " << n);
             fs::remove_all(Root / "install");
             fs::create_directories(Root / "install");
-            { std::ofstream(installed, std::ios::binary) << "old content"; }
+            for (const fs::path& file : installed) std::ofstream(file, std::ios::binary) << "old content";
             const fs::path logFile = FsPath(Engine->LogFilePath());
             fs::remove(logFile);
             TFaultyFileSystem faulty(SystemFileSystem());
             faulty.FailAt(kind, n);
             Engine->SetFileSystem(&faulty);
             Engine->FileList().Clear();
-            Session.Responses[L"http://h/a.txt"] = {200, 0, "new content"};
-            TFileDescription item;
-            item.URL = L"http://h/a.txt";
-            item.TargetDir = Folder(Root / "install");
-            Engine->FileList().Add(item);
+            for (const wchar_t* url : {L"http://h/a.txt", L"http://h/b.txt"}) {
+                Session.Responses[url] = {200, 0, "new content"};
+                TFileDescription item;
+                item.URL = url;
+                item.TargetDir = Folder(Root / "install");
+                Engine->FileList().Add(item);
+            }
             Engine->SetAppUpdate(true);
             Statuses.clear();
 
             const int result = Engine->GetFileUpdates();
-            const std::string now = Slurp(installed);
+            const std::string first = Slurp(installed[0]);
+            const std::string second = Slurp(installed[1]);
             const std::string log = Slurp(logFile);
             bool renameReported = false;
             bool deleteReported = false;
@@ -422,27 +518,117 @@ TEST_F(FaultyInstallTest, PlainFileIsOldOrNewWhicheverStepFails) {
                 if (s.Code == 19 && s.Error == 7) renameReported = true;
                 if (s.Code == 19 && s.Error == 6) deleteReported = true;
             }
-            if (now == "new content") {
+            // Never one new beside one old.
+            EXPECT_EQ(first, second);
+            if (first == "new content") {
                 EXPECT_EQ(result, 0);
                 EXPECT_TRUE(Engine->AppUpdate());
             } else {
-                EXPECT_EQ(now, "old content");
+                EXPECT_EQ(first, "old content");
                 EXPECT_EQ(result, -1);
                 EXPECT_FALSE(Engine->AppUpdate());
                 EXPECT_TRUE(renameReported);
                 EXPECT_NE(log.find("Unable to rename file "), std::string::npos) << log;
             }
-            // Nothing staged stays beside the installed file, unless it is reported.
+            // Nothing staged stays beside the installed files, unless it is reported.
             if (!deleteReported) {
                 EXPECT_EQ(FilesStartingWith(Root / "install", "WUPD"), 0u);
             }
             if (!faulty.Failed()) {
-                EXPECT_EQ(now, "new content");
+                EXPECT_EQ(first, "new content");
                 break;
             }
         }
     }
     Engine->SetFileSystem(nullptr);
+}
+
+TEST_F(FaultyInstallTest, ReleaseWhoseSecondEntryFailsLeavesTheFirstFileUnchanged) {
+    // The second entry fails to be fetched (404), or fetched and not unpacked (this
+    // cabinet is no cabinet).
+    const struct {
+        const char* Name;
+        TResponse Second;
+        bool Compressed;
+    } cases[] = {{"not found", {404, 0, ""}, false}, {"broken cabinet", {200, 0, "no cabinet"}, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fs::remove_all(Root / "install");
+        fs::create_directories(Root / "install");
+        { std::ofstream(Root / "install" / "a.txt", std::ios::binary) << "old content"; }
+        Engine->FileList().Clear();
+        Session.Responses[L"http://h/a.txt"] = {200, 0, "new content"};
+        Session.Responses[L"http://h/keys.cab"] = c.Second;
+        for (const wchar_t* url : {L"http://h/a.txt", L"http://h/keys.cab"}) {
+            TFileDescription item;
+            item.URL = url;
+            item.TargetDir = Folder(Root / "install");
+            item.Compressed = c.Compressed;
+            Engine->FileList().Add(item);
+        }
+        Engine->SetAppUpdate(true);
+        EXPECT_EQ(Engine->GetFileUpdates(), -1);
+        EXPECT_FALSE(Engine->AppUpdate());
+        EXPECT_EQ(Slurp(Root / "install" / "a.txt"), "old content");
+        EXPECT_EQ(FilesStartingWith(Root / "install", "WUPD"), 0u);
+    }
+}
+
+// Race day: thirty releases of one to four files installed one after another while a read
+// thread hands presses to the main thread, each release meeting its trouble (none, an
+// entry that cannot be fetched, or a write, move or delete failing at some step). Every
+// press arrives once and in order, and the installed files are always those of one
+// release: all new when the installation says so, all as they were otherwise.
+TEST_F(FaultyInstallTest, SeededReleasesWithTroubleWhilePressesGoOn) {
+    MainThread::Initialize();
+    std::mt19937 random(20261210u);
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+    std::vector<int> delivered;  // on the main thread only
+    std::thread reader([&] {
+        for (int press = 0; !stop.load(); ++press) {
+            MainThread::Synchronize([&delivered, press] { delivered.push_back(press); });
+            sent.store(press + 1);
+            std::this_thread::yield();
+        }
+    });
+
+    fs::create_directories(Root / "install");
+    std::vector<std::string> installed(4, "release 0");
+    for (int f = 0; f < 4; ++f)
+        std::ofstream(Root / "install" / ("f" + std::to_string(f) + ".txt"), std::ios::binary) << installed[f];
+    for (int release = 1; release <= 30; ++release) {
+        SCOPED_TRACE(testing::Message() << "release " << release);
+        const int files = 1 + static_cast<int>(random() % 4);
+        const int trouble = static_cast<int>(random() % 3);
+        const int missing = static_cast<int>(random() % files);
+        TFaultyFileSystem faulty(SystemFileSystem());
+        if (trouble == 2) faulty.FailAt(static_cast<TKind>(random() % 3), 1 + static_cast<int>(random() % 12));
+        Engine->SetFileSystem(&faulty);
+        Engine->FileList().Clear();
+        const std::string content = "release " + std::to_string(release) + std::string(random() % 70000, '.');
+        for (int f = 0; f < files; ++f) {
+            const std::wstring url = L"http://h/f" + std::to_wstring(f) + L".txt";
+            Session.Responses[url] = trouble == 1 && f == missing ? TResponse{404, 0, ""} : TResponse{200, 0, content};
+            TFileDescription item;
+            item.URL = url;
+            item.TargetDir = Folder(Root / "install");
+            Engine->FileList().Add(item);
+        }
+        Engine->SetAppUpdate(true);
+        const int result = Engine->GetFileUpdates();
+        if (trouble == 1) EXPECT_EQ(result, -1);
+        for (int f = 0; f < files; ++f) {
+            if (result == 0) installed[f] = content;
+            EXPECT_EQ(Slurp(Root / "install" / ("f" + std::to_string(f) + ".txt")), installed[f]) << "file " << f;
+        }
+        Engine->SetFileSystem(nullptr);
+    }
+    stop.store(true);
+    MainThread::WaitFor(reader);
+    ASSERT_EQ(static_cast<int>(delivered.size()), sent.load());
+    for (std::size_t i = 0; i < delivered.size(); ++i) ASSERT_EQ(delivered[i], static_cast<int>(i));
+    EXPECT_GT(sent.load(), 30);
 }
 
 TEST_F(FaultyInstallTest, StaleComponentCopiesAreDeletedBeforeTheRestart) {
@@ -481,8 +667,16 @@ TEST_F(FaultyInstallTest, OldUpdaterFoldersGoOthersStay) {
         fs::create_directories(Root / "temp" / c.Folder);
         std::ofstream(Root / "temp" / c.Folder / c.File) << "x";
     }
+    // A link in the updater's name to a folder of someone else's: the link goes, never
+    // what is in the folder it points to.
+    fs::create_directories(Root / "elsewhere");
+    { std::ofstream(Root / "elsewhere" / "upd.exe") << "not ours"; }
+    std::error_code linkError;  // Wine makes no links to folders
+    fs::create_directory_symlink(Root / "elsewhere", Root / "temp" / "LumetraUpd-0000ABD0", linkError);
     Engine->RemoveOldUpdaterFolders();
     for (const auto& c : cases) EXPECT_EQ(fs::exists(Root / "temp" / c.Folder), !c.Removed) << c.Folder;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Root / "temp" / "LumetraUpd-0000ABD0")));
+    EXPECT_EQ(Slurp(Root / "elsewhere" / "upd.exe"), "not ours");
 }
 
 }  // namespace

@@ -14,7 +14,8 @@
 #include "AnsiCodePage.h"
 #include "ArchiveFixtures.h"
 #include "LoopbackServer.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
+#include "UpdateArchives.h"
 #include "WUpdate.h"
 
 namespace {
@@ -180,7 +181,6 @@ TEST_F(InstallTest, GetFileUpdatesPlacesEveryKindOfFile) {
         list.Add(item);
     };
     add("/plain.txt", target, false);
-    add("/missing.txt", target, false);
     add("/Main.exe", target, false);
     add("/pictures.cab", target, true);
     add("/readme.tx_", L"", true);
@@ -192,10 +192,9 @@ TEST_F(InstallTest, GetFileUpdatesPlacesEveryKindOfFile) {
     Engine->ReadApplicationSection();
     ASSERT_TRUE(Engine->AppUpdate());
 
-    EXPECT_EQ(Engine->GetFileUpdates(), -1);
-    EXPECT_FALSE(Engine->AppUpdate());
+    EXPECT_EQ(Engine->GetFileUpdates(), 0);
+    EXPECT_TRUE(Engine->AppUpdate());
     EXPECT_TRUE(Engine->ComponentsIncluded());
-    EXPECT_TRUE(Reported(L"Cannot download update file : " + Url("/missing.txt")));
 
     const fs::path keys = Root / "app" / "keys";
     EXPECT_EQ(Slurp(keys / "plain.txt"), "plain");
@@ -223,6 +222,19 @@ TEST_F(InstallTest, GetFileUpdatesPlacesEveryKindOfFile) {
     SYSTEMTIME written;
     FileTimeToSystemTime(&data.ftLastWriteTime, &written);
     EXPECT_GE(written.wYear, 2025);
+
+    // The next release has a second entry that cannot be fetched: the first file stays
+    // as it was, and the cabinet's files too.
+    Server.Route("/plain.txt", {200, true, -1, "plain, second release"});
+    list.Clear();
+    add("/plain.txt", target, false);
+    add("/missing.txt", target, false);
+    add("/pictures.cab", target, true);
+    Engine->SetAppUpdate(true);
+    EXPECT_EQ(Engine->GetFileUpdates(), -1);
+    EXPECT_FALSE(Engine->AppUpdate());
+    EXPECT_TRUE(Reported(L"Cannot download update file : " + Url("/missing.txt")));
+    EXPECT_EQ(Slurp(keys / "plain.txt"), "plain");
 }
 
 TEST_F(InstallTest, CabinetEntriesLeavingTheTargetOrNamingDevicesAreRefused) {

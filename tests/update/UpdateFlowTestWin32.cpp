@@ -14,10 +14,19 @@
 
 #include "LoopbackServer.h"
 #include "UpdateAnswers.h"
-#include "UpdateFiles.h"
+#include "ReleaseCrypto.h"
+#include "SignedRelease.h"
+#include "UpdateFileSystem.h"
 #include "WUpdate.h"
 
 namespace {
+
+// The SHA-256 the program passes the updater for a component fetched with these bytes.
+std::wstring Sha256Of(const std::string& bytes) {
+    std::unique_ptr<TSha256> hash = MakeSystemReleaseCrypto()->NewSha256();
+    hash->Add(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    return Sha256Hex(*hash->Finish());
+}
 
 namespace fs = std::filesystem;
 using TKind = TScriptedUpdateDialogs::TKind;
@@ -186,7 +195,8 @@ TEST_F(UpdateFlowWin32, ReleaseOfTheProgramItselfRestartsThroughTheUpdater) {
     EXPECT_STREQ(logName, L"WUPDATE.LOG");
 
     const std::wstring parameters = std::to_wstring(GetCurrentProcessId()) + L" X " + (Root / "app").wstring() +
-                                    L"\\LumetraControlBox.exe \" \" \"" + temp + L"\" LumetraControlBox.exe Helper.dll";
+                                    L"\\LumetraControlBox.exe \" \" \"" + temp + L"\" LumetraControlBox.exe|" +
+                                    Sha256Of("new program");
     ASSERT_EQ(Dialogs.Of(TKind::ShellOpen).size(), 1u);
     EXPECT_EQ(Dialogs.Of(TKind::ShellOpen)[0].Text, own + L"upd.exe");
     EXPECT_EQ(Dialogs.Of(TKind::ShellOpen)[0].Parameters, parameters);

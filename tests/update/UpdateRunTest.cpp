@@ -15,7 +15,7 @@
 #include "Exceptions.h"
 #include "TextUtils.h"
 #include "UpdateAnswers.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
 #include "WUpdate.h"
 
 namespace {
@@ -287,7 +287,7 @@ TEST_F(UpdateRunFixture, AppUpdateWithoutComponentsInstallsAndDoesNotRestart) {
                 "url=http://127.0.0.1:8080/files/notes.txt\ntargetdir=" + AppDir() + "\n");
     File("notes.txt", "release notes");
     RunUpdateQuietly(*Engine);
-    EXPECT_TRUE(UpdateFiles::FileExists(InApp(L"notes.txt")));
+    EXPECT_TRUE(SystemFileSystem().FileExists(InApp(L"notes.txt")));
     EXPECT_TRUE(Dialogs.Of(TKind::Confirmation).empty());
     EXPECT_TRUE(Dialogs.Of(TKind::ShellOpen).empty());
     EXPECT_EQ(Closed, 0);
@@ -304,7 +304,7 @@ TEST_F(UpdateRunFixture, RefusedRestartLeavesTheComponentsInTheTemporaryFolder) 
     ASSERT_EQ(Dialogs.Of(TKind::Confirmation).size(), 1u);
     EXPECT_EQ(Dialogs.Of(TKind::Confirmation)[0].Text, L"Shutting down application to update executable files ?");
     EXPECT_TRUE(fs::exists(TempPath("LumetraControlBox.exe")));
-    EXPECT_FALSE(UpdateFiles::FileExists(InApp(L"LumetraControlBox.exe")));
+    EXPECT_FALSE(SystemFileSystem().FileExists(InApp(L"LumetraControlBox.exe")));
     EXPECT_TRUE(Dialogs.Of(TKind::ShellOpen).empty());
     EXPECT_EQ(Closed, 0);
     EXPECT_TRUE(Reported(L"Found application component : LumetraControlBox.exe"));
@@ -427,13 +427,13 @@ TEST_F(UpdateRunFixture, UpdaterParameters) {
     const std::wstring temp = L"\"" + Engine->WinTempDir() + L"\"";
     const TCase cases[] = {
         {"appname=LumetraControlBox.exe\nappcomps=LumetraControlBox.exe\n", L"C:\\Lumetra",
-         L"4242 X C:\\Lumetra\\LumetraControlBox.exe \" \" " + temp + L" LumetraControlBox.exe"},
+         L"4242 X C:\\Lumetra\\LumetraControlBox.exe \" \" " + temp},
         {"appname=D:\\Tools\\Lumetra.exe\nappparam=-silent\nappcomps=a.dll,b.dll\n", L"C:\\Lumetra",
-         L"4242 X D:\\Tools\\Lumetra.exe -silent " + temp + L" a.dll,b.dll"},
+         L"4242 X D:\\Tools\\Lumetra.exe -silent " + temp},
         {"appname=LumetraControlBox.exe\nappparam=-a -b\n", L"C:\\Program Files\\Lumetra",
-         L"4242 X \"C:\\Program Files\\Lumetra\\LumetraControlBox.exe\" \"-a -b\" " + temp + L" "},
-        {"appname=D:\\My Tools\\L.exe\n", L"C:\\", L"4242 X \"D:\\My Tools\\L.exe\" \" \" " + temp + L" "},
-        {"appname=L.exe\n", L"C:\\", L"4242 X C:\\L.exe \" \" " + temp + L" "},
+         L"4242 X \"C:\\Program Files\\Lumetra\\LumetraControlBox.exe\" \"-a -b\" " + temp},
+        {"appname=D:\\My Tools\\L.exe\n", L"C:\\", L"4242 X \"D:\\My Tools\\L.exe\" \" \" " + temp},
+        {"appname=L.exe\n", L"C:\\", L"4242 X C:\\L.exe \" \" " + temp},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Application);
@@ -564,7 +564,7 @@ TEST_F(SignedRunFixture, ControlFileIsUsedOnlyWhenItsSignatureHolds) {
             Dialogs.Events.clear();
         }
         EXPECT_EQ(Server.Requested.size(), 4u) << c.Name;  // control file and signature, twice
-        EXPECT_FALSE(UpdateFiles::FileExists(InApp(L"notes.txt"))) << c.Name;
+        EXPECT_FALSE(SystemFileSystem().FileExists(InApp(L"notes.txt"))) << c.Name;
         EXPECT_FALSE(fs::exists(TempPath("LumetraControlBox.INF"))) << c.Name;
         EXPECT_FALSE(fs::exists(TempPath("LumetraControlBox.INF.sig"))) << c.Name;
         EXPECT_TRUE(Stored.empty()) << c.Name;
@@ -671,7 +671,7 @@ TEST_F(UpdateRunFixture, WithoutAKeyNoSignatureIsAskedFor) {
     RunUpdateQuietly(*Engine);
     EXPECT_FALSE(Engine->SignaturesRequired());
     EXPECT_TRUE(Messages().empty());
-    EXPECT_TRUE(UpdateFiles::FileExists(InApp(L"notes.txt")));
+    EXPECT_TRUE(SystemFileSystem().FileExists(InApp(L"notes.txt")));
     for (const auto& url : Server.Requested) EXPECT_EQ(url.find(L".sig"), std::wstring::npos);
 }
 

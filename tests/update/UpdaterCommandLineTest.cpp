@@ -35,7 +35,16 @@ TEST(UpdaterCommandLineTest, ReadsWhatTheProgramWrites) {
         EXPECT_EQ(command->Parameters, c.Parameters);
         EXPECT_EQ(command->TempFolder, c.Temp);
         EXPECT_EQ(command->Components, c.Components);
+        EXPECT_EQ(command->Hashes, std::vector<std::wstring>(c.Components.size()));
     }
+
+    // Each component with the hash the program took of its copy, quoted names included.
+    std::wstring error;
+    const auto command =
+        ParseUpdaterCommand(L"9 X null \" \" \"C:\\T\\\" L.exe|ab01 \"c d.dll\"|CD23 ..\\x\\e.dll|", error);
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->Components, (std::vector<std::wstring>{L"L.exe", L"c d.dll", L"e.dll"}));
+    EXPECT_EQ(command->Hashes, (std::vector<std::wstring>{L"ab01", L"CD23", L""}));
 }
 
 TEST(UpdaterCommandLineTest, RefusesMalformedLines) {

@@ -9,6 +9,8 @@
 #include <vector>
 #include <unistd.h>
 
+#include "ReleaseCrypto.h"
+#include "SignedRelease.h"
 #include "TextUtils.h"
 #include "UpdaterInstall.h"
 
@@ -62,8 +64,33 @@ protected:
         Put(Root / "app" / "comp.dll", "old component");
         Log.clear();
     }
+    // The hash the program would pass for the copy now in the temporary folder.
+    static std::wstring HashOf(const std::string& text) {
+        std::unique_ptr<TSha256> hash = MakeSystemReleaseCrypto()->NewSha256();
+        hash->Add(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        return Sha256Hex(*hash->Finish());
+    }
+    static std::wstring HashFile(TReadableFile& file) {
+        std::unique_ptr<TSha256> hash = MakeSystemReleaseCrypto()->NewSha256();
+        std::uint8_t buffer[4096];
+        for (std::size_t got = 0;;) {
+            if (!file.Read(buffer, sizeof buffer, got)) return {};
+            if (got == 0) break;
+            hash->Add(buffer, got);
+        }
+        const auto digest = hash->Finish();
+        return digest ? Sha256Hex(*digest) : std::wstring();
+    }
     bool Install(TUpdateFileSystem& files, const std::vector<std::wstring>& names) {
-        return InstallComponents(files, Folder(Root / "temp"), Folder(Root / "app"), names,
+        std::vector<TUpdaterComponent> components;
+        for (const std::wstring& name : names) {
+            const fs::path path = Root / "temp" / WideToUtf8(name);
+            components.push_back({name, fs::exists(path) ? HashOf(Slurp(path)) : L"00"});
+        }
+        return InstallChecked(files, components);
+    }
+    bool InstallChecked(TUpdateFileSystem& files, const std::vector<TUpdaterComponent>& components) {
+        return InstallComponents(files, Folder(Root / "temp"), Folder(Root / "app"), components, HashFile,
                                  [this](const std::wstring& line) { Log += WideToUtf8(line) + "\n"; });
     }
 
@@ -117,6 +144,24 @@ TEST_F(UpdaterInstallTest, MissingOrBadComponentTouchesNothing) {
         SCOPED_TRACE(c.Name);
         Reset();
         EXPECT_FALSE(Install(SystemFileSystem(), c.Components));
+        EXPECT_EQ(Slurp(Root / "app" / "prog.exe"), "old program");
+        EXPECT_EQ(Names(Root / "app"), (std::vector<std::string>{"comp.dll", "prog.exe"}));
+        EXPECT_NE(Log.find(c.Logged), std::string::npos) << Log;
+    }
+    // A copy that differs from the hash the program took, or that comes without one.
+    const struct {
+        const char* Name;
+        std::wstring Sha256;
+        const char* Logged;
+    } hashes[] = {
+        {"changed since the program fetched it", HashOf("another program"), "Component does not match its hash : "},
+        {"no hash", L"", "Component without its hash : prog.exe"},
+    };
+    for (const auto& c : hashes) {
+        SCOPED_TRACE(c.Name);
+        Reset();
+        EXPECT_FALSE(InstallChecked(SystemFileSystem(), {{L"comp.dll", HashOf("new component")}, {L"prog.exe", c.Sha256}}));
+        EXPECT_EQ(Slurp(Root / "app" / "comp.dll"), "old component");
         EXPECT_EQ(Slurp(Root / "app" / "prog.exe"), "old program");
         EXPECT_EQ(Names(Root / "app"), (std::vector<std::string>{"comp.dll", "prog.exe"}));
         EXPECT_NE(Log.find(c.Logged), std::string::npos) << Log;

@@ -12,6 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "ReleaseCrypto.h"
+#include "SignedRelease.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -90,10 +93,18 @@ protected:
         fs::remove_all(Root, error);
         SetEnvironmentVariableW(L"LUMETRA_UPDATER_WAIT_MS", nullptr);
     }
-    std::wstring Parameters(const std::wstring& logSwitch, const fs::path& program = {}) const {
+    // The SHA-256 the program passes for a component it fetched with these bytes.
+    static std::wstring Sha256Of(const std::string& bytes) {
+        std::unique_ptr<TSha256> hash = MakeSystemReleaseCrypto()->NewSha256();
+        hash->Add(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        return Sha256Hex(*hash->Finish());
+    }
+    std::wstring Parameters(const std::wstring& logSwitch, const fs::path& program = {},
+                            const std::string& fetchedData = "new data") const {
         const fs::path restart = program.empty() ? Root / "app" / "prog.exe" : program;
         return std::to_wstring(Program.Info.dwProcessId) + L" " + logSwitch + L" " + restart.wstring() +
-               L" \"-a b\" \"" + (Root / "temp").wstring() + L"\\\" comp.dll;other.dat";
+               L" \"-a b\" \"" + (Root / "temp").wstring() + L"\\\" comp.dll|" + Sha256Of("new component") +
+               L";other.dat|" + Sha256Of(fetchedData);
     }
     // Waits for the restarted probe's note beside it.
     static std::string Restarted(const fs::path& folder) {
@@ -144,6 +155,17 @@ TEST_F(UpdaterWin32, InstallsIntoTheFolderOfTheProgramItWaitedFor) {
     EXPECT_EQ(Slurp(Root / "app" / "other.dat"), "new data");
     EXPECT_EQ(Restarted(Root / "elsewhere"), "restarted [-a b] in " + (Root / "app").string());
     EXPECT_EQ(Names(Root / "elsewhere"), (std::vector<std::string>{"prog.exe", "restarted.txt"}));
+}
+
+TEST_F(UpdaterWin32, ComponentChangedSinceTheProgramFetchedItIsRefused) {
+    std::ofstream(Root / "app" / "other.dat", std::ios::binary) << "old data";
+    EXPECT_EQ(RunUpdater(Parameters(L"X", {}, "what the program fetched"), true), 1u);
+    EXPECT_EQ(Slurp(Root / "app" / "comp.dll"), "old component");
+    EXPECT_EQ(Slurp(Root / "app" / "other.dat"), "old data");
+    // The old program is started again.
+    EXPECT_EQ(Restarted(Root / "app"), "restarted [-a b] in " + (Root / "app").string());
+    const std::string written = Slurp(UpdateLog());
+    EXPECT_NE(written.find("Component does not match its hash : "), std::string::npos) << written;
 }
 
 TEST_F(UpdaterWin32, HeldSecondTargetRollsBackTheFirstAndRestartsTheOldProgram) {

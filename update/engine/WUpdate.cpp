@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "MainThread.h"
 #include "TextUtils.h"
 
 namespace {
@@ -24,7 +25,52 @@ void TWebUpdate::DoStatus(int ident, const std::wstring& extra, int statusCode, 
 }
 
 void TWebUpdate::DoStatusText(const std::wstring& text, int statusCode, int errCode) {
+    // Reported by the installation's worker: told on the main thread once its work is done.
+    if (FFileWorker.load() == std::this_thread::get_id()) {
+        const std::lock_guard<std::mutex> guard(FDeferredLock);
+        FDeferred.push_back({text, statusCode, errCode});
+        return;
+    }
     if (OnStatus) OnStatus(*this, text, statusCode, errCode);
+}
+
+void TWebUpdate::RunFileWork(const std::function<void()>& work) {
+    if (!MainThread::IsMainThread()) {
+        work();
+        return;
+    }
+    // The main thread carries every key press: it goes on serving its messages and
+    // hand-offs while the files are worked on, and waits for the work to end even when the
+    // program is asked to close meanwhile (the worker uses this engine's state).
+    std::atomic<bool> done{false};
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        FFileWorker.store(std::this_thread::get_id());
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        FFileWorker.store(std::thread::id());
+        done.store(true);
+        MainThread::Wake();
+    });
+    try {
+        while (!done.load() && !MainThread::QuitRequested())
+            MainThread::ServeUntil([&] { return done.load(); }, std::chrono::hours(1));
+    } catch (...) {
+        // Never leave the worker running on this engine's state.
+        MainThread::WaitFor(worker);
+        throw;
+    }
+    MainThread::WaitFor(worker);
+    std::vector<TDeferredStatus> deferred;
+    {
+        const std::lock_guard<std::mutex> guard(FDeferredLock);
+        deferred.swap(FDeferred);
+    }
+    for (const TDeferredStatus& status : deferred) DoStatusText(status.Text, status.Code, status.Error);
+    if (failure) std::rethrow_exception(failure);
 }
 
 TIniFile TWebUpdate::ReadControlFile() {

@@ -2,11 +2,14 @@
 // The self-update engine: the control file, its decisions, and the numbered status
 // messages through which every step reports.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ControlFileText.h"
@@ -41,10 +44,6 @@ struct TFileDescription {
     bool Selected = false;      // not read from the file
     std::wstring Sha256;        // sha256: the file's pin, required by signed releases
 };
-
-namespace UpdateFiles {
-class TOutputFile;
-}
 
 class TFileList {
 public:
@@ -157,7 +156,7 @@ public:
     TFileDownloadedEvent OnFileDownloaded;
 
     // Name of the update log; a bare name lives in the Documents folder.
-    static constexpr const wchar_t* LogFileName = L"WUPDATE.LOG";
+    static constexpr const wchar_t* LogFileName = kUpdateLogFileName;
 
     // The session every request of a run uses (not owned).
     void SetSession(TInternetSession* session) { FSession = session; }
@@ -170,8 +169,12 @@ public:
     bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
                     std::int64_t limit = kMaxBodyBytes, const TSha256Digest* pin = nullptr,
                     bool* pinMismatch = nullptr);
-    // Fetches and installs every entry of the file list; 0, or -1 when a fetch or an
-    // installation failed (a failed installation leaves the installed file as it was).
+    // Fetches every entry of the file list, then installs them as a whole: each file is
+    // staged (flushed to disk) beside its target and all are swapped in together; when a
+    // fetch fails nothing is installed, and when a swap fails the files already swapped are
+    // put back. A file is an application component, left for the updater, when its name
+    // equals one of the `appcomps` list (without regard to case). 0, or -1 when a fetch or
+    // the installation failed (the installed files are then as they were).
     int GetFileUpdates();
     // Unpacks the cabinet into a staging folder beside the target folder and moves the
     // files into place only when all of them came out whole; on any failure the target
@@ -210,6 +213,8 @@ public:
     TUpdateFileSystem& Files() { return FFiles != nullptr ? *FFiles : SystemFileSystem(); }
     // The components this run fetched, by name.
     const std::vector<std::wstring>& FetchedComponents() const { return FFetchedComponents; }
+    // The SHA-256 of each fetched component, in hex, in the order of FetchedComponents().
+    const std::vector<std::wstring>& FetchedComponentHashes() const { return FFetchedComponentHashes; }
     // Deletes the copies of `appcomps` components in the temporary folder that this run
     // did not fetch: left by an earlier run, they must not reach the updater.
     void RemoveStaleComponents();
@@ -347,8 +352,28 @@ private:
     std::wstring FUpdaterFolder;
 
     // Installation steps of GetFileUpdates.
-    bool PlaceFile(const std::wstring& fetched, const std::wstring& target);
-    bool ExpandLZInto(const std::wstring& path, const std::wstring& folder);
+    struct TInstallPlan;
+    bool StageFile(const std::wstring& fetched, const std::wstring& target, TInstallPlan& plan);
+    bool StageLZ(const std::wstring& path, const std::wstring& folder, TInstallPlan& plan);
+    bool StageCabinet(const std::wstring& cabinet, const std::wstring& targetFolder, TInstallPlan& plan);
+    bool CommitPlan(TInstallPlan& plan);
+    void ClearPlan(TInstallPlan& plan, bool installed);
+    bool IsComponent(const std::wstring& name) const;
+    std::wstring FileSha256Hex(const std::wstring& path);
+    std::vector<std::wstring> FFetchedComponentHashes;
+    // Runs the installation's file work (hashing, LZ expansion, cabinet extraction,
+    // copies and moves) on a worker while the main thread serves its messages and
+    // hand-offs; statuses reported on the way are told on the main thread afterwards.
+    // Runs `work` in place off the main thread.
+    void RunFileWork(const std::function<void()>& work);
+    struct TDeferredStatus {
+        std::wstring Text;
+        int Code;
+        int Error;
+    };
+    std::atomic<std::thread::id> FFileWorker{};
+    std::mutex FDeferredLock;
+    std::vector<TDeferredStatus> FDeferred;
     void ReportMoveFailure(const std::wstring& from, const std::wstring& to);
     void RemoveLeftover(const std::wstring& path);
     // A folder of its own under `parent`, made fresh (named from `prefix`); "" on failure.
@@ -357,11 +382,7 @@ private:
     bool FAbandoned = false;
     // The transfer in progress, for Abandon: its temporary file, open while it is written.
     std::wstring FTransferTemp;
-    UpdateFiles::TOutputFile* FTransferOut = nullptr;
+    TWritableFile* FTransferOut = nullptr;
     TInternetSession* FTransferSession = nullptr;  // the session it uses (not owned)
 };
 
-// The update log's path: a name without "\\", "/" or ":" is placed in `documents`; then
-// "{APP}" (any case) becomes `appFolder` with a trailing backslash, and every doubled
-// backslash becomes one, except the leading pair of a network path.
-std::wstring UpdateLogPath(const std::wstring& name, const std::wstring& documents, const std::wstring& appFolder);

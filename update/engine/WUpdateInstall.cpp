@@ -2,12 +2,15 @@
 // with one move, cabinets unpacked aside and moved in whole; a failure leaves the
 // installed files as they were and is reported.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 
 #include "TextUtils.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
+#include "SignedRelease.h"
+#include "UpdateArchives.h"
 #include "WUpdate.h"
 
 namespace {
@@ -103,6 +106,12 @@ void TWebUpdate::RemoveOldUpdaterFolders() {
             folders.push_back(WinTempDir() + name);
     }
     for (const std::wstring& folder : folders) {
+        // A junction or link in our name is never followed: the link goes, what it points
+        // to stays untouched.
+        if (Files().IsLink(folder)) {
+            Files().RemoveFolder(folder);
+            continue;
+        }
         // A running updater holds its program: the folder then stays for a later run.
         for (const wchar_t* file : {L"upd.exe", L"wusetup.cab"}) {
             const std::wstring path = WithSeparator(folder) + file;
@@ -112,7 +121,23 @@ void TWebUpdate::RemoveOldUpdaterFolders() {
     }
 }
 
-bool TWebUpdate::PlaceFile(const std::wstring& fetched, const std::wstring& target) {
+// What an installation has staged beside the installed files before any of them is
+// touched, and what it must clear away afterwards.
+struct TWebUpdate::TInstallPlan {
+    std::vector<TSwapItem> Items;
+    // Cabinets unpacked aside: the staging folder and the entries written into it.
+    struct TStaging {
+        std::wstring Folder;
+        std::vector<std::wstring> Entries;
+    };
+    std::vector<TStaging> Stagings;
+    // Sub-folders of the targets made for this installation, outermost first.
+    std::vector<std::wstring> MadeFolders;
+    // Fetched files that go once the installation stands (cabinets, LZ files).
+    std::vector<std::wstring> Consumed;
+};
+
+bool TWebUpdate::StageFile(const std::wstring& fetched, const std::wstring& target, TInstallPlan& plan) {
     TUpdateFileSystem& files = Files();
     // Staged beside the target, so that the swap is a rename within one folder.
     const std::wstring staged = files.CreateTempFile(FolderOfPath(target), L"WUPD");
@@ -125,15 +150,11 @@ bool TWebUpdate::PlaceFile(const std::wstring& fetched, const std::wstring& targ
         RemoveLeftover(staged);
         return false;
     }
-    if (!files.ReplaceFile(staged, target)) {
-        ReportMoveFailure(staged, target);
-        RemoveLeftover(staged);
-        return false;
-    }
+    plan.Items.push_back({staged, target});
     return true;
 }
 
-bool TWebUpdate::ExpandLZInto(const std::wstring& path, const std::wstring& folder) {
+bool TWebUpdate::StageLZ(const std::wstring& path, const std::wstring& folder, TInstallPlan& plan) {
     const std::wstring name = FileNameOf(LZExpandedName(path));
     if (!IsUsableFileName(name)) return false;
     const std::wstring target = WithSeparator(folder) + name;
@@ -149,13 +170,81 @@ bool TWebUpdate::ExpandLZInto(const std::wstring& path, const std::wstring& fold
         const bool wrote = ExpandLZ(path, *out, kMaxCabinetOutputBytes);
         expanded = out->Close() && wrote;
     }
-    if (!expanded || !files.ReplaceFile(staged, target)) {
+    if (!expanded) {
         ReportMoveFailure(staged, target);
         RemoveLeftover(staged);
         return false;
     }
-    if (AsciiUpper(path) != AsciiUpper(target)) RemoveLeftover(path);
+    plan.Items.push_back({staged, target});
+    if (AsciiUpper(path) != AsciiUpper(target)) plan.Consumed.push_back(path);
     return true;
+}
+
+bool TWebUpdate::StageCabinet(const std::wstring& cabinet, const std::wstring& targetFolder, TInstallPlan& plan) {
+    TUpdateFileSystem& files = Files();
+    const std::wstring folder =
+        WithSeparator(targetFolder.empty() ? (FCurrentFolder.empty() ? files.CurrentFolder() : FCurrentFolder)
+                                           : targetFolder);
+    if (!files.ForceDirectories(folder)) return false;
+    const std::wstring staging = MakeFreshFolder(folder, L"WUPD");
+    if (staging.empty()) return false;
+
+    std::vector<std::wstring> written;
+    bool ok = ExtractCabinetFiles(cabinet, staging, files, kMaxCabinetOutputBytes, written);
+    // An entry written twice is one file.
+    TInstallPlan::TStaging unpacked{staging, {}};
+    for (const std::wstring& entry : written) {
+        const bool seen = std::any_of(unpacked.Entries.begin(), unpacked.Entries.end(),
+                                      [&](const std::wstring& e) { return AsciiUpper(e) == AsciiUpper(entry); });
+        if (!seen) unpacked.Entries.push_back(entry);
+    }
+    plan.Stagings.push_back(unpacked);
+    if (!ok) return false;
+
+    for (const std::wstring& entry : unpacked.Entries) {
+        for (const std::wstring& sub : SubFolders(entry)) {
+            if (files.FolderExists(folder + sub)) continue;
+            if (!files.CreateFolder(folder + sub)) return false;
+            plan.MadeFolders.push_back(folder + sub);
+        }
+        plan.Items.push_back({staging + entry, folder + entry});
+    }
+    return true;
+}
+
+bool TWebUpdate::CommitPlan(TInstallPlan& plan) {
+    if (plan.Items.empty()) return true;
+    const TSwapResult swap = SwapInFiles(Files(), plan.Items, L"WUPD");
+    if (!swap.Ok) {
+        ReportMoveFailure(swap.FailedFrom, swap.FailedTo);
+        WriteLogLine(swap.Failure);
+    }
+    for (const std::wstring& leftover : swap.Leftovers) RemoveLeftover(leftover);
+    return swap.Ok;
+}
+
+void TWebUpdate::ClearPlan(TInstallPlan& plan, bool installed) {
+    TUpdateFileSystem& files = Files();
+    // What was staged and not swapped in goes; so do the staging folders.
+    for (const TSwapItem& item : plan.Items) RemoveLeftover(item.Staged);
+    for (const TInstallPlan::TStaging& staging : plan.Stagings) {
+        std::vector<std::wstring> subFolders;
+        for (const std::wstring& entry : staging.Entries) {
+            RemoveLeftover(staging.Folder + entry);
+            for (const std::wstring& sub : SubFolders(entry))
+                if (std::find(subFolders.begin(), subFolders.end(), sub) == subFolders.end())
+                    subFolders.push_back(sub);
+        }
+        std::sort(subFolders.begin(), subFolders.end(),
+                  [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+        for (const std::wstring& sub : subFolders) files.RemoveFolder(staging.Folder + sub);
+        if (!files.RemoveFolder(staging.Folder)) WriteLogLine(L"Unable to delete folder " + staging.Folder);
+    }
+    if (!installed) {
+        for (auto it = plan.MadeFolders.rbegin(); it != plan.MadeFolders.rend(); ++it) files.RemoveFolder(*it);
+        return;
+    }
+    for (const std::wstring& path : plan.Consumed) RemoveLeftover(path);
 }
 
 bool TWebUpdate::ExpandLZFile(const std::wstring& path) {
@@ -168,73 +257,55 @@ bool TWebUpdate::ExpandLZFile(const std::wstring& path) {
     }
     // A file that is not LZ data is left exactly as it was fetched.
     if (!IsLZHeader(header, sizeof header)) return false;
-    return ExpandLZInto(path, FolderOfPath(path));
+    bool installed = false;
+    RunFileWork([&] {
+        TInstallPlan plan;
+        installed = StageLZ(path, FolderOfPath(path), plan) && CommitPlan(plan);
+        ClearPlan(plan, installed);
+    });
+    return installed;
 }
 
 int TWebUpdate::ExtractCabinet(const std::wstring& cabinet, const std::wstring& targetFolder) {
-    TUpdateFileSystem& files = Files();
-    const std::wstring folder =
-        WithSeparator(targetFolder.empty() ? (FCurrentFolder.empty() ? UpdateFiles::CurrentFolder() : FCurrentFolder)
-                                           : targetFolder);
-    if (!files.ForceDirectories(folder)) return -1;
-    const std::wstring staging = MakeFreshFolder(folder, L"WUPD");
-    if (staging.empty()) return -1;
+    bool installed = false;
+    RunFileWork([&] {
+        TInstallPlan plan;
+        installed = StageCabinet(cabinet, targetFolder, plan) && CommitPlan(plan);
+        ClearPlan(plan, installed);
+    });
+    return installed ? 0 : -1;
+}
 
-    std::vector<std::wstring> written;
-    bool ok = ExtractCabinetFiles(cabinet, staging, files, kMaxCabinetOutputBytes, written);
-    // An entry written twice is one file.
-    std::vector<std::wstring> entries;
-    for (const std::wstring& entry : written) {
-        const bool seen = std::any_of(entries.begin(), entries.end(),
-                                      [&](const std::wstring& e) { return AsciiUpper(e) == AsciiUpper(entry); });
-        if (!seen) entries.push_back(entry);
-    }
+bool TWebUpdate::IsComponent(const std::wstring& name) const {
+    const std::vector<std::wstring> names = ComponentNames(FAppComps);
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::wstring& component) { return AsciiUpper(component) == AsciiUpper(name); });
+}
 
-    std::vector<std::wstring> madeFolders;
-    if (ok) {
-        std::vector<TSwapItem> items;
-        for (const std::wstring& entry : entries) {
-            for (const std::wstring& sub : SubFolders(entry)) {
-                if (files.FolderExists(folder + sub)) continue;
-                if (!files.CreateFolder(folder + sub)) {
-                    ok = false;
-                    break;
-                }
-                madeFolders.push_back(folder + sub);
-            }
-            if (!ok) break;
-            items.push_back({staging + entry, folder + entry});
-        }
-        if (ok) {
-            const TSwapResult swap = SwapInFiles(files, items, L"WUPD");
-            ok = swap.Ok;
-            if (!ok) WriteLogLine(swap.Failure);
-            for (const std::wstring& leftover : swap.Leftovers) RemoveLeftover(leftover);
-        }
-        if (!ok)
-            for (auto it = madeFolders.rbegin(); it != madeFolders.rend(); ++it) files.RemoveFolder(*it);
+std::wstring TWebUpdate::FileSha256Hex(const std::wstring& path) {
+    std::unique_ptr<TSha256> hash = Crypto().NewSha256();
+    if (!hash) return {};
+    std::ifstream in(FsPath(path), std::ios::binary);
+    if (!in) return {};
+    std::vector<char> buffer(64 * 1024);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        if (in.gcount() > 0) hash->Add(reinterpret_cast<const std::uint8_t*>(buffer.data()),
+                                       static_cast<std::size_t>(in.gcount()));
     }
-
-    // The staging folder goes, with whatever is still in it.
-    std::vector<std::wstring> stagingFolders;
-    for (const std::wstring& entry : entries) {
-        RemoveLeftover(staging + entry);
-        for (const std::wstring& sub : SubFolders(entry))
-            if (std::find(stagingFolders.begin(), stagingFolders.end(), sub) == stagingFolders.end())
-                stagingFolders.push_back(sub);
-    }
-    std::sort(stagingFolders.begin(), stagingFolders.end(),
-              [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
-    for (const std::wstring& sub : stagingFolders) files.RemoveFolder(staging + sub);
-    if (!files.RemoveFolder(staging)) WriteLogLine(L"Unable to delete folder " + staging);
-    return ok ? 0 : -1;
+    if (!in.eof()) return {};
+    const std::optional<TSha256Digest> digest = hash->Finish();
+    return digest ? Sha256Hex(*digest) : std::wstring();
 }
 
 int TWebUpdate::GetFileUpdates() {
     int result = 0;
     FFetchedComponents.clear();
+    FFetchedComponentHashes.clear();
     const std::wstring temp = WinTempDir();
     const std::size_t count = FFileList.Count();
+    // Every entry is fetched and checked before anything installed is touched.
+    std::vector<TFileDescription> fetchedFiles;
     for (std::size_t i = 0; i < count; ++i) {
         FFileList.SetActiveIndex(static_cast<int>(i));
         // A copy: handlers called on the way may touch the list.
@@ -262,53 +333,80 @@ int TWebUpdate::GetFileUpdates() {
         }
 
         const std::wstring name = URLtoFile(item.URL);
-        const std::wstring fetched = temp + name;
-        const std::wstring extension = UpperExtension(name);
-        if (AsciiUpper(FAppComps).find(AsciiUpper(name)) != std::wstring::npos) {
-            // Only the updater may replace a file of the running program.
+        if (IsComponent(name)) {
+            // Only the updater may replace a file of the running program; it checks the
+            // copy against the hash taken here before it swaps anything.
+            std::wstring hash;
+            RunFileWork([&] { hash = FileSha256Hex(temp + name); });
+            if (hash.empty()) {
+                DoStatus(946, item.URL, scFileNotObtained, 9);
+                FAppUpdate = false;
+                result = -1;
+                continue;
+            }
             FComponentsIncluded = true;
             FFetchedComponents.push_back(name);
+            FFetchedComponentHashes.push_back(hash);
             DoStatus(962, name, scProgressDetail, 0);
             continue;
         }
-
-        bool installed = true;
-        const bool cabinet = extension == L".CAB";
-        if (item.Compressed && !cabinet) {
-            // An LZ file is expanded where it is installed: its target folder when it has
-            // one, else the current folder (the program folder during a run). A file that
-            // is not LZ data is put there as it was fetched.
-            std::wstring folder = item.TargetDir;
-            if (folder.empty()) folder = FCurrentFolder.empty() ? UpdateFiles::CurrentFolder() : FCurrentFolder;
-            folder = WithSeparator(folder);
-            std::uint8_t header[14] = {};
-            {
-                std::ifstream in(FsPath(fetched), std::ios::binary);
-                in.read(reinterpret_cast<char*>(header), sizeof header);
-                if (in.gcount() != static_cast<std::streamsize>(sizeof header)) header[0] = 0;
-            }
-            if (IsLZHeader(header, sizeof header))
-                installed = ExpandLZInto(fetched, folder);
-            else if (AsciiUpper(folder + name) != AsciiUpper(fetched))
-                installed = PlaceFile(fetched, folder + name);
-        } else if (!cabinet && extension != L".PAT" && extension != L".ZIP" && !item.TargetDir.empty()) {
-            const std::wstring placed = item.TargetDir + name;
-            if (AsciiUpper(placed) != AsciiUpper(fetched)) installed = PlaceFile(fetched, placed);
-        } else if (cabinet && item.Compressed) {
-            if (ExtractCabinet(fetched, item.TargetDir) != 0) {
-                DoStatus(947, fetched, scCabError, 0);
-                installed = false;
-            } else {
-                RemoveLeftover(fetched);
-            }
-        }
-        if (!installed) {
-            // A file that could not be put in place is a failed file: no restart follows.
-            FAppUpdate = false;
-            result = -1;
-        }
+        fetchedFiles.push_back(item);
     }
     FFileList.SetActiveIndex(-1);
+    if (result != 0) {
+        // A release is installed whole or not at all.
+        WriteLogLine(L"Release not installed: not every file could be fetched");
+        return result;
+    }
+
+    bool installed = false;
+    // Off the main thread: presses go on while a large release is unpacked.
+    RunFileWork([&] {
+        TInstallPlan plan;
+        bool staged = true;
+        for (const TFileDescription& item : fetchedFiles) {
+            const std::wstring name = URLtoFile(item.URL);
+            const std::wstring fetched = temp + name;
+            const std::wstring extension = UpperExtension(name);
+            const bool cabinet = extension == L".CAB";
+            if (item.Compressed && !cabinet) {
+                // An LZ file is expanded where it is installed: its target folder when it has
+                // one, else the current folder (the program folder during a run). A file that
+                // is not LZ data is put there as it was fetched.
+                std::wstring folder = item.TargetDir;
+                if (folder.empty()) folder = FCurrentFolder.empty() ? Files().CurrentFolder() : FCurrentFolder;
+                folder = WithSeparator(folder);
+                std::uint8_t header[14] = {};
+                {
+                    std::ifstream in(FsPath(fetched), std::ios::binary);
+                    in.read(reinterpret_cast<char*>(header), sizeof header);
+                    if (in.gcount() != static_cast<std::streamsize>(sizeof header)) header[0] = 0;
+                }
+                if (IsLZHeader(header, sizeof header))
+                    staged = StageLZ(fetched, folder, plan);
+                else if (AsciiUpper(folder + name) != AsciiUpper(fetched))
+                    staged = StageFile(fetched, folder + name, plan);
+            } else if (!cabinet && extension != L".PAT" && extension != L".ZIP" && !item.TargetDir.empty()) {
+                const std::wstring placed = item.TargetDir + name;
+                if (AsciiUpper(placed) != AsciiUpper(fetched)) staged = StageFile(fetched, placed, plan);
+            } else if (cabinet && item.Compressed) {
+                staged = StageCabinet(fetched, item.TargetDir, plan);
+                if (staged)
+                    plan.Consumed.push_back(fetched);
+                else
+                    DoStatus(947, fetched, scCabError, 0);
+            }
+            if (!staged) break;
+        }
+        installed = staged && CommitPlan(plan);
+        ClearPlan(plan, installed);
+    });
+    if (!installed) {
+        // Nothing of the release was put in place: no restart follows.
+        WriteLogLine(L"Release not installed: every file put back");
+        FAppUpdate = false;
+        result = -1;
+    }
     return result;
 }
 

@@ -3,7 +3,7 @@
 #include "MainThread.h"
 #include "TextUtils.h"
 #include "TransferWorker.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
 #include "WUpdate.h"
 
 namespace {
@@ -134,7 +134,7 @@ void TWebUpdate::StopConnection() {
     FSession = nullptr;
     FOwnSession.reset();
     DoStatus(949, {}, scProgressStep, 0);
-    if (!FControlFile.empty()) UpdateFiles::RemoveFile(FControlFile);
+    if (!FControlFile.empty()) SystemFileSystem().RemoveFile(FControlFile);
     FVerifiedControl.reset();
     FInProgress = false;
 }
@@ -146,8 +146,8 @@ void TWebUpdate::Abandon() {
     if (FTransferSession != nullptr && FTransferSession != FSession) FTransferSession->Abort();
     // The session may end without our stack unwinding: clean up now.
     if (FTransferOut != nullptr) FTransferOut->Close();
-    if (!FTransferTemp.empty()) UpdateFiles::RemoveFile(FTransferTemp);
-    if (!FControlFile.empty()) UpdateFiles::RemoveFile(FControlFile);
+    if (!FTransferTemp.empty()) SystemFileSystem().RemoveFile(FTransferTemp);
+    if (!FControlFile.empty()) SystemFileSystem().RemoveFile(FControlFile);
 }
 
 bool TWebUpdate::Abandoned() const { return FAbandoned || MainThread::QuitRequested(); }
@@ -155,7 +155,7 @@ bool TWebUpdate::Abandoned() const { return FAbandoned || MainThread::QuitReques
 void TWebUpdate::AbandonConnection() {
     FSession = nullptr;
     FOwnSession.reset();
-    if (!FControlFile.empty()) UpdateFiles::RemoveFile(FControlFile);
+    if (!FControlFile.empty()) SystemFileSystem().RemoveFile(FControlFile);
     FVerifiedControl.reset();
     FInProgress = false;
 }
@@ -234,7 +234,7 @@ std::optional<std::vector<std::uint8_t>> FetchDocument(TWebUpdate& engine, const
         return std::nullopt;
     const std::wstring path = engine.WinTempDir() + URLtoFile(url);
     std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(engine.Facts(), path, kMaxDocumentBytes);
-    UpdateFiles::RemoveFile(path);
+    SystemFileSystem().RemoveFile(path);
     return bytes;
 }
 
@@ -325,7 +325,12 @@ std::wstring TWebUpdate::UpdaterParameters() {
     parameters += L" " + program;
     parameters += L" " + QuotedIfSpaced(FAppParam);
     parameters += L" " + Quoted(WinTempDir());
-    parameters += L" " + FAppComps;
+    // Exactly the components this run fetched, each with the hash the updater checks its
+    // copy against before it swaps anything.
+    for (std::size_t i = 0; i < FFetchedComponents.size(); ++i) {
+        parameters += L" " + QuotedIfSpaced(FFetchedComponents[i]);
+        if (i < FFetchedComponentHashes.size()) parameters += L"|" + FFetchedComponentHashes[i];
+    }
     return parameters;
 }
 

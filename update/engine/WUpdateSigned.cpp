@@ -1,7 +1,7 @@
 // The engine's steps for signed releases: the control file's signature and release date
 // before anything of it is used, and the pin of every file as it is fetched.
 #include "TextUtils.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
 #include "WUpdate.h"
 
 namespace {
@@ -41,7 +41,7 @@ bool TWebUpdate::AcceptSignedControlFile() {
     std::optional<std::vector<std::uint8_t>> signature;
     if (FSession != nullptr && URLGetFile(*FSession, url, WinTempDir(), kMaxSignatureFile)) {
         signature = ReadWholeFile(Facts(), signatureFile, kMaxSignatureFile);
-        UpdateFiles::RemoveFile(signatureFile);
+        SystemFileSystem().RemoveFile(signatureFile);
     }
     // Read once, bounded: these bytes are what is verified and what every later step uses.
     std::optional<std::vector<std::uint8_t>> control = ReadWholeFile(Facts(), FControlFile, kMaxControlFileBytes);

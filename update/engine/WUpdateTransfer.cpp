@@ -5,7 +5,6 @@
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "TextUtils.h"
-#include "UpdateFiles.h"
 #include "WUpdate.h"
 
 namespace {
@@ -17,12 +16,11 @@ constexpr std::size_t kChunkSize = 64 * 1024;
 // Names the transfer in progress for TWebUpdate::Abandon while it is written.
 struct TTransferMark {
     std::wstring& Temp;
-    UpdateFiles::TOutputFile*& Out;
-    TTransferMark(std::wstring& temp, UpdateFiles::TOutputFile*& out, const std::wstring& path,
-                  UpdateFiles::TOutputFile& file)
+    TWritableFile*& Out;
+    TTransferMark(std::wstring& temp, TWritableFile*& out, const std::wstring& path, TWritableFile* file)
         : Temp(temp), Out(out) {
         Temp = path;
-        Out = &file;
+        Out = file;
     }
     ~TTransferMark() {
         Temp.clear();
@@ -35,37 +33,7 @@ std::wstring FolderOf(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
-// Deletes `path`, clearing read-only and hidden attributes when a plain delete fails.
-bool ForceRemove(const std::wstring& path) {
-    if (UpdateFiles::RemoveFile(path)) return true;
-    UpdateFiles::ClearProtection(path);
-    return UpdateFiles::RemoveFile(path);
-}
-
 }  // namespace
-
-std::wstring UpdateLogPath(const std::wstring& name, const std::wstring& documents, const std::wstring& appFolder) {
-    std::wstring path = name;
-    if (name.find_first_of(L"\\/:") == std::wstring::npos) path = documents + L"\\" + name;
-
-    std::wstring app = appFolder;
-    if (app.empty() || app.back() != L'\\') app.push_back(L'\\');
-    for (std::size_t at = 0;;) {
-        const std::size_t found = AsciiUpper(path).find(L"{APP}", at);
-        if (found == std::wstring::npos) break;
-        path.replace(found, 5, app);
-        at = found + app.size();
-    }
-
-    // The leading pair of a network path stays; any other run of backslashes becomes one.
-    const std::size_t keep = path.rfind(L"\\\\", 0) == 0 ? 2 : 0;
-    std::wstring result = path.substr(0, keep);
-    for (std::size_t i = keep; i < path.size(); ++i) {
-        if (path[i] == L'\\' && result.size() > keep && result.back() == L'\\') continue;
-        result.push_back(path[i]);
-    }
-    return result;
-}
 
 std::wstring TWebUpdate::LogFilePath() const {
     return UpdateLogPath(LogFileName, FFolders.Documents, FFolders.Application);
@@ -74,9 +42,9 @@ std::wstring TWebUpdate::LogFilePath() const {
 void TWebUpdate::WriteLogLine(const std::wstring& line) {
     const std::wstring path = LogFilePath();
     const std::wstring folder = FolderOf(path);
-    if (!folder.empty()) UpdateFiles::ForceDirectories(folder);
+    if (!folder.empty()) SystemFileSystem().ForceDirectories(folder);
     // A line that cannot be written is dropped: the log must never stop an update.
-    UpdateFiles::AppendToFile(path, WideToAnsi(line) + "\r\n");
+    SystemFileSystem().AppendToFile(path, WideToAnsi(line) + "\r\n");
 }
 
 void TWebUpdate::Error(TInternetSession& session, std::uint32_t error) {
@@ -118,7 +86,8 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
         return false;
     }
 
-    const std::wstring tempFile = UpdateFiles::CreateTempFile(WinTempDir(), L"WUPD");
+    TUpdateFileSystem& files = SystemFileSystem();
+    const std::wstring tempFile = files.CreateTempFile(WinTempDir(), L"WUPD");
     if (tempFile.empty()) return false;
     const std::wstring target = folder + name;
     const std::int64_t length = request->ContentLength();
@@ -131,9 +100,10 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     // Signed releases: hashed as it streams, so that a large file is read only once.
     std::unique_ptr<TSha256> hash = pin != nullptr ? Crypto().NewSha256() : nullptr;
     {
-        UpdateFiles::TOutputFile out(tempFile);
-        const TTransferMark mark(FTransferTemp, FTransferOut, tempFile, out);
-        failed = !out.IsOpen() || (pin != nullptr && !hash);
+        // Flushed to disk when closed: the file may replace an installed one.
+        const std::unique_ptr<TWritableFile> out = files.OpenWrite(tempFile);
+        const TTransferMark mark(FTransferTemp, FTransferOut, tempFile, out.get());
+        failed = !out || (pin != nullptr && !hash);
         std::vector<std::uint8_t> buffer(kChunkSize);
         while (!failed) {
             MainThread::ProcessMessages();
@@ -150,7 +120,7 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
                 break;
             }
             // A file that cannot be written is as broken as one that cannot be read.
-            if (!out.Write(buffer.data(), got)) {
+            if (!out->Write(buffer.data(), got)) {
                 failed = true;
                 break;
             }
@@ -165,12 +135,12 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
                 break;
             }
         }
-        if (!out.Close()) failed = true;
+        if (!out || !out->Close()) failed = true;
     }
     request.reset();
     FCancelled = cancelled;
     if (Abandoned()) {
-        UpdateFiles::RemoveFile(tempFile);
+        files.RemoveFile(tempFile);
         throw EAbort();
     }
 
@@ -187,22 +157,22 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     if (pinMismatchOut != nullptr) *pinMismatchOut = pinMismatch;
     // An empty body is a failed fetch; it must not replace the file already in place.
     if (cancelled || failed || broken || pinMismatch || total == 0) {
-        if (!UpdateFiles::RemoveFile(tempFile)) WriteLogLine(L"Unable to delete file " + tempFile);
+        if (!files.RemoveFile(tempFile)) WriteLogLine(L"Unable to delete file " + tempFile);
         // A transfer that ran out of time says so, as an unreachable server does.
         if (readError == kTimeoutError) Error(session, readError);
         return false;
     }
 
-    if (UpdateFiles::FileExists(target) && !ForceRemove(target)) {
+    if (files.FileExists(target) && !files.RemoveFile(target)) {
         DoStatus(972, target, scDeleteRenameFailure, 6);
         WriteLogLine(L"Unable to delete file " + target);
-        UpdateFiles::RemoveFile(tempFile);
+        files.RemoveFile(tempFile);
         return false;
     }
-    if (!UpdateFiles::RenameFile(tempFile, target)) {
+    if (!files.MoveFile(tempFile, target)) {
         DoStatus(973, tempFile + L" to " + target, scDeleteRenameFailure, 7);
         WriteLogLine(L"Unable to rename file " + tempFile + L" to " + target);
-        UpdateFiles::RemoveFile(tempFile);
+        files.RemoveFile(tempFile);
         return false;
     }
     if (OnFileDownloaded) OnFileDownloaded(*this, target);

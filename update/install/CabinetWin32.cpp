@@ -7,7 +7,7 @@
 
 #include "TextUtils.h"
 #include "UpdateFileSystem.h"
-#include "UpdateTransport.h"
+#include "UpdateArchives.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "UpdateTransport.h"
+#include "UpdateArchives.h"
 
 #include <windows.h>
 #include <lzexpand.h>

@@ -1,16 +1,28 @@
 #pragma once
-// The file operations of installing an update, behind one interface so that every write,
-// move and delete of an installation can be made to fail in tests. Windows: the Win32 file
-// API (replacing moves that clear read-only and hidden targets, writes flushed to disk);
-// host builds: POSIX files.
+// The file operations of the update engine (transfers, installation, the update log, the
+// updater), behind one interface so that every write, move and delete of an installation
+// can be made to fail in tests. Windows: the Win32 file API (paths of any length, temporary
+// names from GetTempFileNameW, replacing moves that clear read-only and hidden targets,
+// writes flushed to disk); host builds: POSIX files.
 //
 // Operations fall in three kinds, counted by TFaultyFileSystem: writes (creating a file or
 // folder, writing or flushing data, copying), moves (renames, replacing or not) and deletes.
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
+
+#include "TextUtils.h"
+
+// The std::filesystem path of a wide path on this platform.
+inline std::filesystem::path FsPath(const std::wstring& path) {
+    if constexpr (sizeof(wchar_t) == 2)
+        return std::filesystem::path(path);
+    else
+        return std::filesystem::path(WideToUtf8(path));
+}
 
 // A file open for writing from its start.
 class TWritableFile {
@@ -23,12 +35,29 @@ public:
     virtual bool Close() = 0;
 };
 
+// A file open for reading that nobody may write, rename or delete while it is open
+// (Windows: no write or delete sharing; host builds cannot forbid it).
+class TReadableFile {
+public:
+    virtual ~TReadableFile() = default;
+    // Reads up to `size` bytes; `got` is 0 at the end. False on a read failure.
+    virtual bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& got) = 0;
+    // Back to the first byte.
+    virtual bool Rewind() = 0;
+};
+
 class TUpdateFileSystem {
 public:
     virtual ~TUpdateFileSystem() = default;
 
     virtual bool FileExists(const std::wstring& path) = 0;
     virtual bool FolderExists(const std::wstring& path) = 0;
+    // True for a link (a junction, a symbolic link: any reparse point on Windows).
+    virtual bool IsLink(const std::wstring& path) = 0;
+    // The current folder, with a trailing separator.
+    virtual std::wstring CurrentFolder() = 0;
+    // Opens a file for reading, held against writers; nullptr when it cannot be opened.
+    virtual std::unique_ptr<TReadableFile> OpenReadHeld(const std::wstring& path) = 0;
 
     // Writes.
     // A fresh empty file in `folder` whose name the system makes unique from `prefix`; its
@@ -42,6 +71,9 @@ public:
     virtual std::unique_ptr<TWritableFile> OpenWrite(const std::wstring& path) = 0;
     // Copies `from` over the existing or new file `to`, flushed to disk.
     virtual bool CopyFlushed(const std::wstring& from, const std::wstring& to) = 0;
+    // Appends bytes to a file, creating it when missing (the update log). False when it
+    // cannot be written.
+    virtual bool AppendToFile(const std::wstring& path, const std::string& bytes) = 0;
 
     // Moves.
     // Renames or moves a file; fails when `to` exists.
@@ -53,7 +85,7 @@ public:
     // Deletes.
     // Deletes a file, read-only or hidden included.
     virtual bool RemoveFile(const std::wstring& path) = 0;
-    // Deletes an empty folder.
+    // Deletes an empty folder, or a link to a folder (never what it points to).
     virtual bool RemoveFolder(const std::wstring& path) = 0;
 };
 
@@ -76,6 +108,15 @@ public:
 
     bool FileExists(const std::wstring& path) override { return FInner.FileExists(path); }
     bool FolderExists(const std::wstring& path) override { return FInner.FolderExists(path); }
+    bool IsLink(const std::wstring& path) override { return FInner.IsLink(path); }
+    std::wstring CurrentFolder() override { return FInner.CurrentFolder(); }
+    std::unique_ptr<TReadableFile> OpenReadHeld(const std::wstring& path) override {
+        return FInner.OpenReadHeld(path);
+    }
+    // The log is no part of an installation: never made to fail, not counted.
+    bool AppendToFile(const std::wstring& path, const std::string& bytes) override {
+        return FInner.AppendToFile(path, bytes);
+    }
     std::wstring CreateTempFile(const std::wstring& folder, const std::wstring& prefix) override;
     bool CreateFolder(const std::wstring& path) override;
     bool ForceDirectories(const std::wstring& path) override;

@@ -1,9 +1,9 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "UpdateFileSystem.h"
-#include "UpdateFiles.h"
 
 namespace {
 
@@ -45,19 +45,72 @@ private:
     bool FBroken = false;
 };
 
+class TWin32ReadableFile : public TReadableFile {
+public:
+    explicit TWin32ReadableFile(HANDLE file) : FFile(file) {}
+    ~TWin32ReadableFile() override { CloseHandle(FFile); }
+    bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
+        const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        DWORD done = 0;
+        got = 0;
+        if (!ReadFile(FFile, buffer, chunk, &done, nullptr)) return false;
+        got = done;
+        return true;
+    }
+    bool Rewind() override {
+        LARGE_INTEGER start{};
+        return SetFilePointerEx(FFile, start, nullptr, FILE_BEGIN) != 0;
+    }
+
+private:
+    HANDLE FFile;
+};
+
 DWORD ClearedAttributes(DWORD attributes) {
     return attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 }
 
 class TWin32FileSystem : public TUpdateFileSystem {
 public:
-    bool FileExists(const std::wstring& path) override { return UpdateFiles::FileExists(path); }
-    bool FolderExists(const std::wstring& path) override { return UpdateFiles::FolderExists(path); }
+    bool FileExists(const std::wstring& path) override {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    }
+    bool FolderExists(const std::wstring& path) override {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    bool IsLink(const std::wstring& path) override {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    }
+    std::wstring CurrentFolder() override {
+        const DWORD size = GetCurrentDirectoryW(0, nullptr);
+        if (size == 0) return {};
+        std::vector<wchar_t> buffer(size);
+        const DWORD length = GetCurrentDirectoryW(size, buffer.data());
+        std::wstring folder(buffer.data(), length);
+        if (!folder.empty() && folder.back() != L'\\') folder.push_back(L'\\');
+        return folder;
+    }
+    std::unique_ptr<TReadableFile> OpenReadHeld(const std::wstring& path) override {
+        // Shared for reading only: nobody writes, renames or deletes it while we hold it.
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return nullptr;
+        return std::make_unique<TWin32ReadableFile>(file);
+    }
     std::wstring CreateTempFile(const std::wstring& folder, const std::wstring& prefix) override {
-        return UpdateFiles::CreateTempFile(folder, prefix);
+        wchar_t name[MAX_PATH + 1];
+        if (GetTempFileNameW(folder.c_str(), prefix.c_str(), 0, name) == 0) return {};
+        return name;
     }
     bool CreateFolder(const std::wstring& path) override { return CreateDirectoryW(path.c_str(), nullptr) != 0; }
-    bool ForceDirectories(const std::wstring& path) override { return UpdateFiles::ForceDirectories(path); }
+    bool ForceDirectories(const std::wstring& path) override {
+        std::error_code error;
+        std::filesystem::create_directories(FsPath(path), error);
+        return FolderExists(path);
+    }
     std::unique_ptr<TWritableFile> OpenWrite(const std::wstring& path) override {
         HANDLE file =
             CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -80,6 +133,15 @@ public:
         CloseHandle(in);
         if (out && !out->Close()) ok = false;
         return ok;
+    }
+    bool AppendToFile(const std::wstring& path, const std::string& bytes) override {
+        HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        DWORD written = 0;
+        const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                        written == bytes.size();
+        return CloseHandle(file) != 0 && ok;
     }
     bool MoveFile(const std::wstring& from, const std::wstring& to) override {
         return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != 0;
@@ -106,6 +168,7 @@ public:
         SetFileAttributesW(path.c_str(), attributes);
         return false;
     }
+    // On a junction or a link to a folder this removes the link alone.
     bool RemoveFolder(const std::wstring& path) override { return RemoveDirectoryW(path.c_str()) != 0; }
 };
 

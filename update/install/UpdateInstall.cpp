@@ -45,17 +45,23 @@ TSwapResult SwapInFiles(TUpdateFileSystem& fs, const std::vector<TSwapItem>& ite
             backup = fs.CreateTempFile(FolderOfPath(item.Target), backupPrefix);
             if (backup.empty()) {
                 result.Failure = L"Cannot write into " + FolderOfPath(item.Target);
+                result.FailedFrom = item.Staged;
+                result.FailedTo = FolderOfPath(item.Target);
                 break;
             }
             // The old file goes aside in one move; while it is held open it cannot go.
             if (!withRetries([&] { return fs.ReplaceFile(item.Target, backup); })) {
                 result.Failure = L"Cannot replace file " + item.Target;
+                result.FailedFrom = item.Target;
+                result.FailedTo = backup;
                 if (!fs.RemoveFile(backup)) result.Leftovers.push_back(backup);
                 break;
             }
         }
         if (!fs.MoveFile(item.Staged, item.Target)) {
             result.Failure = L"Cannot rename file " + item.Staged + L" to " + item.Target;
+            result.FailedFrom = item.Staged;
+            result.FailedTo = item.Target;
             if (!backup.empty() && !fs.MoveFile(backup, item.Target)) {
                 result.Failure += L"; cannot restore " + item.Target + L" from " + backup;
                 backup.clear();
@@ -80,5 +86,28 @@ TSwapResult SwapInFiles(TUpdateFileSystem& fs, const std::vector<TSwapItem>& ite
     }
     for (const TDone& d : done)
         if (!d.Backup.empty() && !fs.RemoveFile(d.Backup)) result.Leftovers.push_back(d.Backup);
+    return result;
+}
+
+std::wstring UpdateLogPath(const std::wstring& name, const std::wstring& documents, const std::wstring& appFolder) {
+    std::wstring path = name;
+    if (name.find_first_of(L"\\/:") == std::wstring::npos) path = documents + L"\\" + name;
+
+    std::wstring app = appFolder;
+    if (app.empty() || app.back() != L'\\') app.push_back(L'\\');
+    for (std::size_t at = 0;;) {
+        const std::size_t found = AsciiUpper(path).find(L"{APP}", at);
+        if (found == std::wstring::npos) break;
+        path.replace(found, 5, app);
+        at = found + app.size();
+    }
+
+    // The leading pair of a network path stays; any other run of backslashes becomes one.
+    const std::size_t keep = path.rfind(L"\\\\", 0) == 0 ? 2 : 0;
+    std::wstring result = path.substr(0, keep);
+    for (std::size_t i = keep; i < path.size(); ++i) {
+        if (path[i] == L'\\' && result.size() > keep && result.back() == L'\\') continue;
+        result.push_back(path[i]);
+    }
     return result;
 }

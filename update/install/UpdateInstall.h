@@ -19,6 +19,14 @@ inline constexpr std::int64_t kMaxControlFileBytes = 1ll << 20;
 // The release notes and the agreement, downloaded and read.
 inline constexpr std::int64_t kMaxDocumentBytes = 4ll << 20;
 
+// The update log's name, read by the program and written by the updater.
+inline constexpr const wchar_t* kUpdateLogFileName = L"WUPDATE.LOG";
+
+// The update log's path: a name without "\\", "/" or ":" is placed in `documents`; then
+// "{APP}" (any case) becomes `appFolder` with a trailing backslash, and every doubled
+// backslash becomes one, except the leading pair of a network path.
+std::wstring UpdateLogPath(const std::wstring& name, const std::wstring& documents, const std::wstring& appFolder);
+
 // False for a name a file cannot carry on Windows: empty, a device name (CON, PRN, AUX,
 // NUL, COM1-9, LPT1-9, with or without an extension, any case), a character below 32 or
 // one of < > : " / \ | ? *, or a trailing dot or blank (which Windows drops).
@@ -36,6 +44,9 @@ struct TSwapResult {
     bool Ok = false;
     // What failed, for the log ("" on success).
     std::wstring Failure;
+    // The move that failed: from the file, to the file or folder ("" on success).
+    std::wstring FailedFrom;
+    std::wstring FailedTo;
     // Files that could not be deleted afterwards.
     std::vector<std::wstring> Leftovers;
 };

@@ -8,7 +8,7 @@
 
 #include "IniFile.h"
 #include "TextUtils.h"
-#include "UpdateFiles.h"
+#include "UpdateFileSystem.h"
 
 namespace {
 

@@ -100,11 +100,20 @@ std::optional<TUpdaterCommand> ParseUpdaterCommand(const std::wstring& parameter
     std::wstring name;
     bool quoted = false;
     auto flush = [&] {
+        std::wstring hash;
+        const std::size_t bar = name.rfind(L'|');
+        if (bar != std::wstring::npos) {
+            hash = name.substr(bar + 1);
+            name.erase(bar);
+        }
         // A component written with a folder is still a file of the program's folder: only
         // its name counts, so that nothing is ever written elsewhere.
         const std::size_t slash = name.find_last_of(L"\\/:");
         if (slash != std::wstring::npos) name.erase(0, slash + 1);
-        if (!name.empty() && name != L"." && name != L"..") command.Components.push_back(name);
+        if (!name.empty() && name != L"." && name != L"..") {
+            command.Components.push_back(name);
+            command.Hashes.push_back(hash);
+        }
         name.clear();
     };
     for (; at < parameters.size(); ++at) {

@@ -21,6 +21,7 @@ struct TUpdaterCommand {
     std::wstring Parameters;       // its parameters (a single blank means none)
     std::wstring TempFolder;       // where the components wait, with its trailing backslash
     std::vector<std::wstring> Components;
+    std::vector<std::wstring> Hashes;  // one per component; "" when none was given
 };
 
 // The command line without the program's own name at its start.

@@ -1,6 +1,7 @@
 #include "Updater.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -8,10 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "AnsiCodePage.h"
 #include "UpdaterCommandLine.h"
 #include "UpdaterInstall.h"
-#include "WUpdate.h"
 
 namespace {
 
@@ -28,6 +27,64 @@ public:
 private:
     HANDLE FHandle;
 };
+
+// A line of the log in the ANSI code page, as the program writes it.
+std::string Ansi(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
+                            nullptr);
+    return bytes;
+}
+
+// SHA-256 by CNG, from bcrypt.dll of the system folder, loaded only when needed: the
+// updater imports nothing at load time that its own folder could stand in for.
+std::wstring Sha256OfFile(TReadableFile& file) {
+    HMODULE library = LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (library == nullptr) return {};
+    const auto open = reinterpret_cast<decltype(&BCryptOpenAlgorithmProvider)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "BCryptOpenAlgorithmProvider")));
+    const auto create = reinterpret_cast<decltype(&BCryptCreateHash)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "BCryptCreateHash")));
+    const auto add = reinterpret_cast<decltype(&BCryptHashData)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "BCryptHashData")));
+    const auto finish = reinterpret_cast<decltype(&BCryptFinishHash)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "BCryptFinishHash")));
+    const auto destroy = reinterpret_cast<decltype(&BCryptDestroyHash)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "BCryptDestroyHash")));
+    const auto close = reinterpret_cast<decltype(&BCryptCloseAlgorithmProvider)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "BCryptCloseAlgorithmProvider")));
+    std::wstring result;
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (open && create && add && finish && destroy && close &&
+        BCRYPT_SUCCESS(open(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+        BCRYPT_HASH_HANDLE hash = nullptr;
+        if (BCRYPT_SUCCESS(create(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
+            static std::uint8_t buffer[65536];
+            bool ok = true;
+            for (std::size_t got = 0;;) {
+                if (!file.Read(buffer, sizeof buffer, got)) ok = false;
+                if (!ok || got == 0) break;
+                if (!BCRYPT_SUCCESS(add(hash, buffer, static_cast<ULONG>(got), 0))) ok = false;
+            }
+            UCHAR digest[32];
+            if (ok && BCRYPT_SUCCESS(finish(hash, digest, sizeof digest, 0))) {
+                static const wchar_t kHex[] = L"0123456789abcdef";
+                for (UCHAR byte : digest) {
+                    result.push_back(kHex[byte >> 4]);
+                    result.push_back(kHex[byte & 15]);
+                }
+            }
+            destroy(hash);
+        }
+        close(algorithm, 0);
+    }
+    FreeLibrary(library);
+    return result;
+}
 
 std::wstring DocumentsFolder() {
     PWSTR path = nullptr;
@@ -48,7 +105,7 @@ public:
     void Open(const std::wstring& programFolder) {
         const std::wstring documents = DocumentsFolder();
         wchar_t name[MAX_PATH] = {};
-        GetPrivateProfileStringW(L"CONFIG", L"LOGFILENAME", TWebUpdate::LogFileName, name, MAX_PATH,
+        GetPrivateProfileStringW(L"CONFIG", L"LOGFILENAME", kUpdateLogFileName, name, MAX_PATH,
                                  (documents + L"\\WUPDATE.INI").c_str());
         FPath = UpdateLogPath(name, documents, programFolder);
     }
@@ -59,7 +116,7 @@ public:
         wchar_t stamp[32];
         swprintf(stamp, 32, L"%02u/%02u/%04u %02u:%02u:%02u : ", now.wDay, now.wMonth, now.wYear, now.wHour,
                  now.wMinute, now.wSecond);
-        const std::string bytes = WideToAnsi(stamp + text) + "\r\n";
+        const std::string bytes = Ansi(stamp + text) + "\r\n";
         HANDLE file = CreateFileW(FPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) return;
@@ -132,7 +189,10 @@ int RunUpdater(const std::wstring& parameters) {
             Sleep(250);
             return true;
         };
-        if (!InstallComponents(SystemFileSystem(), command->TempFolder, folder, command->Components,
+        std::vector<TUpdaterComponent> components;
+        for (std::size_t i = 0; i < command->Components.size(); ++i)
+            components.push_back({command->Components[i], command->Hashes[i]});
+        if (!InstallComponents(SystemFileSystem(), command->TempFolder, folder, components, Sha256OfFile,
                                [&](const std::wstring& line) { log.Line(line); }, retry))
             result = kUpdaterSomeFilesFailed;
     }
