@@ -346,6 +346,21 @@ private:
     std::vector<std::wstring> FFetchedComponents;
     std::wstring FUpdaterFolder;
 
+    // The jobs of URLGetFile: open the request and check its status (null, reported, on
+    // failure); stream the body into the temporary file with its limits and hash; put the
+    // fetched file in place of the target.
+    struct TStreamOutcome {
+        std::int64_t Total = 0;
+        bool Failed = false;
+        bool Cancelled = false;
+        bool OverLimit = false;
+        std::uint32_t ReadError = 0;
+        std::optional<TSha256Digest> Digest;  // when hashing and the body was read whole
+    };
+    std::unique_ptr<TUrlRequest> OpenTransfer(TInternetSession& session, const std::wstring& url);
+    TStreamOutcome StreamToFile(TUrlRequest& request, const std::wstring& tempFile, const std::wstring& target,
+                                std::int64_t length, std::int64_t limit, bool hashing);
+    bool CommitFetchedFile(const std::wstring& tempFile, const std::wstring& target);
     // Installation steps of GetFileUpdates.
     bool PlaceFile(const std::wstring& fetched, const std::wstring& target);
     bool ExpandLZInto(const std::wstring& path, const std::wstring& folder);
