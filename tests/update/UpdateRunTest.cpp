@@ -577,7 +577,8 @@ TEST_F(SignedRunFixture, ControlFileIsUsedOnlyWhenItsSignatureHolds) {
 }
 
 TEST_F(SignedRunFixture, GoodReleaseIsInstalledAndItsDateRemembered) {
-    const std::string text = Release("10/12/2026", "sha256=" + Sha256HexOf(kNotes) + "\n");
+    const std::string text =
+        Release("10/12/2026", "sha256=" + Sha256HexOf(kNotes) + "\nsize=" + std::to_string(kNotes.size()) + "\n");
     File("notes.txt", kNotes);
     Signed(text, StandInSignature(text, 0x31));
     RunUpdateQuietly(*Engine);
@@ -597,6 +598,10 @@ TEST_F(SignedRunFixture, FilesMustMatchTheirPins) {
         {"wrong hash", "sha256=" + Sha256HexOf("other notes") + "\n"},
         {"no sha256", ""},
         {"sha256 not 64 hex digits", "sha256=" + Sha256HexOf(kNotes).substr(1) + "\n"},
+        // The signed size is the file's ceiling: a longer body is refused before it is read.
+        {"longer than its signed size",
+         "sha256=" + Sha256HexOf(kNotes) + "\nsize=" + std::to_string(kNotes.size() - 1) + "\n"},
+        {"size not a number", "sha256=" + Sha256HexOf(kNotes) + "\nsize=-21\n"},
     };
     for (const auto& c : cases) {
         Server.Responses.clear();

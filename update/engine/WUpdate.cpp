@@ -166,6 +166,7 @@ int TWebUpdate::GetFileDetails() {
         item.Preselect = ini.ReadInteger(section, L"preselect", 1) == 1;
         item.Hidden = ini.ReadInteger(section, L"hidden", 0) == 1;
         item.Sha256 = ini.ReadString(section, L"sha256");
+        item.Size = ini.ReadString(section, L"size");
         FFileList.Add(std::move(item));
     }
     return static_cast<int>(FFileList.Count());

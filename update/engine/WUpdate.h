@@ -40,6 +40,7 @@ struct TFileDescription {
     bool Hidden = false;        // hidden: exactly 1
     bool Selected = false;      // not read from the file
     std::wstring Sha256;        // sha256: the file's pin, required by signed releases
+    std::wstring Size;          // size: the file's exact length in bytes beside its pin
 };
 
 namespace UpdateFiles {
@@ -164,7 +165,8 @@ public:
     TInternetSession* Session() const { return FSession; }
 
     // Fetches `url` into `folder` + its file name; true when the file now stands there. A
-    // body sent without its length fails once it grows past `limit` bytes. With a `pin`
+    // body announced longer than `limit` bytes is refused before it is read; any other
+    // fails once it grows past `limit` or past its announced length. With a `pin`
     // (signed releases) the file is kept only when its SHA-256, taken as it streams to disk,
     // equals it; `pinMismatch` then tells a differing hash from a failed fetch.
     bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
@@ -299,12 +301,20 @@ public:
     // and answers false when the control file must not be used. On success the verified
     // bytes are what every later step reads.
     bool AcceptSignedControlFile();
-    // The pin of a file entry of a signed release; nullopt (reported) when it has none.
-    std::optional<TSha256Digest> SignedFilePin(const TFileDescription& item);
-    // Fetches `url` like URLGetFile and keeps it only when its SHA-256 equals `pin`
-    // (hashed as it streams to disk); a file that differs is deleted and reported.
+    // The pin of a file entry of a signed release: its SHA-256 and, when the entry gives
+    // one, its exact size; nullopt (reported) when it has no hash or a size that is not a
+    // number.
+    struct TFilePin {
+        TSha256Digest Digest;
+        std::optional<std::int64_t> Size;
+    };
+    std::optional<TFilePin> SignedFilePin(const TFileDescription& item);
+    // Fetches `url` like URLGetFile and keeps it only when its SHA-256 equals the pin
+    // (hashed as it streams to disk) and, with a pinned size, its length is that size (a
+    // body announced or growing past it is refused at once); a file that differs is
+    // deleted and reported.
     bool URLGetPinnedFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
-                          std::int64_t limit, const TSha256Digest& pin);
+                          std::int64_t limit, const TFilePin& pin);
 
 private:
     // Reports a status whose text is given whole.
@@ -361,6 +371,8 @@ private:
     TStreamOutcome StreamToFile(TUrlRequest& request, const std::wstring& tempFile, const std::wstring& target,
                                 std::int64_t length, std::int64_t limit, bool hashing);
     bool CommitFetchedFile(const std::wstring& tempFile, const std::wstring& target);
+    // The last URLGetFile refused its body for its length: announced or grown past its limit.
+    bool FOverLimit = false;
     // Installation steps of GetFileUpdates.
     bool PlaceFile(const std::wstring& fetched, const std::wstring& target);
     bool ExpandLZInto(const std::wstring& path, const std::wstring& folder);

@@ -22,6 +22,17 @@ std::wstring ShortDateTime(const TDateStamp& date) {
     return FormatShortDate(date) + L" " + TwoDigits(date.Hour) + L":" + TwoDigits(date.Minute);
 }
 
+// A byte count: decimal digits only, at most 18 of them (no sign, no spaces).
+std::optional<std::int64_t> ParseByteCount(const std::wstring& text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    std::int64_t value = 0;
+    for (wchar_t c : text) {
+        if (c < L'0' || c > L'9') return std::nullopt;
+        value = value * 10 + (c - L'0');
+    }
+    return value;
+}
+
 }  // namespace
 
 void TWebUpdate::SetReleaseKey(const std::string& pem) {
@@ -78,17 +89,29 @@ bool TWebUpdate::AcceptSignedControlFile() {
     return true;
 }
 
-std::optional<TSha256Digest> TWebUpdate::SignedFilePin(const TFileDescription& item) {
-    std::optional<TSha256Digest> pin = ParseSha256Hex(item.Sha256);
-    if (!pin) DoStatusText(StatusMessage(927) + L" : " + URLtoFile(item.URL), scInvalidSignature, kSignatureError);
-    return pin;
+std::optional<TWebUpdate::TFilePin> TWebUpdate::SignedFilePin(const TFileDescription& item) {
+    const std::optional<TSha256Digest> digest = ParseSha256Hex(item.Sha256);
+    std::optional<std::int64_t> size;
+    bool sizeOk = true;
+    if (!item.Size.empty()) {
+        size = ParseByteCount(item.Size);
+        sizeOk = size.has_value();
+    }
+    if (!digest || !sizeOk) {
+        DoStatusText(StatusMessage(927) + L" : " + URLtoFile(item.URL), scInvalidSignature, kSignatureError);
+        return std::nullopt;
+    }
+    return TFilePin{*digest, size};
 }
 
 bool TWebUpdate::URLGetPinnedFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
-                                  std::int64_t limit, const TSha256Digest& pin) {
+                                  std::int64_t limit, const TFilePin& pin) {
     bool pinMismatch = false;
-    if (URLGetFile(session, url, folder, limit, &pin, &pinMismatch)) return true;
-    if (pinMismatch)
+    // The pinned size is the file's own ceiling; shorter bytes cannot match the hash.
+    if (pin.Size && *pin.Size < limit) limit = *pin.Size;
+    if (URLGetFile(session, url, folder, limit, &pin.Digest, &pinMismatch)) return true;
+    // Longer than its pinned size is not the file that was signed.
+    if (pinMismatch || (pin.Size && FOverLimit))
         DoStatusText(StatusMessage(927) + L" : " + URLtoFile(url), scInvalidSignature, kSignatureError);
     else
         DoStatus(946, url, scFileNotObtained, 9);

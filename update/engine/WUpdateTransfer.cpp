@@ -124,8 +124,10 @@ TWebUpdate::TStreamOutcome TWebUpdate::StreamToFile(TUrlRequest& request, const 
             break;
         }
         if (got == 0) break;
-        // A body sent without its length stops at the limit: it must not fill the disk.
-        if (length <= 0 && outcome.Total + static_cast<std::int64_t>(got) > limit) {
+        // Whatever the server announced, reading stops at the limit, and at the announced
+        // length: a body that goes on past either must not fill the disk.
+        const std::int64_t after = outcome.Total + static_cast<std::int64_t>(got);
+        if (after > limit || (length > 0 && after > length)) {
             outcome.OverLimit = true;
             break;
         }
@@ -171,6 +173,7 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
                             std::int64_t limit, const TSha256Digest* pin, bool* pinMismatchOut) {
     bool pinMismatch = false;
     if (pinMismatchOut != nullptr) *pinMismatchOut = false;
+    FOverLimit = false;
     struct TSessionMark {
         TInternetSession*& Held;
         TInternetSession* Before;
@@ -185,14 +188,22 @@ bool TWebUpdate::URLGetFile(TInternetSession& session, const std::wstring& url, 
     std::unique_ptr<TUrlRequest> request = OpenTransfer(session, url);
     if (!request) return false;
 
+    // An announced length past the limit is refused before anything is read or written.
+    const std::int64_t length = request->ContentLength();
+    if (length > limit) {
+        request.reset();
+        FOverLimit = true;
+        DoStatus(908, {}, scLengthMismatch, 10);
+        return false;
+    }
     const std::wstring tempFile = UpdateFiles::CreateTempFile(WinTempDir(), L"WUPD");
     if (tempFile.empty()) return false;
     const std::wstring target = folder + name;
-    const std::int64_t length = request->ContentLength();
 
     const TStreamOutcome outcome = StreamToFile(*request, tempFile, target, length, limit, pin != nullptr);
     request.reset();
     FCancelled = outcome.Cancelled;
+    FOverLimit = outcome.OverLimit;
     if (Abandoned()) {
         UpdateFiles::RemoveFile(tempFile);
         throw EAbort();
