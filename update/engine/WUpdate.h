@@ -133,6 +133,9 @@ public:
 
     // The global check on the update section: is the release an update?
     bool DoVersionCheck();
+    // The last-write time a control file's date is compared with: UTC for a signed
+    // release, local time otherwise.
+    std::optional<TDateStamp> InstalledFileTime(const std::wstring& path);
     // Empties the file list and reads the file entries into it; answers their number.
     int GetFileDetails();
     // Drops the entries that need no fetching; 0, or -1 when none is left.
@@ -297,6 +300,14 @@ public:
     TReleaseCrypto& Crypto();
     // Where the newest accepted release date is kept between runs.
     TReleaseDateStore ReleaseDates;
+    // The running program's version: a signed release of a lower `newversion` is refused
+    // (nullopt: not known, not compared).
+    std::optional<TVersionWords> RunningVersion;
+    // The day the program was built: with no stored release date, a control file dated
+    // before it offers nothing newer (nullopt: no floor).
+    std::optional<TDateStamp> BuildDate;
+    // The current time in UTC, against which `expires=` is read.
+    std::function<TDateStamp()> Clock = UtcNow;
     // Fetches the control file's signature and checks it and the release date; reports
     // and answers false when the control file must not be used. On success the verified
     // bytes are what every later step reads.
@@ -315,6 +326,15 @@ public:
     // deleted and reported.
     bool URLGetPinnedFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
                           std::int64_t limit, const TFilePin& pin);
+    // The pin of a document's section ([whatsnew], [eula]): its sha256= and size=; nullopt
+    // when it has none or one that does not parse.
+    static std::optional<TFilePin> DocumentPin(const TIniFile& ini, const std::wstring& section);
+    // The file `path` names (runafter), when a signed release may start it: only a file of
+    // the program's folder, named without any detour, that this run fetched with its pin
+    // and whose bytes there match that pin now; nullopt otherwise.
+    std::optional<std::wstring> FetchedPinnedProgram(const std::wstring& path);
+    // "https://" (any case) followed by a host.
+    static bool IsHttpsAddress(const std::wstring& url);
 
 private:
     // Reports a status whose text is given whole.
@@ -325,6 +345,8 @@ private:
     // The control file's bytes once verified: later steps never read the file again.
     std::optional<std::vector<std::uint8_t>> FVerifiedControl;
     std::optional<TDateStamp> FNewestAccepted;
+    // The files this run fetched with their pins: name and digest.
+    std::vector<std::pair<std::wstring, TSha256Digest>> FPinnedFetched;
 
     // Quiet clean-up when a run is left by an exception: session closed, control file gone.
     void AbandonConnection();
