@@ -45,3 +45,14 @@ openssl ec -in "$work/throwaway.pem" -pubout -out "$work/throwaway.pub.pem" 2>/d
 (cd "$src" && cmake --preset release -B "$work/release-build" -DLUMETRA_UPDATE_PUBLIC_KEY="$work/throwaway.pub.pem") \
   > "$work/cfg" 2>&1 || fail "the release preset did not configure with a throw-away key: $(tail -20 "$work/cfg")"
 echo "ok: the release preset configures with a throw-away key"
+
+# What the release preset links into the program is that key: its PEM body, in the key's
+# library (the program's only source of a key).
+(cd "$work/release-build" && cmake --build . --target lumetra_update_key) > "$work/build" 2>&1 ||
+  fail "the key's library did not build: $(tail -20 "$work/build")"
+body=$(grep -v -- "-----" "$work/throwaway.pub.pem" | tr -d '\n')
+embedded=$(cat "$work"/release-build/update/UpdatePublicKey-*.cpp | grep -v -- "-----" | tr -d '\n')
+[[ "$embedded" == *"$body"* ]] || fail "the release preset did not build the given key in"
+strings -a "$work"/release-build/update/liblumetra_update_key.a | tr -d '\n' | grep -qF "$body" ||
+  fail "the key's library does not carry the given key"
+echo "ok: the release preset builds the given key in"
