@@ -35,10 +35,16 @@ void BM_OrdinaryNotes(benchmark::State& state) {
                                   Size(state)));
 }
 
-BENCHMARK(BM_AmpersandsWithoutSemicolon)->RangeMultiplier(4)->Range(64 << 10, 4 << 20)
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_BreaksThenParagraphs)->RangeMultiplier(4)->Range(64 << 10, 4 << 20)
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_AmpersandsWithoutSemicolon)
+    ->RangeMultiplier(4)
+    ->Range(64 << 10, 4 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK(BM_BreaksThenParagraphs)
+    ->RangeMultiplier(4)
+    ->Range(64 << 10, 4 << 20)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(BM_OrdinaryNotes)->Arg(4 << 20)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace

@@ -678,11 +678,12 @@ std::string ReadLog(TWebUpdate& engine) {
 }
 
 TEST_F(SignedRunFixture, ActionsTheSignatureDoesNotCoverAreNeitherShownNorRun) {
-    const std::string text = "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[action]\n"
-                             "htmldlg=http://127.0.0.1:8080/info.htm\nrunbefore=before.exe\n"
-                             "showURL=http://127.0.0.1:8080/news\n[files]\ncount=1\n[file1]\n"
-                             "url=http://127.0.0.1:8080/files/notes.txt\ntargetdir=" + AppDir() +
-                             "\nsha256=" + Sha256HexOf(kNotes) + "\n";
+    const std::string text =
+        "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[action]\n"
+        "htmldlg=http://127.0.0.1:8080/info.htm\nrunbefore=before.exe\n"
+        "showURL=http://127.0.0.1:8080/news\n[files]\ncount=1\n[file1]\n"
+        "url=http://127.0.0.1:8080/files/notes.txt\ntargetdir=" +
+        AppDir() + "\nsha256=" + Sha256HexOf(kNotes) + "\n";
     File("notes.txt", kNotes);
     Signed(text, StandInSignature(text, 0x31));
     RunUpdateQuietly(*Engine);
@@ -692,16 +693,19 @@ TEST_F(SignedRunFixture, ActionsTheSignatureDoesNotCoverAreNeitherShownNorRun) {
     EXPECT_TRUE(UpdateFiles::FileExists(InApp(L"notes.txt")));
     const std::string log = ReadLog(*Engine);
     EXPECT_NE(log.find("HTML dialog not shown, its page is not part of the signed release: "
-                       "http://127.0.0.1:8080/info.htm"), std::string::npos) << log;
+                       "http://127.0.0.1:8080/info.htm"),
+              std::string::npos)
+        << log;
     EXPECT_NE(log.find("runbefore not run"), std::string::npos) << log;
-    EXPECT_NE(log.find("showURL not opened, only an https address is: http://127.0.0.1:8080/news"),
-              std::string::npos) << log;
+    EXPECT_NE(log.find("showURL not opened, only an https address is: http://127.0.0.1:8080/news"), std::string::npos)
+        << log;
     for (const auto& url : Server.Requested) EXPECT_EQ(url.find(L"info.htm"), std::wstring::npos);
 }
 
 TEST_F(SignedRunFixture, ShowUrlOpensOnlyAnHttpsAddressInTheDefaultBrowser) {
-    const std::string text = "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[action]\n"
-                             "showURL=HTTPS://update.example/news\n";
+    const std::string text =
+        "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[action]\n"
+        "showURL=HTTPS://update.example/news\n";
     Signed(text, StandInSignature(text, 0x31));
     RunUpdateQuietly(*Engine);
     const auto opened = Dialogs.Of(TKind::ShellOpen);
@@ -733,9 +737,11 @@ TEST_F(SignedRunFixture, RunAfterOnlyAFileOfTheProgramFolderThisRunFetchedAndPin
         fs::remove(FsPath(InApp(L"notes.txt")));
         fs::remove(FsPath(Engine->LogFilePath()));
         Stored.clear();
-        const std::string text = "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[action]\nrunafter=" +
-                                 c.RunAfter + "\n[files]\ncount=1\n[file1]\nurl=http://127.0.0.1:8080/files/notes.txt\n"
-                                 "targetdir=" + AppDir() + "\nsha256=" + Sha256HexOf(kNotes) + "\n";
+        const std::string text =
+            "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[action]\nrunafter=" + c.RunAfter +
+            "\n[files]\ncount=1\n[file1]\nurl=http://127.0.0.1:8080/files/notes.txt\n"
+            "targetdir=" +
+            AppDir() + "\nsha256=" + Sha256HexOf(kNotes) + "\n";
         File("notes.txt", kNotes);
         Signed(text, StandInSignature(text, 0x31));
         RunUpdateQuietly(*Engine);
@@ -782,11 +788,12 @@ TEST_F(SignedRunFixture, NotesAndAgreementOnlyWhenPinned) {
         Dialogs.DefaultAnswer = true;
         Stored.clear();
         fs::remove(FsPath(InApp(L"notes.txt")));
-        const std::string text = "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[whatsnew]\n"
-                                 "file=http://127.0.0.1:8080/files/notes.htm\n" + c.NotesPin +
-                                 "[eula]\nfile=http://127.0.0.1:8080/files/eula.rtf\n" + c.EulaPin +
-                                 "[files]\ncount=1\n[file1]\nurl=http://127.0.0.1:8080/files/notes.txt\ntargetdir=" +
-                                 AppDir() + "\nsha256=" + Sha256HexOf(kNotes) + "\n";
+        const std::string text =
+            "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[whatsnew]\n"
+            "file=http://127.0.0.1:8080/files/notes.htm\n" +
+            c.NotesPin + "[eula]\nfile=http://127.0.0.1:8080/files/eula.rtf\n" + c.EulaPin +
+            "[files]\ncount=1\n[file1]\nurl=http://127.0.0.1:8080/files/notes.txt\ntargetdir=" + AppDir() +
+            "\nsha256=" + Sha256HexOf(kNotes) + "\n";
         File("notes.htm", notes);
         if (c.ServeEula) File("eula.rtf", eula);
         File("notes.txt", kNotes);
@@ -804,10 +811,11 @@ TEST_F(SignedRunFixture, NotesAndAgreementOnlyWhenPinned) {
 // --- Signed releases: expiry, the build day, the running version --------------------------
 
 TEST_F(SignedRunFixture, ExpiredOlderOrLowerReleasesInstallNothing) {
-    const std::wstring expiredText = L"Update control file refused, it expired on 10/12/2026 11:59\rUpdate discontinued";
+    const std::wstring expiredText =
+        L"Update control file refused, it expired on 10/12/2026 11:59\rUpdate discontinued";
     const struct {
         const char* Name;
-        std::string Update;      // extra lines of [update]
+        std::string Update;  // extra lines of [update]
         std::wstring StoredBefore;
         std::optional<TDateStamp> BuildDate;
         bool Installed;
@@ -816,19 +824,43 @@ TEST_F(SignedRunFixture, ExpiredOlderOrLowerReleasesInstallNothing) {
         {"expires later today", "expires=10/12/2026 12:01\n", L"", {}, true, {L"Hello"}},
         {"expires at the end of today", "expires=10/12/2026\n", L"", {}, true, {L"Hello"}},
         {"expired a minute ago", "expires=10/12/2026 11:59\n", L"", {}, false, {expiredText}},
-        {"expiry that does not parse", "expires=soon\n", L"", {}, false,
+        {"expiry that does not parse",
+         "expires=soon\n",
+         L"",
+         {},
+         false,
          {L"Update control file refused, it expired on soon\rUpdate discontinued"}},
-        {"newversion lower than the running one", "newversion=1.1.9.9\n", L"", {}, false,
+        {"newversion lower than the running one",
+         "newversion=1.1.9.9\n",
+         L"",
+         {},
+         false,
          {L"Update refused, its version 1.1.9.9 is older than this program's\rUpdate discontinued"}},
         {"newversion equal to the running one", "newversion=1.2.0.0\n", L"", {}, true, {L"Hello"}},
-        {"newversion that does not parse", "newversion=one\n", L"", {}, false,
+        {"newversion that does not parse",
+         "newversion=one\n",
+         L"",
+         {},
+         false,
          {L"Update refused, its version one is older than this program's\rUpdate discontinued"}},
-        {"nothing stored: published before the program was built", "", L"", TDateStamp{2026, 12, 11, 0, 0, 0}, false,
+        {"nothing stored: published before the program was built",
+         "",
+         L"",
+         TDateStamp{2026, 12, 11, 0, 0, 0},
+         false,
          {L"No new version available"}},
-        {"nothing stored: published on the day it was built", "", L"", TDateStamp{2026, 12, 10, 0, 0, 0}, true,
+        {"nothing stored: published on the day it was built",
+         "",
+         L"",
+         TDateStamp{2026, 12, 10, 0, 0, 0},
+         true,
          {L"Hello"}},
-        {"a stored date: the build day is no floor", "", L"2026-12-01 00:00:00", TDateStamp{2026, 12, 11, 0, 0, 0},
-         true, {L"Hello"}},
+        {"a stored date: the build day is no floor",
+         "",
+         L"2026-12-01 00:00:00",
+         TDateStamp{2026, 12, 11, 0, 0, 0},
+         true,
+         {L"Hello"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);

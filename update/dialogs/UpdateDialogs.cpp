@@ -95,8 +95,7 @@ std::wstring HtmlToText(const std::wstring& html) {
         // Only the last `count` line ends matter: counting every one would make a long run
         // of breaks cost the square of its length.
         int have = 0;
-        for (std::size_t i = out.size(); have < count && i >= 2 && out[i - 1] == L'\n' && out[i - 2] == L'\r';
-             i -= 2)
+        for (std::size_t i = out.size(); have < count && i >= 2 && out[i - 1] == L'\n' && out[i - 2] == L'\r'; i -= 2)
             ++have;
         for (; have < count; ++have) out += L"\r\n";
     };

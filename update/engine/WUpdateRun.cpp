@@ -249,8 +249,10 @@ void TWebUpdate::UpdateActions() {
         if (program)
             OpenProgram(*program, ini.ReadString(kAction, L"runafterparam"));
         else
-            WriteLogLine(L"runafter not run, it is not a file of the program's folder that this run fetched "
-                         L"and checked: " + runAfter);
+            WriteLogLine(
+                L"runafter not run, it is not a file of the program's folder that this run fetched "
+                L"and checked: " +
+                runAfter);
     }
     DoStatus(948, {}, scProgressStep, 0);
 }
@@ -264,8 +266,7 @@ std::optional<std::vector<std::uint8_t>> FetchDocument(TWebUpdate& engine, const
     std::int64_t limit = kMaxDocumentBytes;
     if (pin != nullptr && pin->Size && *pin->Size < limit) limit = *pin->Size;
     if (engine.Session() == nullptr ||
-        !engine.URLGetFile(*engine.Session(), url, engine.WinTempDir(), limit,
-                           pin != nullptr ? &pin->Digest : nullptr))
+        !engine.URLGetFile(*engine.Session(), url, engine.WinTempDir(), limit, pin != nullptr ? &pin->Digest : nullptr))
         return std::nullopt;
     const std::wstring path = engine.WinTempDir() + URLtoFile(url);
     std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(engine.Facts(), path, kMaxDocumentBytes);

@@ -176,7 +176,8 @@ std::optional<std::wstring> TWebUpdate::FetchedPinnedProgram(const std::wstring&
     // A network path is never the program's folder, and a relative name would be searched for.
     if (folder.empty() || path.rfind(L"\\\\", 0) == 0 || path.rfind(L"//", 0) == 0) return std::nullopt;
     const std::wstring prefix = folder + L"\\";
-    if (path.size() <= prefix.size() || AsciiUpper(path.substr(0, prefix.size())) != AsciiUpper(prefix)) return std::nullopt;
+    if (path.size() <= prefix.size() || AsciiUpper(path.substr(0, prefix.size())) != AsciiUpper(prefix))
+        return std::nullopt;
     const std::wstring name = path.substr(prefix.size());
     if (!IsUsableFileName(name) || name.find_first_of(L"\\/:") != std::wstring::npos) return std::nullopt;
     for (const auto& [fetched, digest] : FPinnedFetched) {

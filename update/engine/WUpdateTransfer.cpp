@@ -106,8 +106,8 @@ std::unique_ptr<TUrlRequest> TWebUpdate::OpenTransfer(TInternetSession& session,
 }
 
 TWebUpdate::TStreamOutcome TWebUpdate::StreamToFile(TUrlRequest& request, const std::wstring& tempFile,
-                                                    const std::wstring& target, std::int64_t length,
-                                                    std::int64_t limit, bool hashing) {
+                                                    const std::wstring& target, std::int64_t length, std::int64_t limit,
+                                                    bool hashing) {
     TStreamOutcome outcome;
     // Signed releases: hashed as it streams, so that a large file is read only once.
     std::unique_ptr<TSha256> hash = hashing ? Crypto().NewSha256() : nullptr;

@@ -166,9 +166,10 @@ TEST_F(SignedScenario, CheckForUpdateTakesOnlyTheSignedRelease) {
     const std::string base = WideToUtf8(server.Base());
     const std::string readme = "Release notes of the signed update\r\n";
     auto release = [&](const std::string& pin) {
-        return "[update]\r\nunconditional=1\r\ndate=" + Today() + "\r\ntime=08:15\r\n"
-               "[files]\r\ncount=1\r\n[file1]\r\nurl=" + base + "/release/readme.txt\r\ntargetdir={APP}\r\nsha256=" +
-               pin + "\r\n";
+        return "[update]\r\nunconditional=1\r\ndate=" + Today() +
+               "\r\ntime=08:15\r\n"
+               "[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+               base + "/release/readme.txt\r\ntargetdir={APP}\r\nsha256=" + pin + "\r\n";
     };
     const std::string good = release(Sha256Of(readme));
     const std::string goodSignature = Sign(good);
@@ -208,9 +209,8 @@ TEST_F(SignedScenario, CheckForUpdateTakesOnlyTheSignedRelease) {
         EXPECT_EQ(fs::exists(FFolder / "readme.txt"), c.Installed) << c.Name;
         if (c.Installed) EXPECT_EQ(Slurp(FFolder / "readme.txt"), readme);
         // Only an accepted control file moves the newest release date on.
-        EXPECT_EQ(Setting(L"LastReleaseDate"), c.Name == std::string("wrong file hash") || c.Installed
-                                                   ? TodayStored("08:15")
-                                                   : L"(none)")
+        EXPECT_EQ(Setting(L"LastReleaseDate"),
+                  c.Name == std::string("wrong file hash") || c.Installed ? TodayStored("08:15") : L"(none)")
             << c.Name;
     }
 }
@@ -228,12 +228,15 @@ TEST_F(SignedScenario, WhatTheSignatureDoesNotCoverIsNeitherShownNorRun) {
     auto control = [&](const std::string& update, const std::string& rest) {
         return "[update]\r\nunconditional=1\r\ndate=" + Today() + "\r\ntime=09:30\r\n" + update + rest + file;
     };
-    const std::string menu = "start\nwait-idle\nupdate-url " + base + "/lumetra.INF\nanswer yes\nanswer yes\n"
+    const std::string menu = "start\nwait-idle\nupdate-url " + base +
+                             "/lumetra.INF\nanswer yes\nanswer yes\n"
                              "action actCheckUpdates\nquit\n";
-    const std::string unpinned = control("", "[action]\r\nhtmldlg=" + base + "/info.htm\r\nrunafter=C:\\windows\\notepad.exe\r\n"
-                                             "[whatsnew]\r\nfile=" + base + "/release/notes.htm\r\n");
-    const std::string pinned = control("", "[whatsnew]\r\nfile=" + base + "/release/notes.htm\r\nsha256=" +
-                                               Sha256Of(notes) + "\r\n");
+    const std::string unpinned = control("", "[action]\r\nhtmldlg=" + base +
+                                                 "/info.htm\r\nrunafter=C:\\windows\\notepad.exe\r\n"
+                                                 "[whatsnew]\r\nfile=" +
+                                                 base + "/release/notes.htm\r\n");
+    const std::string pinned =
+        control("", "[whatsnew]\r\nfile=" + base + "/release/notes.htm\r\nsha256=" + Sha256Of(notes) + "\r\n");
     const std::string expired = control("expires=01/01/2020 00:00\r\n", "");
     const std::string lower = control("newversion=0.0.0.1\r\n", "");
     const std::string good = control("", "");
@@ -245,18 +248,48 @@ TEST_F(SignedScenario, WhatTheSignatureDoesNotCoverIsNeitherShownNorRun) {
         std::vector<std::string> Seen, NotSeen;
         bool Installed;
     } cases[] = {
-        {"htmldlg, unpinned notes, runafter outside the folder", unpinned, {0}, {0}, {0}, {},
-         {"htmldialog", "question whatsnew", "msgbox open", "notepad"}, true},
+        {"htmldlg, unpinned notes, runafter outside the folder",
+         unpinned,
+         {0},
+         {0},
+         {0},
+         {},
+         {"htmldialog", "question whatsnew", "msgbox open", "notepad"},
+         true},
         {"pinned notes", pinned, {0}, {0}, {0}, {"question whatsnew"}, {"msgbox"}, true},
-        {"expired", expired, {0}, {0}, {0}, {"msgbox Update control file refused, it expired on 01/01/2020 00:00"}, {},
+        {"expired",
+         expired,
+         {0},
+         {0},
+         {0},
+         {"msgbox Update control file refused, it expired on 01/01/2020 00:00"},
+         {},
          false},
         {"lower newversion", lower, {0}, {0}, {0}, {"msgbox Update refused, its version 0.0.0.1 is older"}, {}, false},
-        {"control file announcing a huge length", good, {200, true, kHuge, good}, {0}, {0},
-         {"msgbox Update control file not found"}, {}, false},
-        {"signature announcing a huge length", good, {0}, {200, true, kHuge, std::string(4096, 's')}, {0},
-         {"msgbox Invalid signature in update control file"}, {}, false},
-        {"release file announcing a huge length", good, {0}, {0}, {200, true, kHuge, readme},
-         {"msgbox Cannot download update file"}, {}, false},
+        {"control file announcing a huge length",
+         good,
+         {200, true, kHuge, good},
+         {0},
+         {0},
+         {"msgbox Update control file not found"},
+         {},
+         false},
+        {"signature announcing a huge length",
+         good,
+         {0},
+         {200, true, kHuge, std::string(4096, 's')},
+         {0},
+         {"msgbox Invalid signature in update control file"},
+         {},
+         false},
+        {"release file announcing a huge length",
+         good,
+         {0},
+         {0},
+         {200, true, kHuge, readme},
+         {"msgbox Cannot download update file"},
+         {},
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -271,7 +304,8 @@ TEST_F(SignedScenario, WhatTheSignatureDoesNotCoverIsNeitherShownNorRun) {
         server.Route("/info.htm", {200, true, -1, "<script>alert(1)</script>"});
         const TRun run = RunScript(menu);
         EXPECT_EQ(run.ExitCode, 0u) << run.Output;
-        for (const std::string& seen : c.Seen) EXPECT_NE(run.Output.find(seen), std::string::npos) << seen << "\n" << run.Output;
+        for (const std::string& seen : c.Seen)
+            EXPECT_NE(run.Output.find(seen), std::string::npos) << seen << "\n" << run.Output;
         for (const std::string& not_seen : c.NotSeen)
             EXPECT_EQ(run.Output.find(not_seen), std::string::npos) << not_seen << "\n" << run.Output;
         EXPECT_EQ(fs::exists(FFolder / "readme.txt"), c.Installed);
