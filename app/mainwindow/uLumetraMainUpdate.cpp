@@ -4,6 +4,7 @@
 #include "uLumetraMainUpdate.h"
 
 #include "AppShell.h"
+#include "ProcessInfo.h"
 #include "UpdateAnswers.h"
 #include "UpdatePublicKey.h"
 #include "UpdateServer.h"
@@ -43,6 +44,10 @@ void CreateWebUpdate1(TfrmMain& form) {
     // Signed releases, when the program carries a key. A setting that cannot be read or
     // written is no reason to stop: the date in this run still holds.
     engine->SetReleaseKey(EmbeddedUpdatePublicKey());
+    // Signed releases never go below the running version nor, with no stored release
+    // date, before the day this program was built.
+    engine->RunningVersion = MakeSystemFileFacts()->FileVersion(ProcessInfo::ExecutablePath());
+    engine->BuildDate = ParseCompilerDate(__DATE__);
     engine->ReleaseDates.Read = [] {
         try {
             return RegReadString(kLastReleaseDate, L"");

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -266,6 +267,67 @@ TEST_F(SignedReleaseWin32, PublishedReleaseIsTakenAsItIs) {
     // The program itself waits in the temporary folder for the updater (the restart was refused).
     EXPECT_TRUE(fs::exists(Root / "temp" / "LumetraControlBox.exe"));
     EXPECT_EQ(Stored, L"2099-12-31 09:45:00");
+}
+
+}  // namespace
+
+namespace {
+
+// A release published with the publisher's tool at this moment (its date in UTC) and
+// installed is not offered again, whatever the machine's time zone: ctest runs this test
+// again with TZ west and east of UTC. Its notes and agreement are pinned by the tool and
+// shown; its control file carries the tool's expiry.
+TEST_F(SignedReleaseWin32, PublishedNowAndInstalledIsNotOfferedAgain) {
+    const fs::path release = Root / "release";
+    const fs::path out = Root / "out";
+    fs::create_directories(release);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_TRUE(CopyFileW(self, (release / "LumetraControlBox.exe").wstring().c_str(), FALSE));
+    Spill(release / "readme.txt", "published notes\r\n");
+    Spill(Root / "whatsnew.txt", "What is new in this release\r\n");
+    Spill(Root / "eula.txt", "Terms of use\r\n");
+    const std::string folder = kControlPath.substr(0, kControlPath.rfind('/') + 1);
+    const std::string base = WideToUtf8(Server.Base()) + folder;
+    ASSERT_TRUE(RunOnHost("'" LUMETRA_TEST_DATA_DIR "/../../scripts/publish-update' --base-url '" + base +
+                              "' --notes " + Unix(Root / "whatsnew.txt") + " --eula " + Unix(Root / "eula.txt") + " " +
+                              Unix(KeyFolder / "publisher.pem") + " " + Unix(release) + " " + Unix(out),
+                          Root));
+    const std::string control = Slurp(out / "LumetraControlBox.INF");
+    EXPECT_NE(control.find("expires="), std::string::npos) << control;
+    EXPECT_NE(control.find("[whatsnew]\r\nfile=" + base + "whatsnew.txt\r\nsha256="), std::string::npos) << control;
+    EXPECT_NE(control.find("[eula]\r\nfile=" + base + "eula.txt\r\nsha256="), std::string::npos) << control;
+    EXPECT_NE(control.find("size=17\r\n"), std::string::npos) << control;  // readme.txt
+
+    Server.Route(kControlPath, TRoute{200, true, -1, control});
+    Server.Route(kControlPath + ".sig", TRoute{200, true, -1, Slurp(out / "LumetraControlBox.INF.sig")});
+    for (const char* name : {"readme.txt", "LumetraControlBox.exe", "whatsnew.txt", "eula.txt"})
+        Server.Route(folder + name, TRoute{200, true, -1, Slurp(out / name)});
+    // The installed program is older than the release.
+    ASSERT_TRUE(CopyFileW(self, (Root / "app" / "LumetraControlBox.exe").wstring().c_str(), FALSE));
+    fs::last_write_time(Root / "app" / "LumetraControlBox.exe",
+                        fs::file_time_type::clock::now() - std::chrono::hours(2));
+    Dialogs.DefaultAnswer = true;  // notes read, agreement accepted
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{});
+    ASSERT_EQ(Dialogs.Of(TKind::WhatsNew).size(), 1u);
+    EXPECT_EQ(Dialogs.Of(TKind::EULA).size(), 1u);
+    EXPECT_EQ(Slurp(Root / "app" / "readme.txt"), "published notes\r\n");
+    // The updater's work (the restart was refused here): the fetched program replaces the
+    // installed one, its time kept.
+    ASSERT_TRUE(CopyFileW((Root / "temp" / "LumetraControlBox.exe").wstring().c_str(),
+                          (Root / "app" / "LumetraControlBox.exe").wstring().c_str(), FALSE));
+
+    // The next check, at once: nothing to offer, nothing fetched.
+    Dialogs.Events.clear();
+    fs::remove(Root / "app" / "readme.txt");
+    const int before = Server.Requests();
+    RunUpdateQuietly(*Engine);
+    ASSERT_FALSE(Messages().empty());
+    for (const std::wstring& message : Messages()) EXPECT_EQ(message, L"No new version available");
+    EXPECT_TRUE(Dialogs.Of(TKind::WhatsNew).empty());
+    EXPECT_FALSE(fs::exists(Root / "app" / "readme.txt"));
+    EXPECT_EQ(Server.Requests() - before, 2);  // the control file and its signature
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ struct TResponse {
 
 class TFakeRequest : public TUrlRequest {
 public:
-    explicit TFakeRequest(const TResponse& response) : FResponse(response) {}
+    TFakeRequest(const TResponse& response, std::int64_t& bytesRead) : FResponse(response), FBytesRead(bytesRead) {}
     int StatusCode() override { return FResponse.Status; }
     std::int64_t ContentLength() override {
         return FResponse.Length < 0 ? static_cast<std::int64_t>(FResponse.Body.size()) : FResponse.Length;
@@ -45,18 +45,21 @@ public:
         got = std::min(size, FResponse.Body.size() - FOffset);
         std::copy_n(FResponse.Body.data() + FOffset, got, buffer);
         FOffset += got;
+        FBytesRead += static_cast<std::int64_t>(got);
         return true;
     }
 
 private:
     TResponse FResponse;
     std::size_t FOffset = 0;
+    std::int64_t& FBytesRead;
 };
 
 class TFakeSession : public TInternetSession {
 public:
     std::map<std::wstring, TResponse> Responses;
     std::vector<std::uint32_t> Flags;
+    std::int64_t BytesRead = 0;  // by every request of the session
 
     std::unique_ptr<TUrlRequest> OpenUrl(const std::wstring& url, const std::wstring& headers, std::uint32_t flags,
                                          std::uint32_t& error) override {
@@ -71,7 +74,7 @@ public:
             error = found->second.OpenError;
             return nullptr;
         }
-        return std::make_unique<TFakeRequest>(found->second);
+        return std::make_unique<TFakeRequest>(found->second, BytesRead);
     }
     std::wstring ErrorText(std::uint32_t error) override {
         return error == 12007 ? L"The server name could not be resolved" : L"";
@@ -416,29 +419,41 @@ std::size_t FilesStartingWith(const fs::path& folder, const std::string& prefix)
 
 using SizeCapTest = TransferFixture;
 
-TEST_F(SizeCapTest, BodiesWithoutALengthStopAtTheirCeiling) {
+// The ceiling holds whatever the server announces: a length past it is refused before the
+// first read, and no body is read further than one chunk past the ceiling or past its own
+// announced length (a server that keeps streaming never fills the disk).
+TEST_F(SizeCapTest, EveryBodyStopsAtItsCeiling) {
+    constexpr std::int64_t kChunk = 64 * 1024;
     const struct {
         const char* Name;
-        std::int64_t Length;  // 0: none announced
+        std::int64_t Length;  // 0: none announced; -1: the body's size
         std::size_t Body;
         std::int64_t Limit;
         bool Ok;
+        std::int64_t MostRead;  // bytes the transfer may have read
     } cases[] = {
-        {"no length, within the limit", 0, 5000, 5000, true},
-        {"no length, past the limit", 0, 5001, 5000, false},
-        {"announced length is its own limit", -1, 9000, 5000, true},
+        {"no length, within the limit", 0, 5000, 5000, true, 5000},
+        {"no length, past the limit", 0, 5001, 5000, false, 5001},
+        {"announced within the limit", -1, 5000, 5000, true, 5000},
+        {"announced past the limit: refused unread", -1, 9000, 5000, false, 0},
+        {"announced a huge length and streaming", 1'000'000'000'000, 1'000'000, 1 << 20, false, 0},
+        {"no length, streaming on past the ceiling", 0, 4 << 20, 1 << 20, false, (1 << 20) + kChunk},
+        {"announced small, streaming on", 5000, 1'000'000, 1 << 20, false, kChunk},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         const fs::path target = Root / "temp" / "f.bin";
         { std::ofstream(target, std::ios::binary) << "older copy"; }
         Session.Responses[L"http://h/f.bin"] = {200, c.Length, std::string(c.Body, 'z')};
+        Session.BytesRead = 0;
         Statuses.clear();
         EXPECT_EQ(Engine->URLGetFile(Session, L"http://h/f.bin", Temp(), c.Limit), c.Ok);
         EXPECT_EQ(Slurp(target), c.Ok ? std::string(c.Body, 'z') : "older copy");
         EXPECT_EQ(LeftoverTempFiles(), 0u);
+        EXPECT_LE(Session.BytesRead, c.MostRead);
         if (!c.Ok) {
             EXPECT_EQ(Statuses.back().Code, 20);
+            EXPECT_EQ(Statuses.back().Error, 10);
         }
     }
 }

@@ -135,6 +135,29 @@ TEST_F(WinInetTransferTest, LengthsStatusesAndNames) {
     EXPECT_TRUE(Reported(L"Download : file=q.bin"));
 }
 
+// A server announcing a length past the ceiling is refused before anything is read; one
+// that sends no length stops being read at the ceiling. Nothing reaches the disk.
+TEST_F(WinInetTransferTest, CeilingsHoldWhateverTheServerAnnounces) {
+    const struct {
+        const char* Path;
+        TRoute Route;
+    } cases[] = {
+        {"/huge.bin", {200, true, 1'000'000'000'000, std::string(1 << 20, 'h')}},
+        {"/over.bin", {200, true, (1 << 20) + 1, std::string((1 << 20) + 1, 'o')}},
+        {"/endless.bin", {200, false, -1, std::string(3 << 20, 'e')}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Path);
+        Statuses.clear();
+        Server.Route(c.Path, c.Route);
+        EXPECT_FALSE(Engine->URLGetFile(*Session, Url(c.Path), Temp(), 1 << 20));
+        EXPECT_FALSE(fs::exists(Root / "temp" / (c.Path + 1)));
+        EXPECT_EQ(Leftovers(), 0u);
+        ASSERT_FALSE(Statuses.empty());
+        EXPECT_EQ(Statuses.back().Code, TWebUpdate::scLengthMismatch);
+    }
+}
+
 TEST_F(WinInetTransferTest, HiddenReadOnlyTargetIsReplacedAndRefusedConnectionReported) {
     const fs::path target = Root / "temp" / "locked.bin";
     { std::ofstream(target, std::ios::binary) << "old"; }

@@ -517,6 +517,7 @@ protected:
         Engine->SetReleaseCrypto(std::make_unique<TStandInCrypto>());
         Engine->ReleaseDates.Read = [this] { return Stored; };
         Engine->ReleaseDates.Write = [this](const std::wstring& value) { Stored = value; };
+        Engine->Clock = [] { return TDateStamp{2026, 12, 10, 12, 0, 0}; };
     }
     // Serves `text` as the control file with `signature` beside it (none when nullopt).
     void Signed(const std::string& text, const std::optional<std::string>& signature) {
@@ -577,7 +578,8 @@ TEST_F(SignedRunFixture, ControlFileIsUsedOnlyWhenItsSignatureHolds) {
 }
 
 TEST_F(SignedRunFixture, GoodReleaseIsInstalledAndItsDateRemembered) {
-    const std::string text = Release("10/12/2026", "sha256=" + Sha256HexOf(kNotes) + "\n");
+    const std::string text =
+        Release("10/12/2026", "sha256=" + Sha256HexOf(kNotes) + "\nsize=" + std::to_string(kNotes.size()) + "\n");
     File("notes.txt", kNotes);
     Signed(text, StandInSignature(text, 0x31));
     RunUpdateQuietly(*Engine);
@@ -597,6 +599,10 @@ TEST_F(SignedRunFixture, FilesMustMatchTheirPins) {
         {"wrong hash", "sha256=" + Sha256HexOf("other notes") + "\n"},
         {"no sha256", ""},
         {"sha256 not 64 hex digits", "sha256=" + Sha256HexOf(kNotes).substr(1) + "\n"},
+        // The signed size is the file's ceiling: a longer body is refused before it is read.
+        {"longer than its signed size",
+         "sha256=" + Sha256HexOf(kNotes) + "\nsize=" + std::to_string(kNotes.size() - 1) + "\n"},
+        {"size not a number", "sha256=" + Sha256HexOf(kNotes) + "\nsize=-21\n"},
     };
     for (const auto& c : cases) {
         Server.Responses.clear();
@@ -662,6 +668,256 @@ TEST_F(SignedRunFixture, UndatedOrBadlyKeyedReleasesAreRefused) {
     Signed(text, StandInSignature(text, 0x31));
     RunUpdateQuietly(*Engine);
     EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Invalid signature in update control file\rUpdate discontinued"});
+}
+
+// --- Signed releases: nothing the signature does not cover is shown or run -------------
+
+std::string ReadLog(TWebUpdate& engine) {
+    std::ifstream in(FsPath(engine.LogFilePath()), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(SignedRunFixture, ActionsTheSignatureDoesNotCoverAreNeitherShownNorRun) {
+    const std::string text =
+        "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[action]\n"
+        "htmldlg=http://127.0.0.1:8080/info.htm\nrunbefore=before.exe\n"
+        "showURL=http://127.0.0.1:8080/news\n[files]\ncount=1\n[file1]\n"
+        "url=http://127.0.0.1:8080/files/notes.txt\ntargetdir=" +
+        AppDir() + "\nsha256=" + Sha256HexOf(kNotes) + "\n";
+    File("notes.txt", kNotes);
+    Signed(text, StandInSignature(text, 0x31));
+    RunUpdateQuietly(*Engine);
+    EXPECT_TRUE(Dialogs.Of(TKind::HTMLDialog).empty());
+    EXPECT_TRUE(Dialogs.Of(TKind::ShellOpen).empty());
+    // The release itself is installed; the log says why the rest was left.
+    EXPECT_TRUE(SystemFileSystem().FileExists(InApp(L"notes.txt")));
+    const std::string log = ReadLog(*Engine);
+    EXPECT_NE(log.find("HTML dialog not shown, its page is not part of the signed release: "
+                       "http://127.0.0.1:8080/info.htm"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("runbefore not run"), std::string::npos) << log;
+    EXPECT_NE(log.find("showURL not opened, only an https address is: http://127.0.0.1:8080/news"), std::string::npos)
+        << log;
+    for (const auto& url : Server.Requested) EXPECT_EQ(url.find(L"info.htm"), std::wstring::npos);
+}
+
+TEST_F(SignedRunFixture, ShowUrlOpensOnlyAnHttpsAddressInTheDefaultBrowser) {
+    const std::string text =
+        "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[action]\n"
+        "showURL=HTTPS://update.example/news\n";
+    Signed(text, StandInSignature(text, 0x31));
+    RunUpdateQuietly(*Engine);
+    const auto opened = Dialogs.Of(TKind::ShellOpen);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].Text, L"HTTPS://update.example/news");
+    EXPECT_EQ(opened[0].Parameters, L"");
+}
+
+TEST_F(SignedRunFixture, RunAfterOnlyAFileOfTheProgramFolderThisRunFetchedAndPinned) {
+    Spill(FsPath(InApp(L"other.exe")), "installed before");
+    const struct {
+        const char* Name;
+        std::string RunAfter;
+        bool Runs;
+    } cases[] = {
+        {"fetched, pinned, in the program's folder", "{APP}\\notes.txt", true},
+        // File names ignore case on Windows only.
+        {"the same in another case", "{app}\\NOTES.TXT", sizeof(wchar_t) == 2},
+        {"a bare name the shell would search for", "notes.txt", false},
+        {"a network path", "\\\\host\\share\\notes.txt", false},
+        {"a file of the folder this run did not fetch", "{APP}\\other.exe", false},
+        {"a detour through a sub-folder", "{APP}\\sub\\..\\notes.txt", false},
+        {"another folder", AppDir() + "x\\notes.txt", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Server.Responses.clear();
+        Dialogs.Events.clear();
+        fs::remove(FsPath(InApp(L"notes.txt")));
+        fs::remove(FsPath(Engine->LogFilePath()));
+        Stored.clear();
+        const std::string text =
+            "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[action]\nrunafter=" + c.RunAfter +
+            "\n[files]\ncount=1\n[file1]\nurl=http://127.0.0.1:8080/files/notes.txt\n"
+            "targetdir=" +
+            AppDir() + "\nsha256=" + Sha256HexOf(kNotes) + "\n";
+        File("notes.txt", kNotes);
+        Signed(text, StandInSignature(text, 0x31));
+        RunUpdateQuietly(*Engine);
+        const auto opened = Dialogs.Of(TKind::ShellOpen);
+        ASSERT_EQ(opened.size(), c.Runs ? 1u : 0u) << ReadLog(*Engine);
+        if (c.Runs) {
+            EXPECT_EQ(AsciiUpper(opened[0].Text), AsciiUpper(InApp(L"notes.txt")));
+        } else {
+            EXPECT_NE(ReadLog(*Engine).find("runafter not run"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(SignedRunFixture, NotesAndAgreementOnlyWhenPinned) {
+    const std::string notes = "<p>New</p>";
+    const std::string eula = "{\\rtf1 terms}";
+    const std::string notesPin = "sha256=" + Sha256HexOf(notes) + "\nsize=" + std::to_string(notes.size()) + "\n";
+    const std::string eulaPin = "sha256=" + Sha256HexOf(eula) + "\n";
+    const struct {
+        const char* Name;
+        std::string NotesPin, EulaPin;
+        bool ServeEula;
+        bool NotesShown, EulaShown, Installed;
+        std::wstring Message;  // told to the user, "" for none
+    } cases[] = {
+        {"both pinned", notesPin, eulaPin, true, true, true, true, L""},
+        {"notes unpinned: not shown, the run goes on", "", eulaPin, true, false, true, true, L""},
+        {"notes not matching their pin", "sha256=" + Sha256HexOf("other") + "\n", eulaPin, true, false, true, true,
+         L""},
+        {"notes longer than their signed size", "sha256=" + Sha256HexOf(notes) + "\nsize=3\n", eulaPin, true, false,
+         true, true, L""},
+        {"agreement unpinned: refused", notesPin, "", true, true, false, false,
+         L"License agreement refused, it is not the one the signed release names : eula.rtf\rUpdate discontinued"},
+        {"agreement that cannot be fetched: refused", notesPin, eulaPin, false, true, false, false,
+         L"License agreement refused, it is not the one the signed release names : eula.rtf\rUpdate discontinued"},
+        {"agreement not matching its pin: refused", notesPin, "sha256=" + Sha256HexOf("other") + "\n", true, true,
+         false, false,
+         L"License agreement refused, it is not the one the signed release names : eula.rtf\rUpdate discontinued"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Server.Responses.clear();
+        Dialogs.Events.clear();
+        Dialogs.DefaultAnswer = true;
+        Stored.clear();
+        fs::remove(FsPath(InApp(L"notes.txt")));
+        const std::string text =
+            "[update]\nunconditional=1\ndate=10/12/2026\ntime=10:00\n[whatsnew]\n"
+            "file=http://127.0.0.1:8080/files/notes.htm\n" +
+            c.NotesPin + "[eula]\nfile=http://127.0.0.1:8080/files/eula.rtf\n" + c.EulaPin +
+            "[files]\ncount=1\n[file1]\nurl=http://127.0.0.1:8080/files/notes.txt\ntargetdir=" + AppDir() +
+            "\nsha256=" + Sha256HexOf(kNotes) + "\n";
+        File("notes.htm", notes);
+        if (c.ServeEula) File("eula.rtf", eula);
+        File("notes.txt", kNotes);
+        Signed(text, StandInSignature(text, 0x31));
+        RunUpdateQuietly(*Engine);
+        EXPECT_EQ(Dialogs.Of(TKind::WhatsNew).size(), c.NotesShown ? 1u : 0u);
+        EXPECT_EQ(Dialogs.Of(TKind::EULA).size(), c.EulaShown ? 1u : 0u);
+        EXPECT_EQ(SystemFileSystem().FileExists(InApp(L"notes.txt")), c.Installed);
+        EXPECT_EQ(Messages(), c.Message.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{c.Message});
+        EXPECT_FALSE(fs::exists(TempPath("notes.htm")));
+        EXPECT_FALSE(fs::exists(TempPath("eula.rtf")));
+    }
+}
+
+// --- Signed releases: expiry, the build day, the running version --------------------------
+
+TEST_F(SignedRunFixture, ExpiredOlderOrLowerReleasesInstallNothing) {
+    const std::wstring expiredText =
+        L"Update control file refused, it expired on 10/12/2026 11:59\rUpdate discontinued";
+    const struct {
+        const char* Name;
+        std::string Update;  // extra lines of [update]
+        std::wstring StoredBefore;
+        std::optional<TDateStamp> BuildDate;
+        bool Installed;
+        std::vector<std::wstring> Messages;  // from the menu
+    } cases[] = {
+        {"expires later today", "expires=10/12/2026 12:01\n", L"", {}, true, {L"Hello"}},
+        {"expires at the end of today", "expires=10/12/2026\n", L"", {}, true, {L"Hello"}},
+        {"expired a minute ago", "expires=10/12/2026 11:59\n", L"", {}, false, {expiredText}},
+        {"expiry that does not parse",
+         "expires=soon\n",
+         L"",
+         {},
+         false,
+         {L"Update control file refused, it expired on soon\rUpdate discontinued"}},
+        {"newversion lower than the running one",
+         "newversion=1.1.9.9\n",
+         L"",
+         {},
+         false,
+         {L"Update refused, its version 1.1.9.9 is older than this program's\rUpdate discontinued"}},
+        {"newversion equal to the running one", "newversion=1.2.0.0\n", L"", {}, true, {L"Hello"}},
+        {"newversion that does not parse",
+         "newversion=one\n",
+         L"",
+         {},
+         false,
+         {L"Update refused, its version one is older than this program's\rUpdate discontinued"}},
+        {"nothing stored: published before the program was built",
+         "",
+         L"",
+         TDateStamp{2026, 12, 11, 0, 0, 0},
+         false,
+         {L"No new version available"}},
+        {"nothing stored: published on the day it was built",
+         "",
+         L"",
+         TDateStamp{2026, 12, 10, 0, 0, 0},
+         true,
+         {L"Hello"}},
+        {"a stored date: the build day is no floor",
+         "",
+         L"2026-12-01 00:00:00",
+         TDateStamp{2026, 12, 11, 0, 0, 0},
+         true,
+         {L"Hello"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        // A fresh start of the program: nothing remembered but the stored date.
+        TearDown();
+        SetUp();
+        Server.Responses.clear();
+        Dialogs.Events.clear();
+        Engine->RunningVersion = ParseVersionString(L"1.2.0.0");
+        Engine->BuildDate = c.BuildDate;
+        Stored = c.StoredBefore;
+        fs::remove(FsPath(InApp(L"notes.txt")));
+        File("notes.txt", kNotes);
+        const std::string text = Release("10/12/2026", "sha256=" + Sha256HexOf(kNotes) + "\n", c.Update);
+        Signed(text, StandInSignature(text, 0x31));
+        RunUpdateQuietly(*Engine);
+        EXPECT_EQ(Messages(), c.Messages);
+        EXPECT_EQ(SystemFileSystem().FileExists(InApp(L"notes.txt")), c.Installed);
+        // A refused control file never moves the newest date on.
+        EXPECT_EQ(Stored, c.Installed ? L"2026-12-10 10:00:00" : c.StoredBefore);
+    }
+    // At start-up, a control file older than the program says nothing.
+    Starting = true;
+    Dialogs.Events.clear();
+    TearDown();
+    SetUp();
+    File("notes.txt", kNotes);
+    Engine->BuildDate = TDateStamp{2026, 12, 11, 0, 0, 0};
+    Stored.clear();
+    RunUpdateQuietly(*Engine);
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST(ReleaseDates, ExpiryAndCompilerDates) {
+    EXPECT_EQ(ParseExpiry(L"09/03/2027 08:30"), (TDateStamp{2027, 3, 9, 8, 30, 0}));
+    EXPECT_EQ(ParseExpiry(L"09/03/2027"), (TDateStamp{2027, 3, 9, 23, 59, 59}));
+    for (const wchar_t* bad : {L"", L"soon", L"31/02/2027", L"09/03/2027 25:00", L"09/03/2027 "})
+        EXPECT_FALSE(ParseExpiry(bad).has_value()) << WideToUtf8(bad);
+    EXPECT_EQ(ParseCompilerDate("Dec 10 2026"), (TDateStamp{2026, 12, 10, 0, 0, 0}));
+    EXPECT_EQ(ParseCompilerDate("Jan  2 2027"), (TDateStamp{2027, 1, 2, 0, 0, 0}));
+    EXPECT_FALSE(ParseCompilerDate("??? ?? ????").has_value());
+    EXPECT_FALSE(ParseCompilerDate(nullptr).has_value());
+    EXPECT_TRUE(ParseCompilerDate(__DATE__).has_value());
+}
+
+// The engine's own time limits, which no test may quietly depend on changing: a server that
+// stops answering holds a request for 30 s per answer, 10 minutes in all.
+TEST(TransferLimits, TheEngineKeepsItsOwnDefaults) {
+    EXPECT_EQ(kTransferLimits.Connect, std::chrono::seconds(20));
+    EXPECT_EQ(kTransferLimits.Send, std::chrono::seconds(20));
+    EXPECT_EQ(kTransferLimits.Receive, std::chrono::seconds(30));
+    EXPECT_EQ(kTransferLimits.Request, std::chrono::minutes(10));
+    const TWebUpdate engine(std::make_unique<TFileFactsTable>(), TKnownFolders{});
+    EXPECT_EQ(engine.TransferLimits().Connect, kTransferLimits.Connect);
+    EXPECT_EQ(engine.TransferLimits().Send, kTransferLimits.Send);
+    EXPECT_EQ(engine.TransferLimits().Receive, kTransferLimits.Receive);
+    EXPECT_EQ(engine.TransferLimits().Request, kTransferLimits.Request);
 }
 
 TEST_F(UpdateRunFixture, WithoutAKeyNoSignatureIsAskedFor) {

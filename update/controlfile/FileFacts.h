@@ -23,6 +23,9 @@ public:
     virtual bool FileExists(const std::wstring& path) = 0;
     // Last-write time in local time; nullopt when the file is not there.
     virtual std::optional<TDateStamp> LastWriteTime(const std::wstring& path) = 0;
+    // Last-write time in UTC; nullopt when the file is not there. (A table of files
+    // answers its local time: it has no time zone.)
+    virtual std::optional<TDateStamp> LastWriteTimeUtc(const std::wstring& path) { return LastWriteTime(path); }
     // Size in bytes; -1 when the file cannot be opened.
     virtual std::int64_t FileSize(const std::wstring& path) = 0;
     // File version of the fixed version information; nullopt without a version resource.

@@ -34,6 +34,19 @@ public:
                           local.tm_hour,        local.tm_min,     local.tm_sec};
     }
 
+    std::optional<TDateStamp> LastWriteTimeUtc(const std::wstring& path) override {
+        std::error_code error;
+        if (!fs::is_regular_file(HostPath(path), error)) return std::nullopt;
+        const auto written = fs::last_write_time(HostPath(path), error);
+        if (error) return std::nullopt;
+        const auto system = std::chrono::file_clock::to_sys(written);
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(
+            std::chrono::time_point_cast<std::chrono::system_clock::duration>(system));
+        std::tm utc{};
+        if (gmtime_r(&seconds, &utc) == nullptr) return std::nullopt;
+        return TDateStamp{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec};
+    }
+
     std::int64_t FileSize(const std::wstring& path) override {
         std::error_code error;
         if (!fs::is_regular_file(HostPath(path), error)) return -1;

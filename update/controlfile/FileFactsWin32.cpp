@@ -38,6 +38,14 @@ public:
         return TDateStamp{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
     }
 
+    std::optional<TDateStamp> LastWriteTimeUtc(const std::wstring& path) override {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!Attributes(path, data)) return std::nullopt;
+        SYSTEMTIME utc;
+        if (!FileTimeToSystemTime(&data.ftLastWriteTime, &utc)) return std::nullopt;
+        return TDateStamp{utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond};
+    }
+
     std::int64_t FileSize(const std::wstring& path) override {
         THandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -1,5 +1,6 @@
 #include "UpdateDialogs.h"
 
+#include <algorithm>
 #include <cwctype>
 
 #include "IniFile.h"
@@ -84,14 +85,18 @@ wchar_t EntityChar(const std::wstring& name, bool& known) {
 
 std::wstring HtmlToText(const std::wstring& html) {
     std::wstring out;
+    out.reserve(html.size());
     bool pendingSpace = false;
     std::wstring skipUntil;  // inside <script> or <style>: the closing tag's name
     auto newLine = [&](int count) {
         pendingSpace = false;
         while (!out.empty() && out.back() == L' ') out.pop_back();
         if (out.empty()) return;
+        // Only the last `count` line ends matter: counting every one would make a long run
+        // of breaks cost the square of its length.
         int have = 0;
-        for (std::size_t i = out.size(); i >= 2 && out[i - 1] == L'\n' && out[i - 2] == L'\r'; i -= 2) ++have;
+        for (std::size_t i = out.size(); have < count && i >= 2 && out[i - 1] == L'\n' && out[i - 2] == L'\r'; i -= 2)
+            ++have;
         for (; have < count; ++have) out += L"\r\n";
     };
     auto put = [&](wchar_t c) {
@@ -149,8 +154,16 @@ std::wstring HtmlToText(const std::wstring& html) {
             continue;
         }
         if (c == L'&') {
-            const std::size_t semi = html.find(L';', i + 1);
-            if (semi != std::wstring::npos && semi - i <= 10) {
+            // An entity is at most ten characters long: the ";" is looked for that far only,
+            // never to the end of the text.
+            const std::size_t end = std::min<std::size_t>(html.size(), i + 11);
+            std::size_t semi = std::wstring::npos;
+            for (std::size_t j = i + 1; j < end; ++j)
+                if (html[j] == L';') {
+                    semi = j;
+                    break;
+                }
+            if (semi != std::wstring::npos) {
                 bool known = false;
                 const wchar_t decoded = EntityChar(html.substr(i + 1, semi - i - 1), known);
                 if (known) {

@@ -141,6 +141,13 @@ bool TWebUpdate::CompareVersion(std::wstring& NewVersion, const std::wstring& Lo
     return *newVersion > *localVersion;
 }
 
+std::optional<TDateStamp> TWebUpdate::InstalledFileTime(const std::wstring& path) {
+    // A signed control file is dated in UTC (scripts/publish-update writes it so): its
+    // files are compared in UTC too, whatever the machine's time zone. Without a key, the
+    // local time, as control files have always been written.
+    return FSignaturesRequired ? FFacts->LastWriteTimeUtc(path) : FFacts->LastWriteTime(path);
+}
+
 bool TWebUpdate::DoVersionCheck() {
     const TIniFile ini = ReadControlFile();
     FDescription = ExpandNewlines(ini.ReadString(kUpdate, L"descr"));
@@ -151,7 +158,7 @@ bool TWebUpdate::DoVersionCheck() {
         DoStatus(928, {}, scProgressStep, 0);
         const TDateStamp newDate = ParseControlDate(date, ini.ReadString(kUpdate, L"time"));
         const std::wstring localFile = ExpandPrefixes(ini.ReadString(kUpdate, L"localversion"));
-        const TDateStamp localDate = FFacts->LastWriteTime(localFile).value_or(kNoDate);
+        const TDateStamp localDate = InstalledFileTime(localFile).value_or(kNoDate);
         if (localDate < newDate) {
             DoStatus(929, FormatShortDate(newDate), scNewVersion, 0);
             return true;
@@ -212,6 +219,7 @@ int TWebUpdate::GetFileDetails() {
         item.Preselect = ini.ReadInteger(section, L"preselect", 1) == 1;
         item.Hidden = ini.ReadInteger(section, L"hidden", 0) == 1;
         item.Sha256 = ini.ReadString(section, L"sha256");
+        item.Size = ini.ReadString(section, L"size");
         FFileList.Add(std::move(item));
     }
     return static_cast<int>(FFileList.Count());
@@ -229,7 +237,7 @@ int TWebUpdate::ProcessFileDetails() {
 
         bool keep;
         if (!item.LocalVersion.empty() && !item.NewDate.empty()) {
-            const std::optional<TDateStamp> local = FFacts->LastWriteTime(item.LocalVersion);
+            const std::optional<TDateStamp> local = InstalledFileTime(item.LocalVersion);
             keep = !(local && *local >= ParseControlDate(item.NewDate, item.NewTime));
         } else {
             keep = CompareVersion(item.NewVersion, item.LocalVersion, item.NewCheckSum, item.NewSize);

@@ -43,6 +43,7 @@ struct TFileDescription {
     bool Hidden = false;        // hidden: exactly 1
     bool Selected = false;      // not read from the file
     std::wstring Sha256;        // sha256: the file's pin, required by signed releases
+    std::wstring Size;          // size: the file's exact length in bytes beside its pin
 };
 
 class TFileList {
@@ -131,6 +132,9 @@ public:
 
     // The global check on the update section: is the release an update?
     bool DoVersionCheck();
+    // The last-write time a control file's date is compared with: UTC for a signed
+    // release, local time otherwise.
+    std::optional<TDateStamp> InstalledFileTime(const std::wstring& path);
     // Empties the file list and reads the file entries into it; answers their number.
     int GetFileDetails();
     // Drops the entries that need no fetching; 0, or -1 when none is left.
@@ -163,7 +167,8 @@ public:
     TInternetSession* Session() const { return FSession; }
 
     // Fetches `url` into `folder` + its file name; true when the file now stands there. A
-    // body sent without its length fails once it grows past `limit` bytes. With a `pin`
+    // body announced longer than `limit` bytes is refused before it is read; any other
+    // fails once it grows past `limit` or past its announced length. With a `pin`
     // (signed releases) the file is kept only when its SHA-256, taken as it streams to disk,
     // equals it; `pinMismatch` then tells a differing hash from a failed fetch.
     bool URLGetFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
@@ -300,16 +305,41 @@ public:
     TReleaseCrypto& Crypto();
     // Where the newest accepted release date is kept between runs.
     TReleaseDateStore ReleaseDates;
+    // The running program's version: a signed release of a lower `newversion` is refused
+    // (nullopt: not known, not compared).
+    std::optional<TVersionWords> RunningVersion;
+    // The day the program was built: with no stored release date, a control file dated
+    // before it offers nothing newer (nullopt: no floor).
+    std::optional<TDateStamp> BuildDate;
+    // The current time in UTC, against which `expires=` is read.
+    std::function<TDateStamp()> Clock = UtcNow;
     // Fetches the control file's signature and checks it and the release date; reports
     // and answers false when the control file must not be used. On success the verified
     // bytes are what every later step reads.
     bool AcceptSignedControlFile();
-    // The pin of a file entry of a signed release; nullopt (reported) when it has none.
-    std::optional<TSha256Digest> SignedFilePin(const TFileDescription& item);
-    // Fetches `url` like URLGetFile and keeps it only when its SHA-256 equals `pin`
-    // (hashed as it streams to disk); a file that differs is deleted and reported.
+    // The pin of a file entry of a signed release: its SHA-256 and, when the entry gives
+    // one, its exact size; nullopt (reported) when it has no hash or a size that is not a
+    // number.
+    struct TFilePin {
+        TSha256Digest Digest;
+        std::optional<std::int64_t> Size;
+    };
+    std::optional<TFilePin> SignedFilePin(const TFileDescription& item);
+    // Fetches `url` like URLGetFile and keeps it only when its SHA-256 equals the pin
+    // (hashed as it streams to disk) and, with a pinned size, its length is that size (a
+    // body announced or growing past it is refused at once); a file that differs is
+    // deleted and reported.
     bool URLGetPinnedFile(TInternetSession& session, const std::wstring& url, const std::wstring& folder,
-                          std::int64_t limit, const TSha256Digest& pin);
+                          std::int64_t limit, const TFilePin& pin);
+    // The pin of a document's section ([whatsnew], [eula]): its sha256= and size=; nullopt
+    // when it has none or one that does not parse.
+    static std::optional<TFilePin> DocumentPin(const TIniFile& ini, const std::wstring& section);
+    // The file `path` names (runafter), when a signed release may start it: only a file of
+    // the program's folder, named without any detour, that this run fetched with its pin
+    // and whose bytes there match that pin now; nullopt otherwise.
+    std::optional<std::wstring> FetchedPinnedProgram(const std::wstring& path);
+    // "https://" (any case) followed by a host.
+    static bool IsHttpsAddress(const std::wstring& url);
 
 private:
     // Reports a status whose text is given whole.
@@ -320,6 +350,8 @@ private:
     // The control file's bytes once verified: later steps never read the file again.
     std::optional<std::vector<std::uint8_t>> FVerifiedControl;
     std::optional<TDateStamp> FNewestAccepted;
+    // The files this run fetched with their pins: name and digest.
+    std::vector<std::pair<std::wstring, TSha256Digest>> FPinnedFetched;
 
     // Quiet clean-up when a run is left by an exception: session closed, control file gone.
     void AbandonConnection();
@@ -351,6 +383,23 @@ private:
     std::vector<std::wstring> FFetchedComponents;
     std::wstring FUpdaterFolder;
 
+    // The jobs of URLGetFile: open the request and check its status (null, reported, on
+    // failure); stream the body into the temporary file with its limits and hash; put the
+    // fetched file in place of the target.
+    struct TStreamOutcome {
+        std::int64_t Total = 0;
+        bool Failed = false;
+        bool Cancelled = false;
+        bool OverLimit = false;
+        std::uint32_t ReadError = 0;
+        std::optional<TSha256Digest> Digest;  // when hashing and the body was read whole
+    };
+    std::unique_ptr<TUrlRequest> OpenTransfer(TInternetSession& session, const std::wstring& url);
+    TStreamOutcome StreamToFile(TUrlRequest& request, const std::wstring& tempFile, const std::wstring& target,
+                                std::int64_t length, std::int64_t limit, bool hashing);
+    bool CommitFetchedFile(const std::wstring& tempFile, const std::wstring& target);
+    // The last URLGetFile refused its body for its length: announced or grown past its limit.
+    bool FOverLimit = false;
     // Installation steps of GetFileUpdates.
     struct TInstallPlan;
     bool StageFile(const std::wstring& fetched, const std::wstring& target, TInstallPlan& plan);

@@ -320,7 +320,7 @@ int TWebUpdate::GetFileUpdates() {
         if (FSignaturesRequired) {
             // Signed releases: a file without its pin, or whose bytes differ from it, fails
             // like one that cannot be fetched; the signed-release steps report it.
-            const std::optional<TSha256Digest> pin = SignedFilePin(item);
+            const std::optional<TFilePin> pin = SignedFilePin(item);
             obtained = pin && FSession != nullptr && URLGetPinnedFile(*FSession, item.URL, temp, limit, *pin);
         } else {
             obtained = FSession != nullptr && URLGetFile(*FSession, item.URL, temp, limit);

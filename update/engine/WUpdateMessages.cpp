@@ -87,6 +87,10 @@ constexpr TMessage kMessages[] = {
     // Our own, for signed releases.
     {981, L"Update control file refused, older than the release of %s"},
     {982, L"Update control file refused, it carries no valid release date"},
+    {984, L"Update control file refused, it expired on %s"},
+    {985, L"Update refused, its version %s is older than this program's"},
+    {986, L"Update control file older than this program (built %s): nothing newer"},
+    {983, L"License agreement refused, it is not the one the signed release names : %s"},
 };
 
 }  // namespace

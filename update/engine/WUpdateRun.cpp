@@ -13,6 +13,9 @@ const std::wstring kAction = L"action";
 const std::wstring kWhatsNew = L"whatsnew";
 const std::wstring kEULA = L"eula";
 
+// The error code of an agreement refused in a signed release, beside status code 11.
+constexpr int kDocumentError = 6;
+
 // Reported by status 969 and 970; only the status handler sees them, and it ignores them.
 const wchar_t* const kBuildLabel = L"MinGW-w64 GCC, C++20";
 const wchar_t* const kInstalledTools = L"(none)";
@@ -64,6 +67,7 @@ void TWebUpdate::DoUpdate() {
     FComponentsIncluded = false;
     FControlFile.clear();
     FVerifiedControl.reset();
+    FPinnedFetched.clear();
     DoStatus(963, Version, scProgressDetail, 0);
     RemoveOldUpdaterFolders();
 
@@ -192,16 +196,34 @@ bool TWebUpdate::HandleActions() {
     const std::wstring htmlDialog = ExpandPrefixes(ini.ReadString(kAction, L"htmldlg"));
     if (!htmlDialog.empty()) {
         DoStatus(935, {}, scHtmlDialog, 0);
-        Dialogs().ShowHTMLDialog(htmlDialog);
+        // Signed releases: the page is not covered by the signature, and the system's HTML
+        // dialog would run its script with the program's rights.
+        if (FSignaturesRequired)
+            WriteLogLine(L"HTML dialog not shown, its page is not part of the signed release: " + htmlDialog);
+        else
+            Dialogs().ShowHTMLDialog(htmlDialog);
     }
 
     const std::wstring runBefore = ExpandPrefixes(ini.ReadString(kAction, L"runbefore"));
-    if (!runBefore.empty()) OpenProgram(runBefore, ini.ReadString(kAction, L"runbeforeparam"));
+    if (!runBefore.empty()) {
+        // Signed releases: nothing has been fetched and checked yet, so nothing may run.
+        if (FSignaturesRequired)
+            WriteLogLine(L"runbefore not run, only a file this run fetched and checked may be run: " + runBefore);
+        else
+            OpenProgram(runBefore, ini.ReadString(kAction, L"runbeforeparam"));
+    }
 
     const std::wstring showURL = ExpandPrefixes(ini.ReadString(kAction, L"showURL"));
     if (!showURL.empty()) {
         DoStatus(942, {}, scProgressStep, 0);
-        if (!Dialogs().ShellOpen(L"iexplore.exe", L"-new " + showURL)) Dialogs().ShellOpen(showURL, {});
+        if (!FSignaturesRequired) {
+            if (!Dialogs().ShellOpen(L"iexplore.exe", L"-new " + showURL)) Dialogs().ShellOpen(showURL, {});
+        } else if (IsHttpsAddress(showURL)) {
+            // The user's default browser, never a program found by name.
+            Dialogs().ShellOpen(showURL, {});
+        } else {
+            WriteLogLine(L"showURL not opened, only an https address is: " + showURL);
+        }
     }
 
     const std::wstring query = ExpandNewlines(ini.ReadString(kAction, L"query"));
@@ -221,16 +243,30 @@ void TWebUpdate::UpdateActions() {
     // A new address for later runs would be remembered here; this program keeps none.
     if (!ini.ReadString(kAction, L"updateURL").empty()) DoStatus(941, {}, scProgressStep, 0);
     const std::wstring runAfter = ExpandPrefixes(ini.ReadString(kAction, L"runafter"));
-    if (!runAfter.empty()) OpenProgram(runAfter, ini.ReadString(kAction, L"runafterparam"));
+    if (!runAfter.empty()) {
+        const std::optional<std::wstring> program =
+            FSignaturesRequired ? FetchedPinnedProgram(runAfter) : std::optional<std::wstring>(runAfter);
+        if (program)
+            OpenProgram(*program, ini.ReadString(kAction, L"runafterparam"));
+        else
+            WriteLogLine(
+                L"runafter not run, it is not a file of the program's folder that this run fetched "
+                L"and checked: " +
+                runAfter);
+    }
     DoStatus(948, {}, scProgressStep, 0);
 }
 
 namespace {
 
-// Downloads a document into the temporary folder, reads it and deletes it there.
-std::optional<std::vector<std::uint8_t>> FetchDocument(TWebUpdate& engine, const std::wstring& url) {
+// Downloads a document into the temporary folder, reads it and deletes it there. With a
+// pin (signed releases), only bytes that match it.
+std::optional<std::vector<std::uint8_t>> FetchDocument(TWebUpdate& engine, const std::wstring& url,
+                                                       const TWebUpdate::TFilePin* pin = nullptr) {
+    std::int64_t limit = kMaxDocumentBytes;
+    if (pin != nullptr && pin->Size && *pin->Size < limit) limit = *pin->Size;
     if (engine.Session() == nullptr ||
-        !engine.URLGetFile(*engine.Session(), url, engine.WinTempDir(), kMaxDocumentBytes))
+        !engine.URLGetFile(*engine.Session(), url, engine.WinTempDir(), limit, pin != nullptr ? &pin->Digest : nullptr))
         return std::nullopt;
     const std::wstring path = engine.WinTempDir() + URLtoFile(url);
     std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(engine.Facts(), path, kMaxDocumentBytes);
@@ -246,7 +282,19 @@ bool TWebUpdate::WhatsNewDialog() {
     const std::wstring url = ini.ReadString(kWhatsNew, L"file");
     if (url.empty()) return true;
     DoStatus(937, {}, scWhatsNew, 0);
-    const std::optional<std::vector<std::uint8_t>> bytes = FetchDocument(*this, url);
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (FSignaturesRequired) {
+        // Signed releases: shown only when the signed control file pins them.
+        const std::optional<TFilePin> pin = DocumentPin(ini, kWhatsNew);
+        if (pin) bytes = FetchDocument(*this, url, &*pin);
+        if (!bytes) {
+            WriteLogLine(pin ? L"Release notes not shown, they do not match their pin: " + url
+                             : L"Release notes not shown, the signed control file does not pin them: " + url);
+            return true;
+        }
+    } else {
+        bytes = FetchDocument(*this, url);
+    }
     if (!bytes) return true;
 
     TWhatsNewDialogData data;
@@ -266,7 +314,19 @@ bool TWebUpdate::EULADialog(bool skipShowing) {
     const std::wstring url = ini.ReadString(kEULA, L"file");
     if (url.empty()) return true;
     DoStatus(939, {}, scEula, 0);
-    const std::optional<std::vector<std::uint8_t>> bytes = FetchDocument(*this, url);
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (FSignaturesRequired) {
+        // Signed releases: an agreement that is not pinned, cannot be fetched or does not
+        // match its pin was never agreed to: the release is refused.
+        const std::optional<TFilePin> pin = DocumentPin(ini, kEULA);
+        if (pin) bytes = FetchDocument(*this, url, &*pin);
+        if (!bytes) {
+            DoStatus(983, URLtoFile(url), scInvalidSignature, kDocumentError);
+            return false;
+        }
+    } else {
+        bytes = FetchDocument(*this, url);
+    }
     if (!bytes || skipShowing) return true;
 
     TEULADialogData data;

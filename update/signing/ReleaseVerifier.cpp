@@ -1,6 +1,9 @@
 #include "ReleaseVerifier.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 bool VerifyControlFileSignature(TReleaseCrypto& crypto, const TP256PublicKey& key,
                                 const std::vector<std::uint8_t>& bytes, const std::vector<std::uint8_t>& signatureFile) {
@@ -62,4 +65,50 @@ std::optional<TDateStamp> ParseStoredReleaseDate(const std::wstring& text) {
     date->Minute = minute;
     date->Second = second;
     return date;
+}
+
+std::optional<TDateStamp> ParseExpiry(const std::wstring& text) {
+    const std::size_t space = text.find(L' ');
+    const std::optional<TDateStamp> day = TryParseControlDate(text.substr(0, space));
+    if (!day) return std::nullopt;
+    TDateStamp stamp = *day;
+    if (space == std::wstring::npos) {
+        stamp.Hour = 23;
+        stamp.Minute = 59;
+        stamp.Second = 59;
+        return stamp;
+    }
+    const std::optional<TDateStamp> clock = TryParseControlTime(text.substr(space + 1));
+    if (!clock) return std::nullopt;
+    stamp.Hour = clock->Hour;
+    stamp.Minute = clock->Minute;
+    stamp.Second = clock->Second;
+    return stamp;
+}
+
+std::optional<TDateStamp> ParseCompilerDate(const char* date) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (date == nullptr || std::strlen(date) != 11) return std::nullopt;
+    TDateStamp stamp;
+    stamp.Month = 0;
+    for (int m = 0; m < 12; ++m)
+        if (std::strncmp(date, kMonths[m], 3) == 0) stamp.Month = m + 1;
+    const int day = std::atoi(date + 4);
+    const int year = std::atoi(date + 7);
+    if (stamp.Month == 0 || day < 1 || day > 31 || year < 2000) return std::nullopt;
+    stamp.Day = day;
+    stamp.Year = year;
+    return stamp;
+}
+
+TDateStamp UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &now);
+#else
+    gmtime_r(&now, &utc);
+#endif
+    return TDateStamp{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec};
 }

@@ -33,6 +33,17 @@ struct TReleaseDateVerdict {
 TReleaseDateVerdict CheckReleaseDate(const std::wstring& date, const std::wstring& time,
                                      const std::optional<TDateStamp>& newestAccepted);
 
+// A signed control file's "expires=": "dd/mm/yyyy hh:nn" (UTC, as scripts/publish-update
+// writes it) or "dd/mm/yyyy" (the end of that day); nullopt when it does not parse.
+std::optional<TDateStamp> ParseExpiry(const std::wstring& text);
+
+// The compiler's __DATE__ ("Mmm dd yyyy") as the start of that day; nullopt when it does
+// not parse. With SOURCE_DATE_EPOCH set (scripts/release) it is the commit's date.
+std::optional<TDateStamp> ParseCompilerDate(const char* date);
+
+// The current time in UTC.
+TDateStamp UtcNow();
+
 // The stored form of the newest accepted release: "yyyy-mm-dd hh:nn:ss".
 std::wstring FormatStoredReleaseDate(const TDateStamp& date);
 // Nullopt for anything that is not exactly that form with a real date and time.

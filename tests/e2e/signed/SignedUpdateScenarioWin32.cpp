@@ -16,6 +16,7 @@
 #include "HostOpenssl.h"
 #include "LoopbackServer.h"
 #include "ReleaseCrypto.h"
+#include "ReleaseVerifier.h"
 #include "TextUtils.h"
 
 namespace {
@@ -39,6 +40,17 @@ std::string Sha256Of(const std::string& text) {
     auto hash = MakeSystemReleaseCrypto()->NewSha256();
     hash->Add(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     return WideToUtf8(Sha256Hex(*hash->Finish()));
+}
+
+// Today in UTC as a control file writes it: a program never takes a release dated before
+// the day it was built, and it was built before this test ran.
+std::string Today() { return WideToUtf8(FormatShortDate(UtcNow())); }
+std::wstring TodayStored(const std::string& time) {
+    const TDateStamp now = UtcNow();
+    TDateStamp at{now.Year, now.Month, now.Day, 0, 0, 0};
+    at.Hour = std::stoi(time.substr(0, 2));
+    at.Minute = std::stoi(time.substr(3, 2));
+    return FormatStoredReleaseDate(at);
 }
 
 struct TRun {
@@ -154,9 +166,10 @@ TEST_F(SignedScenario, CheckForUpdateTakesOnlyTheSignedRelease) {
     const std::string base = WideToUtf8(server.Base());
     const std::string readme = "Release notes of the signed update\r\n";
     auto release = [&](const std::string& pin) {
-        return "[update]\r\nunconditional=1\r\ndate=10/12/2026\r\ntime=08:15\r\n"
-               "[files]\r\ncount=1\r\n[file1]\r\nurl=" + base + "/release/readme.txt\r\ntargetdir={APP}\r\nsha256=" +
-               pin + "\r\n";
+        return "[update]\r\nunconditional=1\r\ndate=" + Today() +
+               "\r\ntime=08:15\r\n"
+               "[files]\r\ncount=1\r\n[file1]\r\nurl=" +
+               base + "/release/readme.txt\r\ntargetdir={APP}\r\nsha256=" + pin + "\r\n";
     };
     const std::string good = release(Sha256Of(readme));
     const std::string goodSignature = Sign(good);
@@ -196,10 +209,106 @@ TEST_F(SignedScenario, CheckForUpdateTakesOnlyTheSignedRelease) {
         EXPECT_EQ(fs::exists(FFolder / "readme.txt"), c.Installed) << c.Name;
         if (c.Installed) EXPECT_EQ(Slurp(FFolder / "readme.txt"), readme);
         // Only an accepted control file moves the newest release date on.
-        EXPECT_EQ(Setting(L"LastReleaseDate"), c.Name == std::string("wrong file hash") || c.Installed
-                                                   ? L"2026-12-10 08:15:00"
-                                                   : L"(none)")
+        EXPECT_EQ(Setting(L"LastReleaseDate"),
+                  c.Name == std::string("wrong file hash") || c.Installed ? TodayStored("08:15") : L"(none)")
             << c.Name;
+    }
+}
+
+// What a keyed program refuses, through the simulator: nothing the signature does not cover
+// is shown or run, an expired or lower release installs nothing, and a server announcing a
+// length past a ceiling (control file, signature, release file) is refused at once.
+TEST_F(SignedScenario, WhatTheSignatureDoesNotCoverIsNeitherShownNorRun) {
+    TLoopbackServer server;
+    const std::string base = WideToUtf8(server.Base());
+    const std::string readme = "Release notes of the signed update\r\n";
+    const std::string notes = "<p>What is new</p>";
+    const std::string file = "[files]\r\ncount=1\r\n[file1]\r\nurl=" + base +
+                             "/release/readme.txt\r\ntargetdir={APP}\r\nsha256=" + Sha256Of(readme) + "\r\n";
+    auto control = [&](const std::string& update, const std::string& rest) {
+        return "[update]\r\nunconditional=1\r\ndate=" + Today() + "\r\ntime=09:30\r\n" + update + rest + file;
+    };
+    const std::string menu = "start\nwait-idle\nupdate-url " + base +
+                             "/lumetra.INF\nanswer yes\nanswer yes\n"
+                             "action actCheckUpdates\nquit\n";
+    const std::string unpinned = control("", "[action]\r\nhtmldlg=" + base +
+                                                 "/info.htm\r\nrunafter=C:\\windows\\notepad.exe\r\n"
+                                                 "[whatsnew]\r\nfile=" +
+                                                 base + "/release/notes.htm\r\n");
+    const std::string pinned =
+        control("", "[whatsnew]\r\nfile=" + base + "/release/notes.htm\r\nsha256=" + Sha256Of(notes) + "\r\n");
+    const std::string expired = control("expires=01/01/2020 00:00\r\n", "");
+    const std::string lower = control("newversion=0.0.0.1\r\n", "");
+    const std::string good = control("", "");
+    constexpr std::int64_t kHuge = 1'000'000'000'000;
+    const struct {
+        const char* Name;
+        std::string Control;
+        TRoute ControlRoute, SignatureRoute, FileRoute;  // status 0: the default route
+        std::vector<std::string> Seen, NotSeen;
+        bool Installed;
+    } cases[] = {
+        {"htmldlg, unpinned notes, runafter outside the folder",
+         unpinned,
+         {0},
+         {0},
+         {0},
+         {},
+         {"htmldialog", "question whatsnew", "msgbox open", "notepad"},
+         true},
+        {"pinned notes", pinned, {0}, {0}, {0}, {"question whatsnew"}, {"msgbox"}, true},
+        {"expired",
+         expired,
+         {0},
+         {0},
+         {0},
+         {"msgbox Update control file refused, it expired on 01/01/2020 00:00"},
+         {},
+         false},
+        {"lower newversion", lower, {0}, {0}, {0}, {"msgbox Update refused, its version 0.0.0.1 is older"}, {}, false},
+        {"control file announcing a huge length",
+         good,
+         {200, true, kHuge, good},
+         {0},
+         {0},
+         {"msgbox Update control file not found"},
+         {},
+         false},
+        {"signature announcing a huge length",
+         good,
+         {0},
+         {200, true, kHuge, std::string(4096, 's')},
+         {0},
+         {"msgbox Invalid signature in update control file"},
+         {},
+         false},
+        {"release file announcing a huge length",
+         good,
+         {0},
+         {0},
+         {200, true, kHuge, readme},
+         {"msgbox Cannot download update file"},
+         {},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Forget();
+        std::error_code error;
+        fs::remove(FFolder / "readme.txt", error);
+        const std::string signature = Sign(c.Control);
+        server.Route("/lumetra.INF", c.ControlRoute.Status ? c.ControlRoute : TRoute{200, true, -1, c.Control});
+        server.Route("/lumetra.INF.sig", c.SignatureRoute.Status ? c.SignatureRoute : TRoute{200, true, -1, signature});
+        server.Route("/release/readme.txt", c.FileRoute.Status ? c.FileRoute : TRoute{200, true, -1, readme});
+        server.Route("/release/notes.htm", {200, true, -1, notes});
+        server.Route("/info.htm", {200, true, -1, "<script>alert(1)</script>"});
+        const TRun run = RunScript(menu);
+        EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+        for (const std::string& seen : c.Seen)
+            EXPECT_NE(run.Output.find(seen), std::string::npos) << seen << "\n" << run.Output;
+        for (const std::string& not_seen : c.NotSeen)
+            EXPECT_EQ(run.Output.find(not_seen), std::string::npos) << not_seen << "\n" << run.Output;
+        EXPECT_EQ(fs::exists(FFolder / "readme.txt"), c.Installed);
     }
 }
 
