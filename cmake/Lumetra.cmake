@@ -1,9 +1,9 @@
 # Helpers shared by the folder CMakeLists files.
 #
 # Sources are picked up by glob so that a new file needs no CMake edit:
-#   *Win32.cpp, *Win32Test.cpp   compiled only in the Windows build
-#   *Host.cpp, *HostTest.cpp     compiled only in the Linux build
-#   everything else    portable, compiled in both builds
+#   *Win32.cpp (tests: *TestWin32.cpp)   compiled only in the Windows build
+#   *Host.cpp, *HostTest.cpp             compiled only in the Linux build
+#   everything else                      portable, compiled in both builds
 
 # lumetra_sources(<out-var> <dir>): the .cpp files of <dir> that belong in this build.
 function(lumetra_sources out dir)
@@ -11,7 +11,7 @@ function(lumetra_sources out dir)
   set(result)
   foreach(f IN LISTS all)
     get_filename_component(name ${f} NAME_WE)
-    if(name MATCHES "Win32(Test)?$" AND NOT WIN32)
+    if(name MATCHES "Win32$" AND NOT WIN32)
       continue()
     endif()
     if(name MATCHES "Host(Test)?$" AND WIN32)
