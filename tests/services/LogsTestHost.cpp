@@ -2,6 +2,7 @@
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "uLogs.h"
+#include "TempRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +21,7 @@ class HostTraceFile : public ::testing::Test {
 protected:
     void SetUp() override {
         MainThread::Initialize();
-        FRoot = fs::temp_directory_path() / ("lumetra-trace-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        FRoot = TempRoot("lumetra-trace", ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(FRoot);
     }
     void TearDown() override {

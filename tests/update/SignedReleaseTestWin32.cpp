@@ -18,6 +18,8 @@
 #include "UpdateAnswers.h"
 #include "UpdateFiles.h"
 #include "WUpdate.h"
+#include "TempRoot.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -25,16 +27,6 @@ namespace fs = std::filesystem;
 using TKind = TScriptedUpdateDialogs::TKind;
 
 const std::string kControlPath = "/softwares/Lumetra%20CONTROLBOX/V1/LumetraControlBox.INF";
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Spill(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 std::vector<std::uint8_t> BytesOf(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -77,7 +69,7 @@ private:
 class SignedReleaseWin32 : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        KeyFolder = fs::temp_directory_path() / ("lumetra-keys-" + std::to_string(GetCurrentProcessId()));
+        KeyFolder = TempRoot("lumetra-keys");
         Keys = new TKeys(KeyFolder);
     }
     static void TearDownTestSuite() {
@@ -92,7 +84,7 @@ protected:
         wchar_t current[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, current);
         FSavedFolder = current;
-        Root = fs::temp_directory_path() / ("lumetra-signed-" + std::to_string(GetCurrentProcessId()));
+        Root = TempRoot("lumetra-signed");
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "docs");

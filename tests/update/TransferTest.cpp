@@ -13,6 +13,8 @@
 #include "TextUtils.h"
 #include "UpdateFiles.h"
 #include "WUpdate.h"
+#include "TempRoot.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -80,11 +82,6 @@ std::wstring Wide(const fs::path& path) {
         return Utf8ToWide(path.string());
 }
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 struct TStatus {
     int Ident;  // recognised from the text
     std::wstring Text;
@@ -97,7 +94,7 @@ protected:
     void SetUp() override {
         // Named after the process: test processes run side by side and may well place
         // their fixtures at the same address.
-        Root = fs::temp_directory_path() / ("lumetra-transfer-" + std::to_string(getpid()));
+        Root = TempRoot("lumetra-transfer");
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "docs");

@@ -16,6 +16,8 @@
 #include "UpdateAnswers.h"
 #include "UpdateFiles.h"
 #include "WUpdate.h"
+#include "TempRoot.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -23,11 +25,6 @@ namespace fs = std::filesystem;
 using TKind = TScriptedUpdateDialogs::TKind;
 
 const std::string kControlPath = "/softwares/Lumetra%20CONTROLBOX/V1/LumetraControlBox.INF";
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The real system, except for the connected-state answer.
 class TOfflineCapableSystem : public TUpdateSystem {
@@ -60,7 +57,7 @@ protected:
         wchar_t current[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, current);
         FSavedFolder = current;
-        Root = fs::temp_directory_path() / ("lumetra-flow-" + std::to_string(GetCurrentProcessId()));
+        Root = TempRoot("lumetra-flow");
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "docs");

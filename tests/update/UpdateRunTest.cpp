@@ -17,6 +17,8 @@
 #include "UpdateAnswers.h"
 #include "UpdateFiles.h"
 #include "WUpdate.h"
+#include "TempRoot.h"
+#include "Base64.h"
 
 namespace {
 
@@ -127,7 +129,7 @@ protected:
     void SetUp() override {
         // Named after the process: test processes run side by side and may well place
         // their fixtures at the same address.
-        Root = fs::temp_directory_path() / ("lumetra-run-" + std::to_string(getpid()));
+        Root = TempRoot("lumetra-run");
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "docs");
@@ -462,27 +464,13 @@ public:
     }
 };
 
-std::string Base64Of(const std::vector<std::uint8_t>& bytes) {
-    static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::uint32_t n = (std::uint32_t(bytes[i]) << 16) | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
-                                (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-        out += kAlphabet[(n >> 18) & 63];
-        out += kAlphabet[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
-    }
-    return out;
-}
-
 // The PEM of a P-256 key whose X is all `x` bytes.
 std::string KeyPem(std::uint8_t x) {
     std::vector<std::uint8_t> der = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01,
                                      0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
     der.insert(der.end(), 32, x);
     der.insert(der.end(), 32, 0x5A);
-    return "-----BEGIN PUBLIC KEY-----\n" + Base64Of(der) + "\n-----END PUBLIC KEY-----\n";
+    return "-----BEGIN PUBLIC KEY-----\n" + Base64(der) + "\n-----END PUBLIC KEY-----\n";
 }
 
 std::string Sha256HexOf(const std::string& text) {
