@@ -19,6 +19,7 @@
 #include "WUpdate.h"
 #include "TempRoot.h"
 #include "Base64.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ std::wstring Wide(const fs::path& path) {
         return path.wstring();
     else
         return Utf8ToWide(path.string());
-}
-
-void Spill(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
 }
 
 struct TResponse {
