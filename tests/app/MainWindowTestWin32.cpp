@@ -833,23 +833,7 @@ TEST_F(RealWindow, AMainWindowThatCannotBeMadeEndsTheProgramWithNothingWritten) 
     InstallMessageBoxErrorHandler();
     Application::SetMessageShower([this](const std::wstring& m) { Shown.push_back(m); });
     auto countOwnWindows = [] {
-        struct Count {
-            DWORD Process;
-            int Found;
-        } count = {GetCurrentProcessId(), 0};
-        EnumWindows(
-            [](HWND window, LPARAM data) -> BOOL {
-                auto* c = reinterpret_cast<Count*>(data);
-                DWORD process = 0;
-                GetWindowThreadProcessId(window, &process);
-                wchar_t className[32] = L"";
-                GetClassNameW(window, className, 32);
-                if (process == c->Process && std::wstring(className) == L"TfrmMain")
-                    ++c->Found;
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&count));
-        return count.Found;
+        return static_cast<int>(WindowsOfProcess(GetCurrentProcessId(), L"TfrmMain").size());
     };
     for (const std::wstring failing : {L"window", L"controls"}) {
         Shown.clear();

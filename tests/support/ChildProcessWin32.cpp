@@ -101,12 +101,12 @@ std::wstring QuotedCommandLine(const std::wstring& exe, const std::wstring& argu
     return L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
 }
 
-HWND WindowOfProcess(DWORD process, const wchar_t* windowClass) {
+std::vector<HWND> WindowsOfProcess(DWORD process, const wchar_t* windowClass) {
     struct Search {
         DWORD Process;
         const wchar_t* Class;
-        HWND Found;
-    } search = {process, windowClass, nullptr};
+        std::vector<HWND> Found;
+    } search = {process, windowClass, {}};
     EnumWindows(
         [](HWND window, LPARAM data) -> BOOL {
             auto* s = reinterpret_cast<Search*>(data);
@@ -114,14 +114,16 @@ HWND WindowOfProcess(DWORD process, const wchar_t* windowClass) {
             GetWindowThreadProcessId(window, &owner);
             wchar_t className[64] = L"";
             GetClassNameW(window, className, 64);
-            if (owner == s->Process && std::wstring(className) == s->Class) {
-                s->Found = window;
-                return FALSE;
-            }
+            if (owner == s->Process && std::wstring(className) == s->Class) s->Found.push_back(window);
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&search));
     return search.Found;
+}
+
+HWND WindowOfProcess(DWORD process, const wchar_t* windowClass) {
+    const std::vector<HWND> windows = WindowsOfProcess(process, windowClass);
+    return windows.empty() ? nullptr : windows.front();
 }
 
 TChildEnd RunToEnd(const std::wstring& commandLine, DWORD limitMs) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 class TChildProcess {
 public:
@@ -83,7 +84,10 @@ private:
 // The program's own command line for `exe` with `arguments`: the path in quotes.
 std::wstring QuotedCommandLine(const std::wstring& exe, const std::wstring& arguments = L"");
 
-// The top-level window of class `windowClass` that `process` owns, or null.
+// The top-level windows of class `windowClass` that `process` owns.
+std::vector<HWND> WindowsOfProcess(DWORD process, const wchar_t* windowClass);
+
+// The first of them, or null.
 HWND WindowOfProcess(DWORD process, const wchar_t* windowClass);
 
 // The program's main window ("TfrmMain") in `process`, once it has made it, or null.
