@@ -47,7 +47,7 @@ public:
     void Append(const std::wstring& path, const std::vector<std::uint8_t>& bytes) override {
         // Readers may look at the file meanwhile; other writers are kept out.
         TKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.Valid()) FailWrite(path, GetLastError());
         LARGE_INTEGER end{};
         if (!SetFilePointerEx(file.Get(), LARGE_INTEGER{}, &end, FILE_END)) FailWrite(path, GetLastError());

@@ -752,7 +752,8 @@ TEST(HighDpi, TheWindowAt144DpiInAChildProcess) {
     };
     SetEnvironmentVariableW(kHighDpiChild, L"1");
     const std::wstring exe = ProcessInfo::ExecutablePath();
-    TChildProcess child(exe, QuotedCommandLine(exe, L"--gtest_filter=HighDpiChild.*"), TChildProcess::TOptions::WithOurStd());
+    TChildProcess child(exe, QuotedCommandLine(exe, L"--gtest_filter=HighDpiChild.*"),
+                        TChildProcess::TOptions::WithOurStd());
     SetEnvironmentVariableW(kHighDpiChild, nullptr);
     if (!child.Started()) {
         restore();
@@ -760,8 +761,7 @@ TEST(HighDpi, TheWindowAt144DpiInAChildProcess) {
     }
     const bool ended = child.Wait(120000);
     restore();
-    if (!ended)
-        child.Terminate();
+    if (!ended) child.Terminate();
     const DWORD code = child.ExitCode();
     EXPECT_TRUE(ended);
     EXPECT_EQ(code, 0u) << "the child's failures are printed above";
@@ -832,9 +832,7 @@ TEST_F(RealWindow, TheEndOfTheSessionSavesAndEndsTheProcessEvenWhenTheSaveFails)
 TEST_F(RealWindow, AMainWindowThatCannotBeMadeEndsTheProgramWithNothingWritten) {
     InstallMessageBoxErrorHandler();
     Application::SetMessageShower([this](const std::wstring& m) { Shown.push_back(m); });
-    auto countOwnWindows = [] {
-        return static_cast<int>(WindowsOfProcess(GetCurrentProcessId(), L"TfrmMain").size());
-    };
+    auto countOwnWindows = [] { return static_cast<int>(WindowsOfProcess(GetCurrentProcessId(), L"TfrmMain").size()); };
     for (const std::wstring failing : {L"window", L"controls"}) {
         Shown.clear();
         Env.Events.clear();

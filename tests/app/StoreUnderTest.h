@@ -23,4 +23,3 @@ inline void PrintTo(const TStoreUnderTest& store, std::ostream* out) { *out << s
 // The current user's registry (RegistryTestWin32.cpp).
 TStoreUnderTest RegistryStoreUnderTest();
 #endif
-

@@ -223,7 +223,8 @@ protected:
         const std::string kept = WideToUtf8(FFolder) + name;
         std::ofstream(kept + ".out", std::ios::binary) << text;
         std::ofstream(kept + ".log", std::ios::binary) << trace;
-        EXPECT_EQ(text, Slurp(kScenarioDir + name + ".out")) << "printed lines of " << name << ", kept in " << kept << ".out";
+        EXPECT_EQ(text, Slurp(kScenarioDir + name + ".out"))
+            << "printed lines of " << name << ", kept in " << kept << ".out";
         EXPECT_EQ(trace, Slurp(kScenarioDir + name + ".log")) << "trace of " << name << ", kept in " << kept << ".log";
         EXPECT_EQ(run.ExitCode, exitCode);
     }
@@ -330,12 +331,15 @@ TEST_F(Scenario, CheckForUpdateInstallsTheReleaseFiles) {
                   std::string::npos});
 
     // Pointed at the server only once started, so that the check at start-up stays away.
-    const TSimulatorRun run = RunScript("start\n"
-                               "wait-idle\n"
-                               "update-url " + base + "/lumetra.txt\n"
-                               "answer no\n"
-                               "action actCheckUpdates\n"
-                               "quit\n");
+    const TSimulatorRun run = RunScript(
+        "start\n"
+        "wait-idle\n"
+        "update-url " +
+        base +
+        "/lumetra.txt\n"
+        "answer no\n"
+        "action actCheckUpdates\n"
+        "quit\n");
     EXPECT_EQ(run.ExitCode, 0u) << run.Output;
     EXPECT_NE(run.Output.find("question Shutting down application to update executable files ?"), std::string::npos)
         << run.Output;
@@ -403,18 +407,19 @@ TEST_F(Scenario, ServerThatNeverAnswersHoldsNoPress) {
     TRoute silent;
     silent.NeverAnswer = true;
     server.Route("/lumetra.txt", silent);
-    const TSimulatorRun run = RunScript(ReadyBox("NA0001", WideToUtf8(server.Base()) + "/lumetra.txt", "2000 2000 2000 60000") +
-                               "press NA0001 0\n"
-                               "wait 300\n"
-                               "press NA0001 1\n"
-                               "wait-idle\n"
-                               "action actCheckUpdates &\n"
-                               "press NA0001 2\n"
-                               "wait 300\n"
-                               "press NA0001 3\n"
-                               "wait-idle\n"
-                               "press NA0001 4\n"
-                               "quit\n");
+    const TSimulatorRun run =
+        RunScript(ReadyBox("NA0001", WideToUtf8(server.Base()) + "/lumetra.txt", "2000 2000 2000 60000") +
+                  "press NA0001 0\n"
+                  "wait 300\n"
+                  "press NA0001 1\n"
+                  "wait-idle\n"
+                  "action actCheckUpdates &\n"
+                  "press NA0001 2\n"
+                  "wait 300\n"
+                  "press NA0001 3\n"
+                  "wait-idle\n"
+                  "press NA0001 4\n"
+                  "quit\n");
     EXPECT_EQ(run.ExitCode, 0u) << run.Output;
     EXPECT_EQ(Seen(run.Output),
               "keydown 116\nkeydown 117\nkeydown 118\nkeydown 123\nmsgbox No Internet Connection Found\nkeydown 114\n")
@@ -432,10 +437,10 @@ TEST_F(Scenario, QuitWhileTheServerNeverAnswersEndsPromptly) {
     const std::vector<std::wstring> before = TransferFiles();
     const auto started = std::chrono::steady_clock::now();
     // Limits far beyond what the test waits: only giving the run up ends it in time.
-    const TSimulatorRun run = RunScript(ReadyBox("QN0001", WideToUtf8(server.Base()) + "/lumetra.txt",
-                                        "600000 600000 600000 600000") +
-                               "press QN0001 0\n"
-                               "quit\n");
+    const TSimulatorRun run =
+        RunScript(ReadyBox("QN0001", WideToUtf8(server.Base()) + "/lumetra.txt", "600000 600000 600000 600000") +
+                  "press QN0001 0\n"
+                  "quit\n");
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(run.ExitCode, 0u) << run.Output;
     EXPECT_EQ(Seen(run.Output), "keydown 116\n") << run.Output;
@@ -467,14 +472,14 @@ TEST_F(Scenario, TrickledReleaseEndsByItsLimit) {
     const std::vector<std::wstring> before = TransferFiles();
 
     const TSimulatorRun run = RunScript(ReadyBox("TR0001", base + "/lumetra.txt", "5000 5000 5000 3000") +
-                               "wait 1500\n"
-                               "press TR0001 0\n"
-                               "wait-idle\n"
-                               "action actCheckUpdates &\n"
-                               "wait 1500\n"
-                               "press TR0001 1\n"
-                               "wait-idle\n"
-                               "quit\n");
+                                        "wait 1500\n"
+                                        "press TR0001 0\n"
+                                        "wait-idle\n"
+                                        "action actCheckUpdates &\n"
+                                        "wait 1500\n"
+                                        "press TR0001 1\n"
+                                        "wait-idle\n"
+                                        "quit\n");
     EXPECT_EQ(run.ExitCode, 0u) << run.Output;
     EXPECT_EQ(Seen(run.Output), "keydown 116\nkeydown 117\nmsgbox No Internet Connection Found\n") << run.Output;
     EXPECT_EQ(GetFileAttributesW((FFolder + L"trickle.bin").c_str()), INVALID_FILE_ATTRIBUTES);

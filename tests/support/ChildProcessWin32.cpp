@@ -29,8 +29,7 @@ TChildProcess::TChildProcess(const std::wstring& application, const std::wstring
     std::wstring line = commandLine;
     const BOOL started = CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr,
                                         nullptr, options.Pipes || options.InheritStd, options.CreationFlags, nullptr,
-                                        options.Folder.empty() ? nullptr : options.Folder.c_str(), &startup,
-                                        &FProcess);
+                                        options.Folder.empty() ? nullptr : options.Folder.c_str(), &startup, &FProcess);
     if (!started) FStartError = GetLastError();
     // The child's ends are its own now.
     if (readIn) CloseHandle(readIn);

@@ -12,8 +12,8 @@
 class TChildProcess {
 public:
     struct TOptions {
-        std::wstring Folder;    // its working folder; empty: ours
-        bool Pipes = false;     // standard input and output through pipes of ours
+        std::wstring Folder;      // its working folder; empty: ours
+        bool Pipes = false;       // standard input and output through pipes of ours
         bool InheritStd = false;  // without pipes: our own standard handles
         DWORD CreationFlags = 0;  // CreateProcessW's, e.g. CREATE_SUSPENDED
 

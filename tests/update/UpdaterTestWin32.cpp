@@ -79,8 +79,8 @@ protected:
     }
     std::wstring Parameters(const std::wstring& logSwitch, const fs::path& program = {}) const {
         const fs::path restart = program.empty() ? Root / "app" / "prog.exe" : program;
-        return std::to_wstring(Program->Id()) + L" " + logSwitch + L" " + restart.wstring() +
-               L" \"-a b\" \"" + (Root / "temp").wstring() + L"\\\" comp.dll;other.dat";
+        return std::to_wstring(Program->Id()) + L" " + logSwitch + L" " + restart.wstring() + L" \"-a b\" \"" +
+               (Root / "temp").wstring() + L"\\\" comp.dll;other.dat";
     }
     // Waits for the restarted probe's note beside it.
     static std::string Restarted(const fs::path& folder) {

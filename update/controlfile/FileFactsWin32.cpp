@@ -31,8 +31,9 @@ public:
     }
 
     std::int64_t FileSize(const std::wstring& path) override {
-        TKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        TKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.Valid()) return -1;
         LARGE_INTEGER size;
         if (!GetFileSizeEx(file.Get(), &size)) return -1;
@@ -54,14 +55,14 @@ public:
     }
 
     bool ReadFile(const std::wstring& path, const TChunkSink& sink) override {
-        TKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        TKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!file.Valid()) return false;
         std::vector<std::uint8_t> buffer(65536);
         for (;;) {
             DWORD got = 0;
-            if (!::ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-                return false;
+            if (!::ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
             if (got == 0) return true;
             sink(buffer.data(), got);
         }

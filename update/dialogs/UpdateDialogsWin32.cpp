@@ -188,7 +188,8 @@ public:
         if (!html.Valid()) return;
         const TLibraryHandle urlmon = LoadSystemLibrary(L"urlmon.dll");
         if (!urlmon.Valid()) return;
-        auto show = reinterpret_cast<TShowHTMLDialog>(reinterpret_cast<void*>(GetProcAddress(html.Get(), "ShowHTMLDialog")));
+        auto show =
+            reinterpret_cast<TShowHTMLDialog>(reinterpret_cast<void*>(GetProcAddress(html.Get(), "ShowHTMLDialog")));
         auto moniker = reinterpret_cast<TCreateURLMoniker>(
             reinterpret_cast<void*>(GetProcAddress(urlmon.Get(), "CreateURLMoniker")));
         if (show == nullptr || moniker == nullptr) return;

@@ -175,8 +175,7 @@ bool ExtractCabinetFiles(const std::wstring& cabinet, const std::wstring& target
     if (!library.Valid()) return false;
     auto create = reinterpret_cast<TFDICreate>(reinterpret_cast<void*>(GetProcAddress(library.Get(), "FDICreate")));
     auto copy = reinterpret_cast<TFDICopy>(reinterpret_cast<void*>(GetProcAddress(library.Get(), "FDICopy")));
-    auto destroy =
-        reinterpret_cast<TFDIDestroy>(reinterpret_cast<void*>(GetProcAddress(library.Get(), "FDIDestroy")));
+    auto destroy = reinterpret_cast<TFDIDestroy>(reinterpret_cast<void*>(GetProcAddress(library.Get(), "FDIDestroy")));
     if (create == nullptr || copy == nullptr || destroy == nullptr) return false;
 
     TExtraction extraction;

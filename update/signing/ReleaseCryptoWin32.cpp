@@ -27,8 +27,7 @@ TAlgorithm OpenAlgorithm(const wchar_t* name) {
 class TCngSha256 : public TSha256 {
 public:
     TCngSha256() : FAlgorithm(OpenAlgorithm(BCRYPT_SHA256_ALGORITHM)) {
-        if (!FAlgorithm.Valid() ||
-            !Succeeded(BCryptCreateHash(FAlgorithm.Get(), &FHash, nullptr, 0, nullptr, 0, 0)))
+        if (!FAlgorithm.Valid() || !Succeeded(BCryptCreateHash(FAlgorithm.Get(), &FHash, nullptr, 0, nullptr, 0, 0)))
             FHash = nullptr;
     }
     ~TCngSha256() override {
