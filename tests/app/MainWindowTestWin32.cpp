@@ -21,6 +21,7 @@
 #include "StoreUnderTest.h"
 #include "uLogs.h"
 #include "ChildProcessWin32.h"
+#include "WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -439,10 +440,7 @@ public:
         Started.push_back(std::move(process));
         return Started.back().get();
     }
-    std::string Trace() const {
-        std::ifstream in(Log.c_str(), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string Trace() const { return Slurp(Log); }
 
     std::wstring Name, Folder, Exe, Settings, Log;
     bool Ready = false;

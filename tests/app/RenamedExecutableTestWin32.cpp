@@ -8,6 +8,7 @@
 #include "uLumetraMainSettings.h"
 #include "uRegistry.h"
 #include "ChildProcessWin32.h"
+#include "WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -77,9 +78,7 @@ TEST(RenamedExecutable, KeepsItsOwnSettingsLogonEntryAndTraceFolder) {
 
     const std::wstring logFolder = LogFolderFor(ProcessInfo::RoamingAppDataFolder(), name);
     const std::wstring logFile = logFolder + L"Error.log";
-    std::ifstream in(logFile.c_str(), std::ios::binary);
-    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    in.close();
+    const std::string content = Slurp(logFile);
     EXPECT_NE(content.find("\t\t\r"), std::string::npos) << content;
     EXPECT_NE(content.find("\tFormCreate\t\r"), std::string::npos) << content;
 

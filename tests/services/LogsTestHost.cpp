@@ -3,6 +3,7 @@
 #include "MainThread.h"
 #include "uLogs.h"
 #include "TempRoot.h"
+#include "WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -28,10 +29,7 @@ protected:
         MainThread::ProcessMessages();
         fs::remove_all(FRoot);
     }
-    static std::string Read(const fs::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::string Read(const fs::path& file) { return Slurp(file); }
     // What follows the date and the time: the line without its first two fields.
     static std::string AfterTime(const std::string& line) {
         const auto first = line.find('\t');
