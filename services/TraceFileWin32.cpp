@@ -2,25 +2,11 @@
 
 #include "Exceptions.h"
 #include "SystemErrorWin32.h"
+#include "HandleHolderWin32.h"
 
 #include <windows.h>
 
 namespace {
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : FHandle(handle) {}
-    ~FileHandle() {
-        if (FHandle != INVALID_HANDLE_VALUE) CloseHandle(FHandle);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    HANDLE Get() const { return FHandle; }
-    bool Valid() const { return FHandle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE FHandle;
-};
 
 std::wstring LocaleText(LCTYPE type, const wchar_t* fallback) {
     wchar_t buffer[16] = {};
@@ -60,8 +46,8 @@ public:
 
     void Append(const std::wstring& path, const std::vector<std::uint8_t>& bytes) override {
         // Readers may look at the file meanwhile; other writers are kept out.
-        FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        TKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.Valid()) FailWrite(path, GetLastError());
         LARGE_INTEGER end{};
         if (!SetFilePointerEx(file.Get(), LARGE_INTEGER{}, &end, FILE_END)) FailWrite(path, GetLastError());

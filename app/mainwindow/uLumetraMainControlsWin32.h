@@ -8,6 +8,7 @@
 #include "AppShell.h"
 #include "Application.h"
 #include "CarbonStyle.h"
+#include "HandleHolder.h"
 #include "PngImage.h"
 #include "uLumetraMain.h"
 
@@ -42,54 +43,11 @@ inline HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
 inline COLORREF Ref(std::uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
-// A GDI object that goes with its holder.
+// A GDI object, an image list, a menu: each goes with its holder.
 template <typename T>
-class TGdi {
-public:
-    TGdi() = default;
-    explicit TGdi(T object) : FObject(object) {}
-    ~TGdi() { Reset(); }
-    TGdi(const TGdi&) = delete;
-    TGdi& operator=(const TGdi&) = delete;
-    void Reset(T object = nullptr) {
-        if (FObject)
-            DeleteObject(FObject);
-        FObject = object;
-    }
-    T Get() const { return FObject; }
-
-private:
-    T FObject = nullptr;
-};
-
-class TImageListHandle {
-public:
-    ~TImageListHandle() { Reset(); }
-    void Reset(HIMAGELIST list = nullptr) {
-        if (FList)
-            ImageList_Destroy(FList);
-        FList = list;
-    }
-    HIMAGELIST Get() const { return FList; }
-
-private:
-    HIMAGELIST FList = nullptr;
-};
-
-class TMenuHandle {
-public:
-    explicit TMenuHandle(HMENU menu) : FMenu(menu) {}
-    ~TMenuHandle() {
-        if (FMenu)
-            DestroyMenu(FMenu);
-    }
-    TMenuHandle(const TMenuHandle&) = delete;
-    TMenuHandle& operator=(const TMenuHandle&) = delete;
-    HMENU Get() const { return FMenu; }
-
-private:
-    HMENU FMenu;
-};
+using TGdi = THandleHolder<T, &DeleteObject>;
+using TImageListHandle = THandleHolder<HIMAGELIST, &ImageList_Destroy>;
+using TMenuHandle = THandleHolder<HMENU, &DestroyMenu>;
 
 // A 32-bit top-down DIB section with straight alpha turned into premultiplied, for
 // AlphaBlend and for menu item pictures.

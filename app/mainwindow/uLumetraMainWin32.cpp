@@ -6,6 +6,7 @@
 
 #include "Application.h"
 #include "Exceptions.h"
+#include "HandleHolder.h"
 #include "MainWindowExtras.h"
 #include "SystemErrorWin32.h"
 
@@ -33,21 +34,7 @@ constexpr DWORD kTrayRemovalWaitMs = 250;
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
 // A GDI font that goes with its holder.
-class TFontHandle {
-public:
-    TFontHandle() = default;
-    explicit TFontHandle(HFONT font) : FFont(font) {}
-    ~TFontHandle() {
-        if (FFont)
-            DeleteObject(FFont);
-    }
-    TFontHandle(const TFontHandle&) = delete;
-    TFontHandle& operator=(const TFontHandle&) = delete;
-    HFONT Get() const { return FFont; }
-
-private:
-    HFONT FFont = nullptr;
-};
+using TFontHandle = THandleHolder<HFONT, &DeleteObject>;
 
 // An icon loaded from our resources, destroyed with its holder; a stock icon (shared by
 // the system) stands in when the resource is missing and is never destroyed.

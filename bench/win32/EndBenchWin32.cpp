@@ -21,6 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcessWin32.h"
+#include "SimulatorRunWin32.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -33,17 +36,7 @@ std::wstring Folder() {
     return temp;
 }
 
-void Forget() {
-    const std::wstring key = std::wstring(L"Software\\Lumetra\\") + kAppName;
-    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
-    HKEY run;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_WRITE, &run) ==
-        ERROR_SUCCESS) {
-        RegDeleteValueW(run, kAppName);
-        RegCloseKey(run);
-    }
-}
+void Forget() { ForgetSettings(kAppName); }
 
 bool SettingsSaved() {
     const std::wstring key = std::wstring(L"Software\\Lumetra\\") + kAppName;
@@ -53,72 +46,22 @@ bool SettingsSaved() {
            value == 1;
 }
 
-HWND MainWindowOf(DWORD process) {
-    struct Search {
-        DWORD Process;
-        HWND Found;
-    } search = {process, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t name[32] = L"";
-            GetClassNameW(window, name, 32);
-            if (owner == s->Process && std::wstring(name) == L"TfrmMain") {
-                s->Found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.Found;
-}
-
 // One run: milliseconds from the order to end to the end of the process, or -1.
 double RunOnce(const std::wstring& exe, bool logoff) {
     Forget();
     const std::string script = std::string("plug EB0001\nstart\nselect 1\naction actSetAsDefault\nshow tray\n") +
                                (logoff ? "wait 60000\n" : "action actQuitter\n");
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readOut = nullptr, writeOut = nullptr, readIn = nullptr, writeIn = nullptr;
-    CreatePipe(&readOut, &writeOut, &inherit, 0);
-    CreatePipe(&readIn, &writeIn, &inherit, 0);
-    SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(writeIn, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = readIn;
-    startup.hStdOutput = writeOut;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process = {};
-    std::wstring line = L"\"" + exe + L"\"";
-    const BOOL started =
-        CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    CloseHandle(readIn);
-    CloseHandle(writeOut);
-    if (!started) {
-        CloseHandle(readOut);
-        CloseHandle(writeIn);
-        return -1;
-    }
-    DWORD written = 0;
-    WriteFile(writeIn, script.data(), static_cast<DWORD>(script.size()), &written, nullptr);
-    CloseHandle(writeIn);
+    TChildProcess child(exe, QuotedCommandLine(exe), TChildProcess::TOptions::WithPipes());
+    if (!child.Started()) return -1;
+    child.Input(script);
 
     // The tray line is printed just before the program is told to end.
-    std::string output;
-    char buffer[4096];
-    DWORD got = 0;
-    while (output.find("tray ") == std::string::npos && ReadFile(readOut, buffer, sizeof buffer, &got, nullptr) &&
-           got > 0)
-        output.append(buffer, got);
+    child.ReadUntil([](const std::string& output) { return output.find("tray ") != std::string::npos; });
     const auto told = Clock::now();
     if (logoff) {
         HWND window = nullptr;
         for (int i = 0; i < 200 && !window; ++i) {
-            window = MainWindowOf(process.dwProcessId);
+            window = MainWindowOf(child.Id());
             if (!window) Sleep(10);
         }
         DWORD_PTR answer = 0;
@@ -128,14 +71,10 @@ double RunOnce(const std::wstring& exe, bool logoff) {
             SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer);
         }
     }
-    const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+    const bool ended = child.Wait(60000);
     const auto gone = Clock::now();
-    while (ReadFile(readOut, buffer, sizeof buffer, &got, nullptr) && got > 0) {
-    }
-    if (!ended) TerminateProcess(process.hProcess, 99);
-    CloseHandle(readOut);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    child.ReadUntil([](const std::string&) { return false; });
+    if (!ended) child.Terminate();
     return ended ? std::chrono::duration<double, std::milli>(gone - told).count() : -1;
 }
 
@@ -145,25 +84,19 @@ constexpr WPARAM kQuitCommand = 104;
 
 double RunProgramOnce(const std::wstring& exe) {
     Forget();
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    std::wstring line = L"\"" + exe + L"\"";
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
+    TChildProcess child(exe, QuotedCommandLine(exe));
+    if (!child.Started()) return -1;
     HWND window = nullptr;
     for (int i = 0; i < 600 && !(window && IsWindowVisible(window)); ++i) {
         Sleep(50);
-        window = MainWindowOf(process.dwProcessId);
+        window = MainWindowOf(child.Id());
     }
     Sleep(500);  // the creation steps have run once the window is shown
     const auto told = Clock::now();
     if (window) PostMessageW(window, WM_COMMAND, MAKEWPARAM(kQuitCommand, 0), 0);
-    const bool ended = window && WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+    const bool ended = window && child.Wait(60000);
     const auto gone = Clock::now();
-    if (!ended) TerminateProcess(process.hProcess, 99);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    if (!ended) child.Terminate();
     return ended ? std::chrono::duration<double, std::milli>(gone - told).count() : -1;
 }
 

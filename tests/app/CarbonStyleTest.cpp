@@ -2,6 +2,7 @@
 // naming the line, so that the window keeps its default look instead of a half-dark one.
 
 #include "CarbonStyle.h"
+#include "WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +15,7 @@ namespace {
 
 std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
-std::string StoredStyle() {
-    std::ifstream in(std::string(LUMETRA_TEST_DATA_DIR) + "/../../resources/Carbon.style", std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string StoredStyle() { return Slurp(std::string(LUMETRA_TEST_DATA_DIR) + "/../../resources/Carbon.style"); }
 
 TEST(CarbonStyle, TheStoredStyleGivesADarkPalette) {
     const std::string text = StoredStyle();

@@ -20,6 +20,8 @@
 #include "ProcessInfo.h"
 #include "StoreUnderTest.h"
 #include "uLogs.h"
+#include "ChildProcessWin32.h"
+#include "WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -28,6 +30,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <memory>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -413,14 +416,7 @@ public:
         }
     }
     ~TProgramCopy() {
-        for (auto& process : Started) {
-            if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-                TerminateProcess(process.hProcess, 99);
-                WaitForSingleObject(process.hProcess, 20000);
-            }
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-        }
+        Started.clear();  // a copy still running is ended
         RegDeleteTreeW(HKEY_CURRENT_USER, Settings.c_str());
         RegDeleteKeyW(HKEY_CURRENT_USER, Settings.c_str());
         HKEY run = nullptr;
@@ -438,27 +434,19 @@ public:
     TProgramCopy& operator=(const TProgramCopy&) = delete;
 
     // Starts one more copy; its process, or null.
-    const PROCESS_INFORMATION* Launch() {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        std::wstring line = L"\"" + Exe + L"\"";
-        if (!CreateProcessW(Exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process))
-            return nullptr;
-        Started.push_back(process);
-        return &Started.back();
+    const TChildProcess* Launch() {
+        auto process = std::make_unique<TChildProcess>(Exe, QuotedCommandLine(Exe));
+        if (!process->Started()) return nullptr;
+        Started.push_back(std::move(process));
+        return Started.back().get();
     }
-    std::string Trace() const {
-        std::ifstream in(Log.c_str(), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string Trace() const { return Slurp(Log); }
 
     std::wstring Name, Folder, Exe, Settings, Log;
     bool Ready = false;
 
 private:
-    std::deque<PROCESS_INFORMATION> Started;  // a deque: what Launch returned stays in place
+    std::vector<std::unique_ptr<TChildProcess>> Started;
 };
 
 // Waits, a message loop aside, until `done` holds or `limitMs` has passed.
@@ -472,36 +460,12 @@ bool WaitUntil(Pred done, ULONGLONG limitMs = 60000) {
     return true;
 }
 
-// The top-level window of class `windowClass` that `process` owns, or null.
-HWND WindowOfProcess(DWORD process, const wchar_t* windowClass) {
-    struct Search {
-        DWORD Process;
-        const wchar_t* Class;
-        HWND Found;
-    } search = {process, windowClass, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t className[64] = L"";
-            GetClassNameW(window, className, 64);
-            if (owner == s->Process && std::wstring(className) == s->Class) {
-                s->Found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.Found;
-}
-
 TEST(SingleInstance, TheProgramStartedTwiceEndsTheSecondCopyAtOnce) {
     // The real executable: the first copy runs in the tray; the second one finds it,
     // ends with code 0, leaves the first running and adds nothing to its trace.
     TProgramCopy copy;
     ASSERT_TRUE(copy.Ready) << WideToUtf8(copy.Exe);
-    const PROCESS_INFORMATION* first = copy.Launch();
+    const TChildProcess* first = copy.Launch();
     ASSERT_NE(first, nullptr);
     // The first copy is up once its application window carries the title and its main
     // window has been shown (the trace says so).
@@ -511,21 +475,21 @@ TEST(SingleInstance, TheProgramStartedTwiceEndsTheSecondCopyAtOnce) {
         << copy.Trace();
     const std::string traceBefore = copy.Trace();
 
-    const PROCESS_INFORMATION* second = copy.Launch();
+    const TChildProcess* second = copy.Launch();
     ASSERT_NE(second, nullptr);
-    ASSERT_EQ(WaitForSingleObject(second->hProcess, 20000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(second->Handle(), 20000), WAIT_OBJECT_0);
     DWORD code = 1;
-    GetExitCodeProcess(second->hProcess, &code);
+    GetExitCodeProcess(second->Handle(), &code);
     EXPECT_EQ(code, 0u);
-    EXPECT_EQ(WaitForSingleObject(first->hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "first copy still runs";
+    EXPECT_EQ(WaitForSingleObject(first->Handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "first copy still runs";
     EXPECT_EQ(copy.Trace(), traceBefore) << "the second copy traced";
 
     // End the first copy through its tray menu's Quit (the main window's command).
     // Its main window, not one of another test process running beside this one.
-    HWND main = WindowOfProcess(first->dwProcessId, L"TfrmMain");
+    HWND main = WindowOfProcess(first->Id(), L"TfrmMain");
     ASSERT_NE(main, nullptr);
     PostMessageW(main, WM_COMMAND, MAKEWPARAM(104, 0), 0);  // actQuitter's command
-    EXPECT_EQ(WaitForSingleObject(first->hProcess, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(first->Handle(), 20000), WAIT_OBJECT_0);
 }
 
 // What the screen shows inside `window`, as RGBA.
@@ -785,30 +749,18 @@ TEST(HighDpi, TheWindowAt144DpiInAChildProcess) {
             RegDeleteKeyValueW(HKEY_CURRENT_USER, desktopKey, L"LogPixels");
     };
     SetEnvironmentVariableW(kHighDpiChild, L"1");
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    PROCESS_INFORMATION process = {};
     const std::wstring exe = ProcessInfo::ExecutablePath();
-    std::wstring line = L"\"" + exe + L"\" --gtest_filter=HighDpiChild.*";
-    const BOOL started =
-        CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+    TChildProcess child(exe, QuotedCommandLine(exe, L"--gtest_filter=HighDpiChild.*"),
+                        TChildProcess::TOptions::WithOurStd());
     SetEnvironmentVariableW(kHighDpiChild, nullptr);
-    if (!started) {
+    if (!child.Started()) {
         restore();
-        FAIL() << "cannot start the child: " << GetLastError();
+        FAIL() << "cannot start the child: " << child.StartError();
     }
-    const bool ended = WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0;
+    const bool ended = child.Wait(120000);
     restore();
-    if (!ended)
-        TerminateProcess(process.hProcess, 99);
-    DWORD code = 99;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    if (!ended) child.Terminate();
+    const DWORD code = child.ExitCode();
     EXPECT_TRUE(ended);
     EXPECT_EQ(code, 0u) << "the child's failures are printed above";
 }
@@ -878,25 +830,7 @@ TEST_F(RealWindow, TheEndOfTheSessionSavesAndEndsTheProcessEvenWhenTheSaveFails)
 TEST_F(RealWindow, AMainWindowThatCannotBeMadeEndsTheProgramWithNothingWritten) {
     InstallMessageBoxErrorHandler();
     Application::SetMessageShower([this](const std::wstring& m) { Shown.push_back(m); });
-    auto countOwnWindows = [] {
-        struct Count {
-            DWORD Process;
-            int Found;
-        } count = {GetCurrentProcessId(), 0};
-        EnumWindows(
-            [](HWND window, LPARAM data) -> BOOL {
-                auto* c = reinterpret_cast<Count*>(data);
-                DWORD process = 0;
-                GetWindowThreadProcessId(window, &process);
-                wchar_t className[32] = L"";
-                GetClassNameW(window, className, 32);
-                if (process == c->Process && std::wstring(className) == L"TfrmMain")
-                    ++c->Found;
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&count));
-        return count.Found;
-    };
+    auto countOwnWindows = [] { return static_cast<int>(WindowsOfProcess(GetCurrentProcessId(), L"TfrmMain").size()); };
     for (const std::wstring failing : {L"window", L"controls"}) {
         Shown.clear();
         Env.Events.clear();

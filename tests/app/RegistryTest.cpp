@@ -15,13 +15,6 @@
 
 using namespace MainSettings;
 
-std::wstring UniqueName(const std::wstring& stem) {
-    static std::atomic<int> counter{0};
-    const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    return stem + L"_" + std::to_wstring(getpid()) + L"_" + std::to_wstring(ticks % 1000000007) + L"_" +
-           std::to_wstring(++counter);
-}
-
 namespace {
 
 const std::wstring kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";

@@ -7,6 +7,8 @@
 #include "uLogs.h"
 #include "uLumetraMainSettings.h"
 #include "uRegistry.h"
+#include "ChildProcessWin32.h"
+#include "WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -59,20 +61,12 @@ TEST(RenamedExecutable, KeepsItsOwnSettingsLogonEntryAndTraceFolder) {
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(CopyFileW(ProcessInfo::ExecutablePath().c_str(), copy.c_str(), TRUE));
 
-    std::wstring command = L"\"" + copy + L"\" --gtest_filter=RenamedExecutableChild.*";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
     SetEnvironmentVariableW(kChildVariable, L"1");
-    const BOOL started =
-        CreateProcessW(copy.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    TChildProcess child(copy, QuotedCommandLine(copy, L"--gtest_filter=RenamedExecutableChild.*"));
     SetEnvironmentVariableW(kChildVariable, nullptr);
-    ASSERT_TRUE(started);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 120000), WAIT_OBJECT_0);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    ASSERT_TRUE(child.Started());
+    EXPECT_TRUE(child.Wait(120000));
+    const DWORD exitCode = child.ExitCode();
     EXPECT_EQ(exitCode, 0u) << "the copy's own checks";
 
     const std::wstring settings = L"Software\\Lumetra\\" + name;
@@ -84,9 +78,7 @@ TEST(RenamedExecutable, KeepsItsOwnSettingsLogonEntryAndTraceFolder) {
 
     const std::wstring logFolder = LogFolderFor(ProcessInfo::RoamingAppDataFolder(), name);
     const std::wstring logFile = logFolder + L"Error.log";
-    std::ifstream in(logFile.c_str(), std::ios::binary);
-    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    in.close();
+    const std::string content = Slurp(logFile);
     EXPECT_NE(content.find("\t\t\r"), std::string::npos) << content;
     EXPECT_NE(content.find("\tFormCreate\t\r"), std::string::npos) << content;
 

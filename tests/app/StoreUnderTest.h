@@ -3,6 +3,7 @@
 // and the real registry of the current user in the Windows build.
 
 #include "SettingsStore.h"
+#include "UniqueName.h"
 
 #include <functional>
 #include <ostream>
@@ -22,7 +23,3 @@ inline void PrintTo(const TStoreUnderTest& store, std::ostream* out) { *out << s
 // The current user's registry (RegistryTestWin32.cpp).
 TStoreUnderTest RegistryStoreUnderTest();
 #endif
-
-// A name no other test process uses at the same time: tests run side by side in one
-// registry, so each one works under its own application name.
-std::wstring UniqueName(const std::wstring& stem);

@@ -24,20 +24,15 @@
 #include <vector>
 
 #include "LoopbackServer.h"
+#include "SimulatorRunWin32.h"
 #include "TextUtils.h"
+#include "WholeFile.h"
 
 namespace {
 
 constexpr DWORD kRunLimitMs = 180'000;
 
 const std::string kScenarioDir = LUMETRA_TEST_DATA_DIR "/scenarios/";
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -145,11 +140,6 @@ std::string MissingFileText() {
     return error.message();
 }
 
-struct TRun {
-    std::string Output;
-    DWORD ExitCode = 0;
-};
-
 class Scenario : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -171,15 +161,7 @@ protected:
 
     // No settings, no logon entry, no trace: a first start.
     void Forget() {
-        const std::wstring key = L"Software\\Lumetra\\" + Widen(FAppName);
-        RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-        RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
-        HKEY run;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_WRITE,
-                          &run) == ERROR_SUCCESS) {
-            RegDeleteValueW(run, Widen(FAppName).c_str());
-            RegCloseKey(run);
-        }
+        ForgetSettings(Widen(FAppName));
         DeleteFileW(LogPath().c_str());
     }
 
@@ -189,55 +171,7 @@ protected:
         return std::wstring(appData) + L"\\Lumetra\\" + Widen(FAppName) + L"\\Error.log";
     }
 
-    TRun RunScript(const std::string& script) {
-        TRun run;
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE readOut = nullptr, writeOut = nullptr, readIn = nullptr, writeIn = nullptr;
-        EXPECT_TRUE(CreatePipe(&readOut, &writeOut, &inherit, 0));
-        EXPECT_TRUE(CreatePipe(&readIn, &writeIn, &inherit, 0));
-        SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(writeIn, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = readIn;
-        startup.hStdOutput = writeOut;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        PROCESS_INFORMATION process = {};
-        std::wstring command = L"\"" + FExe + L"\"";
-        const BOOL started = CreateProcessW(FExe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                            nullptr, &startup, &process);
-        CloseHandle(readIn);
-        CloseHandle(writeOut);
-        EXPECT_TRUE(started) << GetLastError();
-        if (!started) {
-            CloseHandle(readOut);
-            CloseHandle(writeIn);
-            return run;
-        }
-        // The whole script at once: the simulator reads it all before it starts.
-        DWORD written = 0;
-        WriteFile(writeIn, script.data(), static_cast<DWORD>(script.size()), &written, nullptr);
-        CloseHandle(writeIn);
-        // Read beside the wait, so that a simulator that hangs is ended and reported
-        // instead of stalling the suite.
-        std::thread reader([&] {
-            char buffer[65536];
-            DWORD got = 0;
-            while (ReadFile(readOut, buffer, sizeof buffer, &got, nullptr) && got > 0) run.Output.append(buffer, got);
-        });
-        if (WaitForSingleObject(process.hProcess, kRunLimitMs) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "the simulator did not end within " << kRunLimitMs / 1000 << " s";
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, INFINITE);
-        }
-        reader.join();
-        CloseHandle(readOut);
-        GetExitCodeProcess(process.hProcess, &run.ExitCode);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-        return run;
-    }
+    TSimulatorRun RunScript(const std::string& script) { return RunSimulator(FExe, script, kRunLimitMs); }
 
     // The trace as procedure name and text per line, the clock left out, in UTF-8, with the
     // stand-in window's handle written as {HWND}.
@@ -272,9 +206,9 @@ protected:
     // Runs scenarios/NAME.lcb and compares the printed lines with NAME.out and the trace
     // with NAME.log; the exit code must be `exitCode`.
     void Play(const std::string& name, DWORD exitCode = 0) {
-        std::string script = ReadText(kScenarioDir + name + ".lcb");
+        std::string script = Slurp(kScenarioDir + name + ".lcb");
         ReplaceAll(script, "{DATA}", LUMETRA_TEST_DATA_DIR);
-        const TRun run = RunScript(script);
+        const TSimulatorRun run = RunScript(script);
         std::vector<std::string> printed = SummarizeDumps(Lines(run.Output));
         std::string text = Join(printed);
         ReplaceAll(text, WideToUtf8(FExe), "{EXE}");
@@ -289,8 +223,9 @@ protected:
         const std::string kept = WideToUtf8(FFolder) + name;
         std::ofstream(kept + ".out", std::ios::binary) << text;
         std::ofstream(kept + ".log", std::ios::binary) << trace;
-        EXPECT_EQ(text, ReadText(kScenarioDir + name + ".out")) << "printed lines of " << name << ", kept in " << kept << ".out";
-        EXPECT_EQ(trace, ReadText(kScenarioDir + name + ".log")) << "trace of " << name << ", kept in " << kept << ".log";
+        EXPECT_EQ(text, Slurp(kScenarioDir + name + ".out"))
+            << "printed lines of " << name << ", kept in " << kept << ".out";
+        EXPECT_EQ(trace, Slurp(kScenarioDir + name + ".log")) << "trace of " << name << ", kept in " << kept << ".log";
         EXPECT_EQ(run.ExitCode, exitCode);
     }
 
@@ -396,12 +331,15 @@ TEST_F(Scenario, CheckForUpdateInstallsTheReleaseFiles) {
                   std::string::npos});
 
     // Pointed at the server only once started, so that the check at start-up stays away.
-    const TRun run = RunScript("start\n"
-                               "wait-idle\n"
-                               "update-url " + base + "/lumetra.txt\n"
-                               "answer no\n"
-                               "action actCheckUpdates\n"
-                               "quit\n");
+    const TSimulatorRun run = RunScript(
+        "start\n"
+        "wait-idle\n"
+        "update-url " +
+        base +
+        "/lumetra.txt\n"
+        "answer no\n"
+        "action actCheckUpdates\n"
+        "quit\n");
     EXPECT_EQ(run.ExitCode, 0u) << run.Output;
     EXPECT_NE(run.Output.find("question Shutting down application to update executable files ?"), std::string::npos)
         << run.Output;
@@ -409,8 +347,8 @@ TEST_F(Scenario, CheckForUpdateInstallsTheReleaseFiles) {
 
     // The plain file is installed in the program's folder; the program itself is not
     // replaced while it runs (the restart was refused).
-    EXPECT_EQ(ReadText(WideToUtf8(FFolder) + "readme.txt"), "Release notes of the update\r\n");
-    EXPECT_NE(ReadText(WideToUtf8(FExe)), "a newer program");
+    EXPECT_EQ(Slurp(WideToUtf8(FFolder) + "readme.txt"), "Release notes of the update\r\n");
+    EXPECT_NE(Slurp(WideToUtf8(FExe)), "a newer program");
     DeleteFileW((FFolder + L"readme.txt").c_str());
     EXPECT_GE(server.Requests(), 3);
 }
@@ -433,7 +371,7 @@ TEST_F(Scenario, ReleaseWhoseSecondEntryFailsLeavesTheFirstFileUnchanged) {
     const std::string readme = WideToUtf8(FFolder) + "readme.txt";
     { std::ofstream(readme, std::ios::binary) << "notes of the installed release\r\n"; }
 
-    const TRun run = RunScript("start\n"
+    const TSimulatorRun run = RunScript("start\n"
                                "wait-idle\n"
                                "update-url " + base + "/lumetra.txt\n"
                                "action actCheckUpdates\n"
@@ -442,7 +380,7 @@ TEST_F(Scenario, ReleaseWhoseSecondEntryFailsLeavesTheFirstFileUnchanged) {
     EXPECT_NE(run.Output.find("Cannot download update file : " + base + "/release/missing.dll"), std::string::npos)
         << run.Output;
     EXPECT_EQ(run.Output.find("question Shutting down application"), std::string::npos) << run.Output;
-    EXPECT_EQ(ReadText(readme), "notes of the installed release\r\n");
+    EXPECT_EQ(Slurp(readme), "notes of the installed release\r\n");
     DeleteFileW((FFolder + L"readme.txt").c_str());
 }
 
@@ -500,18 +438,19 @@ TEST_F(Scenario, ServerThatNeverAnswersHoldsNoPress) {
     TRoute silent;
     silent.NeverAnswer = true;
     server.Route("/lumetra.txt", silent);
-    const TRun run = RunScript(ReadyBox("NA0001", WideToUtf8(server.Base()) + "/lumetra.txt", "2000 2000 2000 60000") +
-                               "press NA0001 0\n"
-                               "wait 300\n"
-                               "press NA0001 1\n"
-                               "wait-idle\n"
-                               "action actCheckUpdates &\n"
-                               "press NA0001 2\n"
-                               "wait 300\n"
-                               "press NA0001 3\n"
-                               "wait-idle\n"
-                               "press NA0001 4\n"
-                               "quit\n");
+    const TSimulatorRun run =
+        RunScript(ReadyBox("NA0001", WideToUtf8(server.Base()) + "/lumetra.txt", "2000 2000 2000 60000") +
+                  "press NA0001 0\n"
+                  "wait 300\n"
+                  "press NA0001 1\n"
+                  "wait-idle\n"
+                  "action actCheckUpdates &\n"
+                  "press NA0001 2\n"
+                  "wait 300\n"
+                  "press NA0001 3\n"
+                  "wait-idle\n"
+                  "press NA0001 4\n"
+                  "quit\n");
     EXPECT_EQ(run.ExitCode, 0u) << run.Output;
     EXPECT_EQ(Seen(run.Output),
               "keydown 116\nkeydown 117\nkeydown 118\nkeydown 123\nmsgbox No Internet Connection Found\nkeydown 114\n")
@@ -529,10 +468,10 @@ TEST_F(Scenario, QuitWhileTheServerNeverAnswersEndsPromptly) {
     const std::vector<std::wstring> before = TransferFiles();
     const auto started = std::chrono::steady_clock::now();
     // Limits far beyond what the test waits: only giving the run up ends it in time.
-    const TRun run = RunScript(ReadyBox("QN0001", WideToUtf8(server.Base()) + "/lumetra.txt",
-                                        "600000 600000 600000 600000") +
-                               "press QN0001 0\n"
-                               "quit\n");
+    const TSimulatorRun run =
+        RunScript(ReadyBox("QN0001", WideToUtf8(server.Base()) + "/lumetra.txt", "600000 600000 600000 600000") +
+                  "press QN0001 0\n"
+                  "quit\n");
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(run.ExitCode, 0u) << run.Output;
     EXPECT_EQ(Seen(run.Output), "keydown 116\n") << run.Output;
@@ -563,15 +502,15 @@ TEST_F(Scenario, TrickledReleaseEndsByItsLimit) {
     server.Route("/lumetra.txt", control);
     const std::vector<std::wstring> before = TransferFiles();
 
-    const TRun run = RunScript(ReadyBox("TR0001", base + "/lumetra.txt", "5000 5000 5000 3000") +
-                               "wait 1500\n"
-                               "press TR0001 0\n"
-                               "wait-idle\n"
-                               "action actCheckUpdates &\n"
-                               "wait 1500\n"
-                               "press TR0001 1\n"
-                               "wait-idle\n"
-                               "quit\n");
+    const TSimulatorRun run = RunScript(ReadyBox("TR0001", base + "/lumetra.txt", "5000 5000 5000 3000") +
+                                        "wait 1500\n"
+                                        "press TR0001 0\n"
+                                        "wait-idle\n"
+                                        "action actCheckUpdates &\n"
+                                        "wait 1500\n"
+                                        "press TR0001 1\n"
+                                        "wait-idle\n"
+                                        "quit\n");
     EXPECT_EQ(run.ExitCode, 0u) << run.Output;
     EXPECT_EQ(Seen(run.Output), "keydown 116\nkeydown 117\nmsgbox No Internet Connection Found\n") << run.Output;
     EXPECT_EQ(GetFileAttributesW((FFolder + L"trickle.bin").c_str()), INVALID_FILE_ATTRIBUTES);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "TextUtils.h"
+#include "ChildProcessWin32.h"
 
 namespace {
 
@@ -75,24 +76,14 @@ void DeleteRunValue() {
 }
 
 // Runs `command` and returns its exit code, or a failure and -1 when it does not end in time.
-DWORD RunCommand(std::wstring command, DWORD limitMs) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        ADD_FAILURE() << "cannot start " << WideToUtf8(command) << ": " << GetLastError();
-        return static_cast<DWORD>(-1);
-    }
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, limitMs) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    } else {
+DWORD RunCommand(const std::wstring& command, DWORD limitMs) {
+    const TChildEnd end = RunToEnd(command, limitMs);
+    if (!end.Started) {
+        ADD_FAILURE() << "cannot start " << WideToUtf8(command) << ": " << end.StartError;
+    } else if (end.TimedOut) {
         ADD_FAILURE() << WideToUtf8(command) << " did not end within " << limitMs / 1000 << " s";
-        TerminateProcess(process.hProcess, 99);
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return end.ExitCode;
 }
 
 DWORD Msiexec(const std::wstring& action, const std::wstring& msi) {
@@ -117,29 +108,6 @@ std::wstring ProductInfo(const std::wstring& code, const wchar_t* property) {
     DWORD size = 512;
     if (MsiGetProductInfoW(code.c_str(), property, buffer, &size) != ERROR_SUCCESS) return L"<missing>";
     return buffer;
-}
-
-// The main window of `process`, once the program has made it.
-HWND MainWindowOf(DWORD process) {
-    struct Search {
-        DWORD Process;
-        HWND Found;
-    } search = {process, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t className[32] = L"";
-            GetClassNameW(window, className, 32);
-            if (owner == s->Process && std::wstring(className) == L"TfrmMain") {
-                s->Found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.Found;
 }
 
 // "FileVersion" of a file's version block (US English, Unicode), or nothing.
@@ -197,30 +165,21 @@ protected:
 
     // The installed program starts, shows it is up, and ends through the tray's Quit.
     void StartAndQuit() {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        std::wstring line = L"\"" + Program + L"\"";
-        ASSERT_TRUE(CreateProcessW(Program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, Folder.c_str(),
-                                   &startup, &process))
-            << GetLastError();
+        TChildProcess process(Program, QuotedCommandLine(Program), TChildProcess::TOptions::InFolder(Folder));
+        ASSERT_TRUE(process.Started()) << process.StartError();
         HWND main = nullptr;
         for (int i = 0; i < 600 && !main; ++i) {
-            if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0) break;
-            main = MainWindowOf(process.dwProcessId);
+            if (WaitForSingleObject(process.Handle(), 50) == WAIT_OBJECT_0) break;
+            main = MainWindowOf(process.Id());
         }
         EXPECT_NE(main, nullptr) << "the installed program made no main window";
         if (main) PostMessageW(main, WM_COMMAND, MAKEWPARAM(104, 0), 0);  // actQuitter's command
-        if (WaitForSingleObject(process.hProcess, kProgramLimitMs) != WAIT_OBJECT_0) {
+        if (!process.Wait(kProgramLimitMs)) {
             ADD_FAILURE() << "the installed program did not quit";
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, INFINITE);
+            process.Terminate();
         }
-        DWORD code = 1;
-        GetExitCodeProcess(process.hProcess, &code);
+        const DWORD code = process.ExitCode();
         EXPECT_EQ(code, 0u);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
     }
 
     // One product of our upgrade code, of `version`, with what the installed-apps list shows.

@@ -1,4 +1,5 @@
 #include "Bitmap24.h"
+#include "TempRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -219,9 +220,7 @@ TEST(Bitmap24, SizeAndPixelRangesAreChecked) {
 class Bitmap24Files : public testing::Test {
 protected:
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("bitmap24-" + std::to_string(getpid()) + "-" +
-               std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+        dir = TempRoot("bitmap24", std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
     }

@@ -2,6 +2,8 @@
 #include "Exceptions.h"
 #include "MainThread.h"
 #include "uLogs.h"
+#include "TempRoot.h"
+#include "WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -20,18 +22,14 @@ class HostTraceFile : public ::testing::Test {
 protected:
     void SetUp() override {
         MainThread::Initialize();
-        FRoot = fs::temp_directory_path() / ("lumetra-trace-" + std::to_string(::getpid()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        FRoot = TempRoot("lumetra-trace", ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(FRoot);
     }
     void TearDown() override {
         MainThread::ProcessMessages();
         fs::remove_all(FRoot);
     }
-    static std::string Read(const fs::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::string Read(const fs::path& file) { return Slurp(file); }
     // What follows the date and the time: the line without its first two fields.
     static std::string AfterTime(const std::string& line) {
         const auto first = line.find('\t');

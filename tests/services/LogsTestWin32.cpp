@@ -5,6 +5,7 @@
 #include "UniqueName.h"
 #include "SystemErrorWin32.h"
 #include "uLogs.h"
+#include "WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +18,7 @@
 
 namespace {
 
-std::string ReadBytes(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string ReadBytes(const std::wstring& path) { return Slurp(path); }
 
 // What follows the date and the time: the line without its first two fields.
 std::string AfterTime(const std::string& line) {

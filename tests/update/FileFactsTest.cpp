@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "FileFacts.h"
+#include "TempRoot.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ namespace fs = std::filesystem;
 // The real file system of this build, on a file the test writes itself.
 TEST(SystemFileFacts, RealFile) {
     // Host builds of other trees share the temporary folder.
-    const fs::path folder = fs::temp_directory_path() / ("lumetra-update-facts-" + std::to_string(getpid()));
+    const fs::path folder = TempRoot("lumetra-update-facts");
     fs::create_directories(folder);
     const fs::path file = folder / "facts.bin";
     {

@@ -11,6 +11,7 @@
 #include "ReleaseVerifier.h"
 #include "SignedRelease.h"
 #include "TextUtils.h"
+#include "Base64.h"
 
 namespace {
 
@@ -23,20 +24,6 @@ TBytes Concat(std::initializer_list<TBytes> parts) {
 }
 
 TBytes Repeat(std::uint8_t value, std::size_t count) { return TBytes(count, value); }
-
-std::string Base64(const TBytes& bytes) {
-    static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::uint32_t n = (std::uint32_t(bytes[i]) << 16) | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
-                                (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-        out += kAlphabet[(n >> 18) & 63];
-        out += kAlphabet[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
-    }
-    return out;
-}
 
 const TBytes kEcPublicKeyOid = {0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01};
 const TBytes kPrime256v1Oid = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};

@@ -19,23 +19,14 @@
 #include "UpdateAnswers.h"
 #include "UpdateFileSystem.h"
 #include "WUpdate.h"
+#include "TempRoot.h"
+#include "UpdateEngineFixtureWin32.h"
+#include "WholeFile.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using TKind = TScriptedUpdateDialogs::TKind;
-
-const std::string kControlPath = "/softwares/Lumetra%20CONTROLBOX/V1/LumetraControlBox.INF";
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Spill(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 std::vector<std::uint8_t> BytesOf(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -75,10 +66,12 @@ private:
     int FCount = 0;
 };
 
-class SignedReleaseWin32 : public testing::Test {
+class SignedReleaseWin32 : public TUpdateEngineFixture {
 protected:
+    SignedReleaseWin32() : TUpdateEngineFixture("lumetra-signed") {}
+
     static void SetUpTestSuite() {
-        KeyFolder = fs::temp_directory_path() / ("lumetra-keys-" + std::to_string(GetCurrentProcessId()));
+        KeyFolder = TempRoot("lumetra-keys");
         Keys = new TKeys(KeyFolder);
     }
     static void TearDownTestSuite() {
@@ -90,21 +83,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(Keys->Made) << "openssl (" LUMETRA_OPENSSL ") could not make the keys; scripts/setup installs it";
-        wchar_t current[MAX_PATH];
-        GetCurrentDirectoryW(MAX_PATH, current);
-        FSavedFolder = current;
-        Root = fs::temp_directory_path() / ("lumetra-signed-" + std::to_string(GetCurrentProcessId()));
-        fs::remove_all(Root);
-        fs::create_directories(Root / "temp");
-        fs::create_directories(Root / "docs");
-        fs::create_directories(Root / "app");
-        TKnownFolders folders = SystemKnownFolders();
-        folders.Temp = (Root / "temp").wstring() + L"\\";
-        folders.Documents = (Root / "docs").wstring();
-        folders.Application = (Root / "app").wstring();
-        Engine = std::make_unique<TWebUpdate>(MakeSystemFileFacts(), folders);
-        Engine->SetURL(Server.Base() + Utf8ToWide(kControlPath));
-        Engine->SetDialogs(&Dialogs);
+        TUpdateEngineFixture::SetUp();
         Engine->SetReleaseKey(Keys->PublicPem("publisher"));
         Engine->ReleaseDates.Read = [this] { return Stored; };
         Engine->ReleaseDates.Write = [this](const std::wstring& value) { Stored = value; };
@@ -113,14 +92,6 @@ protected:
         };
         Engine->OnAppRestart = [](TWebUpdate&, bool& allow) { allow = false; };
     }
-    void TearDown() override {
-        Engine.reset();
-        SetCurrentDirectoryW(FSavedFolder.c_str());
-        std::error_code error;
-        fs::remove_all(Root, error);
-    }
-
-    std::string FileUrl(const std::string& name) const { return WideToUtf8(Server.Base()) + "/files/" + name; }
     std::string Release(const std::string& date, const std::string& pin) const {
         return "[update]\r\nunconditional=1\r\ndate=" + date + "\r\ntime=08:15\r\n[action]\r\nmsg=Signed release\r\n"
                "[files]\r\ncount=1\r\n[file1]\r\nurl=" + FileUrl("notes.txt") + "\r\ntargetdir={APP}\r\n" + pin;
@@ -131,22 +102,10 @@ protected:
                                                               : TRoute{200, true, -1, signature});
         Server.Route("/files/notes.txt", TRoute{200, true, -1, notes});
     }
-    std::vector<std::wstring> Messages() const {
-        std::vector<std::wstring> texts;
-        for (const auto& event : Dialogs.Of(TKind::Message)) texts.push_back(event.Text);
-        return texts;
-    }
 
     static inline fs::path KeyFolder;
     static inline TKeys* Keys = nullptr;
-    TLoopbackServer Server;
-    fs::path Root;
-    TScriptedUpdateDialogs Dialogs;
-    std::unique_ptr<TWebUpdate> Engine;
     std::wstring Stored;
-
-private:
-    std::wstring FSavedFolder;
 };
 
 TEST_F(SignedReleaseWin32, CngChecksWhatOpensslSigned) {

@@ -18,79 +18,21 @@
 #include "UpdateFileSystem.h"
 #include "UpdateArchives.h"
 #include "WUpdate.h"
+#include "TempRoot.h"
+#include "WholeFile.h"
+#include "ScriptedTransfer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct TResponse {
-    int Status = 200;
-    std::int64_t Length = -1;  // announced length; -1: the body's size; 0: none announced
-    std::string Body;
-    std::size_t FailReadAt = std::string::npos;  // a read at this offset fails
-    std::uint32_t OpenError = 0;                 // the open fails with this number
-    bool OpenFails = false;
-};
-
-class TFakeRequest : public TUrlRequest {
-public:
-    TFakeRequest(const TResponse& response, std::int64_t& bytesRead) : FResponse(response), FBytesRead(bytesRead) {}
-    int StatusCode() override { return FResponse.Status; }
-    std::int64_t ContentLength() override {
-        return FResponse.Length < 0 ? static_cast<std::int64_t>(FResponse.Body.size()) : FResponse.Length;
-    }
-    bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
-        got = 0;
-        if (FOffset >= FResponse.FailReadAt) return false;
-        got = std::min(size, FResponse.Body.size() - FOffset);
-        std::copy_n(FResponse.Body.data() + FOffset, got, buffer);
-        FOffset += got;
-        FBytesRead += static_cast<std::int64_t>(got);
-        return true;
-    }
-
-private:
-    TResponse FResponse;
-    std::size_t FOffset = 0;
-    std::int64_t& FBytesRead;
-};
-
-class TFakeSession : public TInternetSession {
-public:
-    std::map<std::wstring, TResponse> Responses;
-    std::vector<std::uint32_t> Flags;
-    std::int64_t BytesRead = 0;  // by every request of the session
-
-    std::unique_ptr<TUrlRequest> OpenUrl(const std::wstring& url, const std::wstring& headers, std::uint32_t flags,
-                                         std::uint32_t& error) override {
-        EXPECT_TRUE(headers.empty());
-        Flags.push_back(flags);
-        auto found = Responses.find(url);
-        if (found == Responses.end()) {
-            error = 12007;
-            return nullptr;
-        }
-        if (found->second.OpenFails) {
-            error = found->second.OpenError;
-            return nullptr;
-        }
-        return std::make_unique<TFakeRequest>(found->second, BytesRead);
-    }
-    std::wstring ErrorText(std::uint32_t error) override {
-        return error == 12007 ? L"The server name could not be resolved" : L"";
-    }
-};
+using TResponse = TScriptedResponse;
 
 std::wstring Wide(const fs::path& path) {
     if constexpr (sizeof(wchar_t) == 2)
         return path.wstring();
     else
         return Utf8ToWide(path.string());
-}
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 struct TStatus {
@@ -105,7 +47,7 @@ protected:
     void SetUp() override {
         // Named after the process: test processes run side by side and may well place
         // their fixtures at the same address.
-        Root = fs::temp_directory_path() / ("lumetra-transfer-" + std::to_string(getpid()));
+        Root = TempRoot("lumetra-transfer");
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "docs");
@@ -114,6 +56,9 @@ protected:
         folders.Documents = Wide(Root / "docs");
         folders.Application = Wide(Root);
         Engine = std::make_unique<TWebUpdate>(std::make_unique<TFileFactsTable>(), folders);
+        // An address the server does not know does not resolve; no request asks for headers.
+        Server.Unknown = {0, -1, "", std::string::npos, 12007, true};
+        Server.OnOpen = [](const std::wstring&, const std::wstring& headers) { EXPECT_TRUE(headers.empty()); };
         Engine->SetSession(&Session);
         Engine->OnStatus = [this](TWebUpdate&, const std::wstring& text, int code, int error) {
             Statuses.push_back({0, text, code, error});
@@ -142,7 +87,8 @@ protected:
     }
 
     fs::path Root;
-    TFakeSession Session;
+    TScriptedServer Server;
+    TScriptedSession Session{Server};
     std::unique_ptr<TWebUpdate> Engine;
     std::vector<TStatus> Statuses;
 };
@@ -170,7 +116,7 @@ TEST_F(URLGetFileTest, LengthRules) {
         SCOPED_TRACE(c.Name);
         const fs::path target = Root / "temp" / "f.bin";
         { std::ofstream(target, std::ios::binary) << "older copy"; }
-        Session.Responses[L"http://h/f.bin"] = c.Response;
+        Server.Responses[L"http://h/f.bin"] = c.Response;
         Statuses.clear();
         EXPECT_EQ(Engine->URLGetFile(Session, L"http://h/f.bin", Temp()), c.Ok);
         EXPECT_EQ(Slurp(target), c.Ok ? c.Response.Body : "older copy");
@@ -184,13 +130,13 @@ TEST_F(URLGetFileTest, LengthRules) {
             EXPECT_EQ(Statuses.back().Error, 10);
         }
     }
-    for (std::uint32_t flags : Session.Flags) EXPECT_EQ(flags, 0x84400100u);
+    for (std::uint32_t flags : Server.Flags) EXPECT_EQ(flags, 0x84400100u);
 }
 
 TEST_F(URLGetFileTest, FailuresToOpen) {
-    Session.Responses[L"http://h/missing.exe"] = {404, 0, "not found"};
-    Session.Responses[L"http://h/quiet.exe"] = {200, 0, "", std::string::npos, 0, true};
-    Session.Responses[L"http://h/extended.exe"] = {200, 0, "", std::string::npos, kExtendedError, true};
+    Server.Responses[L"http://h/missing.exe"] = {404, 0, "not found"};
+    Server.Responses[L"http://h/quiet.exe"] = {200, 0, "", std::string::npos, 0, true};
+    Server.Responses[L"http://h/extended.exe"] = {200, 0, "", std::string::npos, kExtendedError, true};
 
     EXPECT_FALSE(Engine->URLGetFile(Session, L"http://h/missing.exe", Temp()));
     EXPECT_FALSE(Engine->URLGetFile(Session, L"http://nowhere/x.exe", Temp()));
@@ -214,8 +160,8 @@ TEST_F(URLGetFileTest, FailuresToOpen) {
 }
 
 TEST_F(URLGetFileTest, NamesFromTheAddress) {
-    Session.Responses[L"http://h/get?file=x.bin"] = {200, 0, "query"};
-    Session.Responses[L"http://h/dir/"] = {200, 0, "folder"};
+    Server.Responses[L"http://h/get?file=x.bin"] = {200, 0, "query"};
+    Server.Responses[L"http://h/dir/"] = {200, 0, "folder"};
     EXPECT_TRUE(Engine->URLGetFile(Session, L"http://h/get?file=x.bin", Temp()));
     EXPECT_EQ(Slurp(Root / "temp" / "file=x.bin"), "query");
     // An address ending in "/" names no file: nothing can be put in place.
@@ -227,13 +173,13 @@ TEST_F(URLGetFileTest, ReadOnlyTargetIsReplaced) {
     const fs::path target = Root / "temp" / "f.bin";
     { std::ofstream(target, std::ios::binary) << "old"; }
     fs::permissions(target, fs::perms::owner_read);
-    Session.Responses[L"http://h/f.bin"] = {200, -1, "new"};
+    Server.Responses[L"http://h/f.bin"] = {200, -1, "new"};
     EXPECT_TRUE(Engine->URLGetFile(Session, L"http://h/f.bin", Temp()));
     EXPECT_EQ(Slurp(target), "new");
 }
 
 TEST_F(URLGetFileTest, ProgressInChunksAndCancel) {
-    Session.Responses[L"http://h/f.bin"] = {200, -1, std::string(150000, 'p')};
+    Server.Responses[L"http://h/f.bin"] = {200, -1, std::string(150000, 'p')};
     std::vector<std::int64_t> positions;
     Engine->OnFileProgress = [&](TWebUpdate&, const std::wstring& name, std::int64_t pos, std::int64_t size) {
         EXPECT_EQ(name, Temp() + L"f.bin");
@@ -259,11 +205,11 @@ using GetFileUpdatesTest = TransferFixture;
 
 TEST_F(GetFileUpdatesTest, EntriesFetchedAndPlaced) {
     const std::wstring target = Folder(Root / "install" / "sub");
-    Session.Responses[L"http://h/a.txt"] = {200, 0, "plain"};
-    Session.Responses[L"http://h/b.txt"] = {404, 0, ""};
-    Session.Responses[L"http://h/c.txt"] = {200, 0, "stays"};
-    Session.Responses[L"http://h/Main.exe"] = {200, 0, "component"};
-    Session.Responses[L"http://h/d.cab"] = {200, 0, "not opened"};
+    Server.Responses[L"http://h/a.txt"] = {200, 0, "plain"};
+    Server.Responses[L"http://h/b.txt"] = {404, 0, ""};
+    Server.Responses[L"http://h/c.txt"] = {200, 0, "stays"};
+    Server.Responses[L"http://h/Main.exe"] = {200, 0, "component"};
+    Server.Responses[L"http://h/d.cab"] = {200, 0, "not opened"};
     TFileList& list = Engine->FileList();
     auto add = [&](const wchar_t* url, const std::wstring& dir, bool compressed) {
         TFileDescription item;
@@ -326,7 +272,7 @@ TEST_F(GetFileUpdatesTest, ComponentsAreTheNamesOfTheListAndGoToTheUpdaterWithTh
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.Name)));
         Engine->FileList().Clear();
-        Session.Responses[std::wstring(L"http://h/") + c.Name] = {200, 0, "abc"};
+        Server.Responses[std::wstring(L"http://h/") + c.Name] = {200, 0, "abc"};
         TFileDescription item;
         item.URL = std::wstring(L"http://h/") + c.Name;
         Engine->FileList().Add(item);
@@ -339,7 +285,7 @@ TEST_F(GetFileUpdatesTest, ComponentsAreTheNamesOfTheListAndGoToTheUpdaterWithTh
     // A release of two components that changes one: the updater is given that one alone,
     // with the SHA-256 of the copy fetched ("abc").
     Engine->FileList().Clear();
-    Session.Responses[L"http://h/Main.exe"] = {200, 0, "abc"};
+    Server.Responses[L"http://h/Main.exe"] = {200, 0, "abc"};
     TFileDescription item;
     item.URL = L"http://h/Main.exe";
     Engine->FileList().Add(item);
@@ -372,8 +318,8 @@ TEST_F(GetFileUpdatesTest, FileWorkRunsOffTheMainThreadWhilePressesGoOn) {
     Engine->SetFileSystem(&pressing);
     fs::create_directories(Root / "install");
     { std::ofstream(Root / "install" / "a.txt", std::ios::binary) << "old"; }
-    Session.Responses[L"http://h/a.txt"] = {200, 0, std::string(1 << 20, 'n')};
-    Session.Responses[L"http://h/b.txt"] = {200, 0, "b"};
+    Server.Responses[L"http://h/a.txt"] = {200, 0, std::string(1 << 20, 'n')};
+    Server.Responses[L"http://h/b.txt"] = {200, 0, "b"};
     for (const wchar_t* url : {L"http://h/a.txt", L"http://h/b.txt"}) {
         TFileDescription item;
         item.URL = url;
@@ -444,13 +390,13 @@ TEST_F(SizeCapTest, EveryBodyStopsAtItsCeiling) {
         SCOPED_TRACE(c.Name);
         const fs::path target = Root / "temp" / "f.bin";
         { std::ofstream(target, std::ios::binary) << "older copy"; }
-        Session.Responses[L"http://h/f.bin"] = {200, c.Length, std::string(c.Body, 'z')};
-        Session.BytesRead = 0;
+        Server.Responses[L"http://h/f.bin"] = {200, c.Length, std::string(c.Body, 'z')};
+        Server.BytesRead = 0;
         Statuses.clear();
         EXPECT_EQ(Engine->URLGetFile(Session, L"http://h/f.bin", Temp(), c.Limit), c.Ok);
         EXPECT_EQ(Slurp(target), c.Ok ? std::string(c.Body, 'z') : "older copy");
         EXPECT_EQ(LeftoverTempFiles(), 0u);
-        EXPECT_LE(Session.BytesRead, c.MostRead);
+        EXPECT_LE(Server.BytesRead, c.MostRead);
         if (!c.Ok) {
             EXPECT_EQ(Statuses.back().Code, 20);
             EXPECT_EQ(Statuses.back().Error, 10);
@@ -459,7 +405,7 @@ TEST_F(SizeCapTest, EveryBodyStopsAtItsCeiling) {
 }
 
 TEST_F(SizeCapTest, EntrySizeCapsItsBodyAndCeilingsCapTheReads) {
-    Session.Responses[L"http://h/a.txt"] = {200, 0, std::string(300, 'a')};
+    Server.Responses[L"http://h/a.txt"] = {200, 0, std::string(300, 'a')};
     TFileDescription item;
     item.URL = L"http://h/a.txt";
     item.FileSize = 200;
@@ -514,7 +460,7 @@ TEST_F(FaultyInstallTest, ReleaseOfTwoFilesIsAllOldOrAllNewWhicheverStepFails) {
             Engine->SetFileSystem(&faulty);
             Engine->FileList().Clear();
             for (const wchar_t* url : {L"http://h/a.txt", L"http://h/b.txt"}) {
-                Session.Responses[url] = {200, 0, "new content"};
+                Server.Responses[url] = {200, 0, "new content"};
                 TFileDescription item;
                 item.URL = url;
                 item.TargetDir = Folder(Root / "install");
@@ -572,8 +518,8 @@ TEST_F(FaultyInstallTest, ReleaseWhoseSecondEntryFailsLeavesTheFirstFileUnchange
         fs::create_directories(Root / "install");
         { std::ofstream(Root / "install" / "a.txt", std::ios::binary) << "old content"; }
         Engine->FileList().Clear();
-        Session.Responses[L"http://h/a.txt"] = {200, 0, "new content"};
-        Session.Responses[L"http://h/keys.cab"] = c.Second;
+        Server.Responses[L"http://h/a.txt"] = {200, 0, "new content"};
+        Server.Responses[L"http://h/keys.cab"] = c.Second;
         for (const wchar_t* url : {L"http://h/a.txt", L"http://h/keys.cab"}) {
             TFileDescription item;
             item.URL = url;
@@ -624,7 +570,7 @@ TEST_F(FaultyInstallTest, SeededReleasesWithTroubleWhilePressesGoOn) {
         const std::string content = "release " + std::to_string(release) + std::string(random() % 70000, '.');
         for (int f = 0; f < files; ++f) {
             const std::wstring url = L"http://h/f" + std::to_wstring(f) + L".txt";
-            Session.Responses[url] = trouble == 1 && f == missing ? TResponse{404, 0, ""} : TResponse{200, 0, content};
+            Server.Responses[url] = trouble == 1 && f == missing ? TResponse{404, 0, ""} : TResponse{200, 0, content};
             TFileDescription item;
             item.URL = url;
             item.TargetDir = Folder(Root / "install");
@@ -649,7 +595,7 @@ TEST_F(FaultyInstallTest, SeededReleasesWithTroubleWhilePressesGoOn) {
 TEST_F(FaultyInstallTest, StaleComponentCopiesAreDeletedBeforeTheRestart) {
     { std::ofstream(Root / "temp" / "Helper.dll", std::ios::binary) << "from an earlier run"; }
     { std::ofstream(Root / "temp" / "elsewhere.txt", std::ios::binary) << "not a component"; }
-    Session.Responses[L"http://h/Main.exe"] = {200, 0, "this run"};
+    Server.Responses[L"http://h/Main.exe"] = {200, 0, "this run"};
     Engine->SetControlFile(L"C:\\c.inf");
     static_cast<TFileFactsTable&>(Engine->Facts())
         .Add(L"C:\\c.inf", "[application]\nappcomps=\"Main.exe\", Helper.dll;..\\x\\Missing.ocx\n");

@@ -17,15 +17,12 @@
 #include "UpdateFileSystem.h"
 #include "UpdateArchives.h"
 #include "WUpdate.h"
+#include "TempRoot.h"
+#include "WholeFile.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A build-tree file as a Windows path (the build tree lies on the drive that maps "/").
 fs::path BuildPath(const std::string& unix) {
@@ -41,12 +38,6 @@ std::vector<std::string> Names(const fs::path& folder) {
     return names;
 }
 
-void Spill(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
 struct TStatus {
     std::wstring Text;
     int Code;
@@ -56,7 +47,7 @@ struct TStatus {
 class WinInetFixture : public testing::Test {
 protected:
     void SetUp() override {
-        Root = fs::temp_directory_path() / ("lumetra-wininet-" + std::to_string(GetCurrentProcessId()));
+        Root = TempRoot("lumetra-wininet");
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "app");
@@ -282,7 +273,7 @@ TEST_F(InstallTest, CabinetEntriesLeavingTheTargetOrNamingDevicesAreRefused) {
         EXPECT_EQ(Slurp(target / "kept.txt"), "installed");
     }
     // Not a cabinet, or no file at all.
-    Spill(Root / "temp" / "bad.cab", {'n', 'o', 't', ' ', 'a', ' ', 'c', 'a', 'b'});
+    Spill(Root / "temp" / "bad.cab", std::vector<std::uint8_t>{'n', 'o', 't', ' ', 'a', ' ', 'c', 'a', 'b'});
     EXPECT_EQ(Engine->ExtractCabinet((Root / "temp" / "bad.cab").wstring(), Folder(Root / "app")), -1);
     EXPECT_EQ(Engine->ExtractCabinet((Root / "temp" / "none.cab").wstring(), Folder(Root / "app")), -1);
     EXPECT_EQ(Names(Root / "app"), std::vector<std::string>{"target"});

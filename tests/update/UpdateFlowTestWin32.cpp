@@ -18,6 +18,8 @@
 #include "SignedRelease.h"
 #include "UpdateFileSystem.h"
 #include "WUpdate.h"
+#include "UpdateEngineFixtureWin32.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -30,13 +32,6 @@ std::wstring Sha256Of(const std::string& bytes) {
 
 namespace fs = std::filesystem;
 using TKind = TScriptedUpdateDialogs::TKind;
-
-const std::string kControlPath = "/softwares/Lumetra%20CONTROLBOX/V1/LumetraControlBox.INF";
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The real system, except for the connected-state answer.
 class TOfflineCapableSystem : public TUpdateSystem {
@@ -63,24 +58,12 @@ private:
     bool& FOnline;
 };
 
-class UpdateFlowWin32 : public testing::Test {
+class UpdateFlowWin32 : public TUpdateEngineFixture {
 protected:
+    UpdateFlowWin32() : TUpdateEngineFixture("lumetra-flow") {}
+
     void SetUp() override {
-        wchar_t current[MAX_PATH];
-        GetCurrentDirectoryW(MAX_PATH, current);
-        FSavedFolder = current;
-        Root = fs::temp_directory_path() / ("lumetra-flow-" + std::to_string(GetCurrentProcessId()));
-        fs::remove_all(Root);
-        fs::create_directories(Root / "temp");
-        fs::create_directories(Root / "docs");
-        fs::create_directories(Root / "app");
-        TKnownFolders folders = SystemKnownFolders();
-        folders.Temp = (Root / "temp").wstring() + L"\\";
-        folders.Documents = (Root / "docs").wstring();
-        folders.Application = (Root / "app").wstring();
-        Engine = std::make_unique<TWebUpdate>(MakeSystemFileFacts(), folders);
-        Engine->SetURL(Server.Base() + std::wstring(kControlPath.begin(), kControlPath.end()));
-        Engine->SetDialogs(&Dialogs);
+        TUpdateEngineFixture::SetUp();
         Engine->SetSystem(std::make_unique<TOfflineCapableSystem>(Online));
         Engine->OnStatus = [this](TWebUpdate&, const std::wstring& text, int code, int) {
             Statuses.push_back(text);
@@ -89,37 +72,15 @@ protected:
         Engine->OnAppRestart = [this](TWebUpdate&, bool& allow) { allow = AnswerAppRestart(Dialogs); };
         Engine->OnAppDoClose = [this](TWebUpdate&) { ++Closed; };
     }
-    void TearDown() override {
-        Engine.reset();
-        SetCurrentDirectoryW(FSavedFolder.c_str());
-        std::error_code error;
-        fs::remove_all(Root, error);
-    }
     std::string App() const { return (Root / "app").string(); }
     void Route(const std::string& path, const std::string& body, int status = 200) {
         Server.Route(path, TRoute{status, true, -1, body});
     }
-    std::string FileUrl(const std::string& name) const {
-        const std::wstring base = Server.Base();
-        return std::string(base.begin(), base.end()) + "/files/" + name;
-    }
-    std::vector<std::wstring> Messages() const {
-        std::vector<std::wstring> texts;
-        for (const auto& event : Dialogs.Of(TKind::Message)) texts.push_back(event.Text);
-        return texts;
-    }
 
-    TLoopbackServer Server;
-    fs::path Root;
     bool Online = true;
     bool Starting = false;
-    TScriptedUpdateDialogs Dialogs;
-    std::unique_ptr<TWebUpdate> Engine;
     std::vector<std::wstring> Statuses;
     int Closed = 0;
-
-private:
-    std::wstring FSavedFolder;
 };
 
 TEST_F(UpdateFlowWin32, OfflineMachineShowsNothing) {

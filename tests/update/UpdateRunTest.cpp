@@ -17,6 +17,10 @@
 #include "UpdateAnswers.h"
 #include "UpdateFileSystem.h"
 #include "WUpdate.h"
+#include "TempRoot.h"
+#include "Base64.h"
+#include "WholeFile.h"
+#include "ScriptedTransfer.h"
 
 namespace {
 
@@ -31,63 +35,8 @@ std::wstring Wide(const fs::path& path) {
         return Utf8ToWide(path.string());
 }
 
-void Spill(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-struct TResponse {
-    int Status = 200;
-    std::string Body;
-    std::uint32_t OpenError = 0;  // non-zero: the open fails with this number
-};
-
-class TScriptedRequest : public TUrlRequest {
-public:
-    explicit TScriptedRequest(const TResponse& response) : FResponse(response) {}
-    int StatusCode() override { return FResponse.Status; }
-    std::int64_t ContentLength() override { return static_cast<std::int64_t>(FResponse.Body.size()); }
-    bool Read(std::uint8_t* buffer, std::size_t size, std::size_t& got) override {
-        got = std::min(size, FResponse.Body.size() - FOffset);
-        std::copy_n(FResponse.Body.data() + FOffset, got, buffer);
-        FOffset += got;
-        return true;
-    }
-
-private:
-    TResponse FResponse;
-    std::size_t FOffset = 0;
-};
-
 // The server as the test describes it; addresses it does not know answer 404.
-struct TServer {
-    std::map<std::wstring, TResponse> Responses;
-    std::vector<std::wstring> Requested;
-    int OpenSessions = 0;
-};
-
-class TScriptedSession : public TInternetSession {
-public:
-    explicit TScriptedSession(TServer& server) : FServer(server) { ++FServer.OpenSessions; }
-    ~TScriptedSession() override { --FServer.OpenSessions; }
-    std::unique_ptr<TUrlRequest> OpenUrl(const std::wstring& url, const std::wstring&, std::uint32_t,
-                                         std::uint32_t& error) override {
-        FServer.Requested.push_back(url);
-        auto found = FServer.Responses.find(url);
-        TResponse response = found != FServer.Responses.end() ? found->second : TResponse{404, "no such file"};
-        if (response.OpenError != 0) {
-            error = response.OpenError;
-            return nullptr;
-        }
-        return std::make_unique<TScriptedRequest>(response);
-    }
-    std::wstring ErrorText(std::uint32_t error) override {
-        return error == 12029 ? L"A connection with the server could not be established" : L"";
-    }
-
-private:
-    TServer& FServer;
-};
+using TServer = TScriptedServer;
 
 class TScriptedSystem : public TUpdateSystem {
 public:
@@ -127,7 +76,7 @@ protected:
     void SetUp() override {
         // Named after the process: test processes run side by side and may well place
         // their fixtures at the same address.
-        Root = fs::temp_directory_path() / ("lumetra-run-" + std::to_string(getpid()));
+        Root = TempRoot("lumetra-run");
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "docs");
@@ -160,9 +109,9 @@ protected:
     // A path as the engine writes a control file's folder + "\" + name.
     std::wstring InApp(const std::wstring& name) const { return App() + L"\\" + name; }
 
-    void ControlFile(const std::string& text) { Server.Responses[kLoopbackURL] = {200, text}; }
+    void ControlFile(const std::string& text) { Server.Responses[kLoopbackURL] = {200, -1, text}; }
     void File(const std::string& name, const std::string& body) {
-        Server.Responses[kFilesBase + Utf8ToWide(name)] = {200, body};
+        Server.Responses[kFilesBase + Utf8ToWide(name)] = {200, -1, body};
     }
     std::string AppDir() const { return WideToUtf8(App()); }
 
@@ -230,7 +179,7 @@ TEST_F(UpdateRunFixture, StartOfRunReportsItsDiagnosticsInOrder) {
 }
 
 TEST_F(UpdateRunFixture, UnreachableServerSaysNoConnectionFromTheMenuOnly) {
-    Server.Responses[kLoopbackURL] = {0, "", 12029};
+    Server.Responses[kLoopbackURL] = {0, -1, "", std::string::npos, 12029};
     for (bool starting : {true, false}) {
         Starting = starting;
         Dialogs.Events.clear();
@@ -462,27 +411,13 @@ public:
     }
 };
 
-std::string Base64Of(const std::vector<std::uint8_t>& bytes) {
-    static const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::uint32_t n = (std::uint32_t(bytes[i]) << 16) | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
-                                (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-        out += kAlphabet[(n >> 18) & 63];
-        out += kAlphabet[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? kAlphabet[(n >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? kAlphabet[n & 63] : '=';
-    }
-    return out;
-}
-
 // The PEM of a P-256 key whose X is all `x` bytes.
 std::string KeyPem(std::uint8_t x) {
     std::vector<std::uint8_t> der = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01,
                                      0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
     der.insert(der.end(), 32, x);
     der.insert(der.end(), 32, 0x5A);
-    return "-----BEGIN PUBLIC KEY-----\n" + Base64Of(der) + "\n-----END PUBLIC KEY-----\n";
+    return "-----BEGIN PUBLIC KEY-----\n" + Base64(der) + "\n-----END PUBLIC KEY-----\n";
 }
 
 std::string Sha256HexOf(const std::string& text) {
@@ -522,7 +457,7 @@ protected:
     // Serves `text` as the control file with `signature` beside it (none when nullopt).
     void Signed(const std::string& text, const std::optional<std::string>& signature) {
         ControlFile(text);
-        if (signature) Server.Responses[kLoopbackURL + L".sig"] = {200, *signature};
+        if (signature) Server.Responses[kLoopbackURL + L".sig"] = {200, -1, *signature};
     }
     std::string Release(const std::string& date, const std::string& pin, const std::string& extra = "") const {
         return "[update]\nunconditional=1\ndate=" + date + "\ntime=10:00\n" + extra +

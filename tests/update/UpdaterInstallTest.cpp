@@ -13,6 +13,8 @@
 #include "SignedRelease.h"
 #include "TextUtils.h"
 #include "UpdaterInstall.h"
+#include "TempRoot.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -28,13 +30,6 @@ std::wstring Wide(const fs::path& path) {
 
 std::wstring Folder(const fs::path& path) { return Wide(path) + (sizeof(wchar_t) == 2 ? L"\\" : L"/"); }
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Put(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
 std::vector<std::string> Names(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
@@ -47,7 +42,7 @@ protected:
     void SetUp() override {
         // Named after the process: test processes run side by side and may well place
         // their fixtures at the same address.
-        Root = fs::temp_directory_path() / ("lumetra-updinstall-" + std::to_string(getpid()));
+        Root = TempRoot("lumetra-updinstall");
         Reset();
     }
     void TearDown() override {
@@ -58,10 +53,10 @@ protected:
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "app");
-        Put(Root / "temp" / "prog.exe", "new program");
-        Put(Root / "temp" / "comp.dll", "new component");
-        Put(Root / "app" / "prog.exe", "old program");
-        Put(Root / "app" / "comp.dll", "old component");
+        Spill(Root / "temp" / "prog.exe", "new program");
+        Spill(Root / "temp" / "comp.dll", "new component");
+        Spill(Root / "app" / "prog.exe", "old program");
+        Spill(Root / "app" / "comp.dll", "old component");
         Log.clear();
     }
     // The hash the program would pass for the copy now in the temporary folder.
@@ -170,7 +165,7 @@ TEST_F(UpdaterInstallTest, MissingOrBadComponentTouchesNothing) {
     Reset();
     TFaultyFileSystem faulty(SystemFileSystem());
     faulty.FailAt(TKind::Move, 2);  // fresh.dat in, then the old prog.exe cannot go aside
-    Put(Root / "temp" / "fresh.dat", "new data");
+    Spill(Root / "temp" / "fresh.dat", "new data");
     EXPECT_FALSE(Install(faulty, {L"fresh.dat", L"prog.exe"}));
     EXPECT_EQ(Names(Root / "app"), (std::vector<std::string>{"comp.dll", "prog.exe"}));
     EXPECT_EQ(Slurp(Root / "app" / "prog.exe"), "old program");

@@ -8,21 +8,20 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "ReleaseCrypto.h"
 #include "SignedRelease.h"
+#include "TempRoot.h"
+#include "WholeFile.h"
+#include "ChildProcessWin32.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A build-tree file as a Windows path (the build tree lies on the drive that maps "/").
 std::wstring BuildPath(const std::string& unix) {
@@ -33,24 +32,10 @@ std::wstring BuildPath(const std::string& unix) {
 
 std::wstring UpdaterPath() { return BuildPath(LUMETRA_UPD_EXE); }
 
-struct TProcess {
-    PROCESS_INFORMATION Info{};
-    bool Started = false;
-    ~TProcess() {
-        if (!Started) return;
-        TerminateProcess(Info.hProcess, 0);
-        CloseHandle(Info.hThread);
-        CloseHandle(Info.hProcess);
-    }
-};
-
-bool Start(TProcess& process, const std::wstring& exe, const std::wstring& parameters, DWORD flags) {
-    std::wstring line = L"\"" + exe + L"\" " + parameters;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    process.Started = CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
-                                     &startup, &process.Info) != 0;
-    return process.Started;
+// A program started with `parameters`, in its own lifetime; ended when the test ends.
+std::unique_ptr<TChildProcess> Start(const std::wstring& exe, const std::wstring& parameters, DWORD flags) {
+    return std::make_unique<TChildProcess>(exe, QuotedCommandLine(exe) + L" " + parameters,
+                                           TChildProcess::TOptions::WithFlags(flags));
 }
 
 std::vector<std::string> Names(const fs::path& folder) {
@@ -71,7 +56,7 @@ fs::path UpdateLog() {
 class UpdaterWin32 : public testing::Test {
 protected:
     void SetUp() override {
-        Root = fs::temp_directory_path() / ("lumetra-upd-" + std::to_string(GetCurrentProcessId()));
+        Root = TempRoot("lumetra-upd");
         fs::remove_all(Root);
         fs::create_directories(Root / "temp");
         fs::create_directories(Root / "app");
@@ -82,7 +67,8 @@ protected:
         ASSERT_TRUE(CopyFileW(BuildPath(LUMETRA_RESTART_PROBE_EXE).c_str(), (Root / "app" / "prog.exe").wstring().c_str(),
                               FALSE));
         // The program that has not ended, started from its folder and held suspended.
-        ASSERT_TRUE(Start(Program, (Root / "app" / "prog.exe").wstring(), L"", CREATE_SUSPENDED));
+        Program = Start((Root / "app" / "prog.exe").wstring(), L"", CREATE_SUSPENDED);
+        ASSERT_TRUE(Program->Started());
         std::error_code error;
         fs::remove(UpdateLog(), error);
     }
@@ -102,7 +88,7 @@ protected:
     std::wstring Parameters(const std::wstring& logSwitch, const fs::path& program = {},
                             const std::string& fetchedData = "new data") const {
         const fs::path restart = program.empty() ? Root / "app" / "prog.exe" : program;
-        return std::to_wstring(Program.Info.dwProcessId) + L" " + logSwitch + L" " + restart.wstring() +
+        return std::to_wstring(Program->Id()) + L" " + logSwitch + L" " + restart.wstring() +
                L" \"-a b\" \"" + (Root / "temp").wstring() + L"\\\" comp.dll|" + Sha256Of("new component") +
                L";other.dat|" + Sha256Of(fetchedData);
     }
@@ -116,20 +102,20 @@ protected:
     }
     // Runs the updater to its end; its exit code.
     DWORD RunUpdater(const std::wstring& parameters, bool endProgramMeanwhile) {
-        TProcess updater;
-        EXPECT_TRUE(Start(updater, UpdaterPath(), parameters, 0));
+        const auto updater = Start(UpdaterPath(), parameters, 0);
+        EXPECT_TRUE(updater->Started());
         if (endProgramMeanwhile) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            TerminateProcess(Program.Info.hProcess, 0);
+            TerminateProcess(Program->Handle(), 0);
         }
-        EXPECT_EQ(WaitForSingleObject(updater.Info.hProcess, 60000), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(updater->Handle(), 60000), WAIT_OBJECT_0);
         DWORD code = 99;
-        GetExitCodeProcess(updater.Info.hProcess, &code);
+        GetExitCodeProcess(updater->Handle(), &code);
         return code;
     }
 
     fs::path Root;
-    TProcess Program;
+    std::unique_ptr<TChildProcess> Program;
 };
 
 TEST_F(UpdaterWin32, ReplacesTheComponentsOnceTheProgramHasEndedAndRestartsIt) {

@@ -2,19 +2,11 @@
 
 #include <windows.h>
 
+#include "HandleHolderWin32.h"
+
 #include <vector>
 
 namespace {
-
-struct THandle {
-    HANDLE Value = INVALID_HANDLE_VALUE;
-    explicit THandle(HANDLE value) : Value(value) {}
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    ~THandle() {
-        if (Value != INVALID_HANDLE_VALUE) CloseHandle(Value);
-    }
-};
 
 bool Attributes(const std::wstring& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
     return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) != 0 &&
@@ -47,11 +39,12 @@ public:
     }
 
     std::int64_t FileSize(const std::wstring& path) override {
-        THandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file.Value == INVALID_HANDLE_VALUE) return -1;
+        TKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.Valid()) return -1;
         LARGE_INTEGER size;
-        if (!GetFileSizeEx(file.Value, &size)) return -1;
+        if (!GetFileSizeEx(file.Get(), &size)) return -1;
         return size.QuadPart;
     }
 
@@ -70,14 +63,14 @@ public:
     }
 
     bool ReadFile(const std::wstring& path, const TChunkSink& sink) override {
-        THandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (file.Value == INVALID_HANDLE_VALUE) return false;
+        TKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file.Valid()) return false;
         std::vector<std::uint8_t> buffer(65536);
         for (;;) {
             DWORD got = 0;
-            if (!::ReadFile(file.Value, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
-                return false;
+            if (!::ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
             if (got == 0) return true;
             sink(buffer.data(), got);
         }

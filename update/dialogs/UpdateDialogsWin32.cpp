@@ -1,4 +1,5 @@
 #include "UpdateDialogs.h"
+#include "HandleHolderWin32.h"
 
 #include <windows.h>
 #include <richedit.h>
@@ -17,17 +18,6 @@ constexpr int kRefuseId = 102;
 constexpr int kAcceptChoiceId = 103;
 constexpr int kRefuseChoiceId = 104;
 const wchar_t* const kDialogClass = L"LumetraUpdateDialog";
-
-struct TLibrary {
-    HMODULE Handle;
-    // From the system folder only: a library planted beside the program is never used.
-    explicit TLibrary(const wchar_t* name) : Handle(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
-    ~TLibrary() {
-        if (Handle != nullptr) FreeLibrary(Handle);
-    }
-    TLibrary(const TLibrary&) = delete;
-    TLibrary& operator=(const TLibrary&) = delete;
-};
 
 // One modal document dialog: the release notes or the agreement.
 struct TDocumentDialog {
@@ -110,7 +100,7 @@ bool RunDocumentDialog(bool eula, const std::wstring& caption, TDocumentKind kin
                        const std::vector<std::uint8_t>& bytes, const std::wstring& okCaption,
                        const std::wstring& secondCaption, const std::wstring& notAcceptCaption) {
     RegisterDialogClass();
-    TLibrary richEdit(L"msftedit.dll");
+    const TLibraryHandle richEdit = LoadSystemLibrary(L"msftedit.dll");
     TDocumentDialog dialog;
     dialog.Eula = eula;
 
@@ -128,7 +118,7 @@ bool RunDocumentDialog(bool eula, const std::wstring& caption, TDocumentKind kin
     const int boxWidth = client.right - 2 * kMargin;
     const int boxHeight = client.bottom - 60;
     const DWORD boxStyle = WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_TABSTOP;
-    if (kind == TDocumentKind::Rtf && richEdit.Handle != nullptr) {
+    if (kind == TDocumentKind::Rtf && richEdit.Valid()) {
         HWND box = Child(window, MSFTEDIT_CLASS, L"", boxStyle, kMargin, kMargin, boxWidth, boxHeight, 100, font);
         std::string rtf(bytes.begin(), bytes.end());
         SETTEXTEX set{ST_DEFAULT, CP_ACP};
@@ -194,13 +184,14 @@ public:
     void ShowHTMLDialog(const std::wstring& url) override {
         using TShowHTMLDialog = HRESULT(WINAPI*)(HWND, IUnknown*, VARIANT*, wchar_t*, VARIANT*);
         using TCreateURLMoniker = HRESULT(WINAPI*)(IUnknown*, const wchar_t*, IUnknown**);
-        TLibrary html(L"mshtml.dll");
-        if (html.Handle == nullptr) return;
-        TLibrary urlmon(L"urlmon.dll");
-        if (urlmon.Handle == nullptr) return;
-        auto show = reinterpret_cast<TShowHTMLDialog>(reinterpret_cast<void*>(GetProcAddress(html.Handle, "ShowHTMLDialog")));
+        const TLibraryHandle html = LoadSystemLibrary(L"mshtml.dll");
+        if (!html.Valid()) return;
+        const TLibraryHandle urlmon = LoadSystemLibrary(L"urlmon.dll");
+        if (!urlmon.Valid()) return;
+        auto show =
+            reinterpret_cast<TShowHTMLDialog>(reinterpret_cast<void*>(GetProcAddress(html.Get(), "ShowHTMLDialog")));
         auto moniker = reinterpret_cast<TCreateURLMoniker>(
-            reinterpret_cast<void*>(GetProcAddress(urlmon.Handle, "CreateURLMoniker")));
+            reinterpret_cast<void*>(GetProcAddress(urlmon.Get(), "CreateURLMoniker")));
         if (show == nullptr || moniker == nullptr) return;
         IUnknown* address = nullptr;
         if (FAILED(moniker(nullptr, url.c_str(), &address)) || address == nullptr) return;

@@ -8,6 +8,7 @@
 #include "TextUtils.h"
 #include "UpdateFileSystem.h"
 #include "UpdateArchives.h"
+#include "HandleHolderWin32.h"
 
 namespace {
 
@@ -40,17 +41,6 @@ struct TExtraction {
 thread_local TExtraction* gExtraction = nullptr;
 
 TSlot* SlotOf(INT_PTR handle) { return reinterpret_cast<TSlot*>(handle); }
-
-struct TLibrary {
-    HMODULE Handle;
-    // From the system folder only: a cabinet.dll planted beside the program is never used.
-    explicit TLibrary(const wchar_t* name) : Handle(LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {}
-    ~TLibrary() {
-        if (Handle != nullptr) FreeLibrary(Handle);
-    }
-    TLibrary(const TLibrary&) = delete;
-    TLibrary& operator=(const TLibrary&) = delete;
-};
 
 FNALLOC(Alloc) { return HeapAlloc(GetProcessHeap(), 0, cb); }
 FNFREE(Free) { HeapFree(GetProcessHeap(), 0, pv); }
@@ -180,12 +170,12 @@ FNFDINOTIFY(Notify) {
 bool ExtractCabinetFiles(const std::wstring& cabinet, const std::wstring& targetFolder, TUpdateFileSystem& fs,
                          std::int64_t maxOutput, std::vector<std::wstring>& written) {
     if (GetFileAttributesW(cabinet.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
-    TLibrary library(L"cabinet.dll");
-    if (library.Handle == nullptr) return false;
-    auto create = reinterpret_cast<TFDICreate>(reinterpret_cast<void*>(GetProcAddress(library.Handle, "FDICreate")));
-    auto copy = reinterpret_cast<TFDICopy>(reinterpret_cast<void*>(GetProcAddress(library.Handle, "FDICopy")));
-    auto destroy =
-        reinterpret_cast<TFDIDestroy>(reinterpret_cast<void*>(GetProcAddress(library.Handle, "FDIDestroy")));
+    // From the system folder only: a cabinet.dll planted beside the program is never used.
+    const TLibraryHandle library = LoadSystemLibrary(L"cabinet.dll");
+    if (!library.Valid()) return false;
+    auto create = reinterpret_cast<TFDICreate>(reinterpret_cast<void*>(GetProcAddress(library.Get(), "FDICreate")));
+    auto copy = reinterpret_cast<TFDICopy>(reinterpret_cast<void*>(GetProcAddress(library.Get(), "FDICopy")));
+    auto destroy = reinterpret_cast<TFDIDestroy>(reinterpret_cast<void*>(GetProcAddress(library.Get(), "FDIDestroy")));
     if (create == nullptr || copy == nullptr || destroy == nullptr) return false;
 
     TExtraction extraction;

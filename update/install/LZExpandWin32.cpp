@@ -6,18 +6,16 @@
 #include <vector>
 
 #include "UpdateFileSystem.h"
+#include "HandleHolder.h"
 
 namespace {
 
-struct TLZHandle {
-    INT Value;
-    explicit TLZHandle(INT value) : Value(value) {}
-    ~TLZHandle() {
-        if (Value >= 0) LZClose(Value);
-    }
-    TLZHandle(const TLZHandle&) = delete;
-    TLZHandle& operator=(const TLZHandle&) = delete;
+// The LZ library answers a negative number for no handle; 0 is a handle.
+struct TNoLZHandle {
+    static INT None() { return -1; }
+    static bool Is(INT handle) { return handle < 0; }
 };
+using TLZHandle = THandleHolder<INT, &LZClose, TNoLZHandle>;
 
 }  // namespace
 
@@ -34,11 +32,11 @@ bool ExpandLZ(const std::wstring& path, TWritableFile& out, std::int64_t maxOutp
     source.push_back(0);
     OFSTRUCT sourceInfo{};
     TLZHandle in(LZOpenFileW(source.data(), &sourceInfo, OF_READ));
-    if (in.Value < 0) return false;
+    if (!in.Valid()) return false;
     std::vector<char> buffer(65536);
     std::int64_t total = 0;
     for (;;) {
-        const INT got = LZRead(in.Value, buffer.data(), static_cast<INT>(buffer.size()));
+        const INT got = LZRead(in.Get(), buffer.data(), static_cast<INT>(buffer.size()));
         if (got < 0) return false;
         if (got == 0) return true;
         total += got;

@@ -1,6 +1,7 @@
 // CNG: SHA-256 through one hash object per file, ECDSA P-256 through a public
 // key imported from its X and Y coordinates.
 #include "ReleaseCrypto.h"
+#include "HandleHolder.h"
 
 #include <windows.h>
 
@@ -14,27 +15,19 @@ namespace {
 bool Succeeded(NTSTATUS status) { return status >= 0; }
 
 // An algorithm provider, closed on destruction.
-class TAlgorithm {
-public:
-    explicit TAlgorithm(const wchar_t* name) {
-        if (!Succeeded(BCryptOpenAlgorithmProvider(&FHandle, name, nullptr, 0))) FHandle = nullptr;
-    }
-    ~TAlgorithm() {
-        if (FHandle != nullptr) BCryptCloseAlgorithmProvider(FHandle, 0);
-    }
-    TAlgorithm(const TAlgorithm&) = delete;
-    TAlgorithm& operator=(const TAlgorithm&) = delete;
-    BCRYPT_ALG_HANDLE Handle() const { return FHandle; }
+void CloseAlgorithm(BCRYPT_ALG_HANDLE handle) { BCryptCloseAlgorithmProvider(handle, 0); }
+using TAlgorithm = THandleHolder<BCRYPT_ALG_HANDLE, &CloseAlgorithm>;
 
-private:
-    BCRYPT_ALG_HANDLE FHandle = nullptr;
-};
+TAlgorithm OpenAlgorithm(const wchar_t* name) {
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    if (!Succeeded(BCryptOpenAlgorithmProvider(&handle, name, nullptr, 0))) handle = nullptr;
+    return TAlgorithm(handle);
+}
 
 class TCngSha256 : public TSha256 {
 public:
-    TCngSha256() : FAlgorithm(BCRYPT_SHA256_ALGORITHM) {
-        if (FAlgorithm.Handle() == nullptr ||
-            !Succeeded(BCryptCreateHash(FAlgorithm.Handle(), &FHash, nullptr, 0, nullptr, 0, 0)))
+    TCngSha256() : FAlgorithm(OpenAlgorithm(BCRYPT_SHA256_ALGORITHM)) {
+        if (!FAlgorithm.Valid() || !Succeeded(BCryptCreateHash(FAlgorithm.Get(), &FHash, nullptr, 0, nullptr, 0, 0)))
             FHash = nullptr;
     }
     ~TCngSha256() override {
@@ -75,8 +68,8 @@ public:
 
     bool VerifyP256(const TP256PublicKey& key, const TSha256Digest& digest,
                     const TP256Signature& signature) override {
-        TAlgorithm algorithm(BCRYPT_ECDSA_P256_ALGORITHM);
-        if (algorithm.Handle() == nullptr) return false;
+        const TAlgorithm algorithm = OpenAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
+        if (!algorithm.Valid()) return false;
         std::vector<std::uint8_t> blob(sizeof(BCRYPT_ECCKEY_BLOB) + 64);
         BCRYPT_ECCKEY_BLOB header{};
         header.dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
@@ -85,7 +78,7 @@ public:
         std::memcpy(blob.data() + sizeof header, key.X.data(), 32);
         std::memcpy(blob.data() + sizeof header + 32, key.Y.data(), 32);
         BCRYPT_KEY_HANDLE handle = nullptr;
-        if (!Succeeded(BCryptImportKeyPair(algorithm.Handle(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &handle, blob.data(),
+        if (!Succeeded(BCryptImportKeyPair(algorithm.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &handle, blob.data(),
                                            static_cast<ULONG>(blob.size()), 0)))
             return false;
         const NTSTATUS status =

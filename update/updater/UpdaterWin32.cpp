@@ -11,22 +11,9 @@
 
 #include "UpdaterCommandLine.h"
 #include "UpdaterInstall.h"
+#include "HandleHolderWin32.h"
 
 namespace {
-
-class THandle {
-public:
-    explicit THandle(HANDLE handle) : FHandle(handle) {}
-    ~THandle() {
-        if (FHandle != nullptr) CloseHandle(FHandle);
-    }
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    HANDLE Get() const { return FHandle; }
-
-private:
-    HANDLE FHandle;
-};
 
 // A line of the log in the ANSI code page, as the program writes it.
 std::string Ansi(const std::wstring& text) {
@@ -161,7 +148,7 @@ int RunUpdater(const std::wstring& parameters) {
 
     // The components go where the program we wait for was started from, read now, while
     // it still runs: never where the parameter line (which a control file fills) says.
-    THandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, command->ProcessId));
+    TKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, command->ProcessId));
     std::wstring folder;
     if (process.Get() != nullptr) {
         std::vector<wchar_t> image(32768);

@@ -15,9 +15,11 @@
 
 #include "HostOpenssl.h"
 #include "LoopbackServer.h"
+#include "SimulatorRunWin32.h"
 #include "ReleaseCrypto.h"
 #include "ReleaseVerifier.h"
 #include "TextUtils.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -25,16 +27,6 @@ namespace fs = std::filesystem;
 
 constexpr DWORD kRunLimitMs = 180'000;
 const std::string kControlPath = "/softwares/Lumetra%20CONTROLBOX/V1/LumetraControlBox.INF";
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Spill(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 
 std::string Sha256Of(const std::string& text) {
     auto hash = MakeSystemReleaseCrypto()->NewSha256();
@@ -52,11 +44,6 @@ std::wstring TodayStored(const std::string& time) {
     at.Minute = std::stoi(time.substr(3, 2));
     return FormatStoredReleaseDate(at);
 }
-
-struct TRun {
-    std::string Output;
-    DWORD ExitCode = 0;
-};
 
 class SignedScenario : public testing::Test {
 protected:
@@ -76,25 +63,8 @@ protected:
         fs::remove(FFolder / "readme.txt", error);
     }
     // No settings and no trace: a first start.
-    void Forget() {
-        const std::wstring key = L"Software\\Lumetra\\" + Utf8ToWide(FAppName);
-        RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
-        RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
-        HKEY run;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_WRITE,
-                          &run) == ERROR_SUCCESS) {
-            RegDeleteValueW(run, Utf8ToWide(FAppName).c_str());
-            RegCloseKey(run);
-        }
-    }
-    std::wstring Setting(const wchar_t* name) const {
-        wchar_t value[256] = {};
-        DWORD size = sizeof value;
-        const std::wstring key = L"Software\\Lumetra\\" + Utf8ToWide(FAppName);
-        if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
-            return L"(none)";
-        return value;
-    }
+    void Forget() { ForgetSettings(Utf8ToWide(FAppName)); }
+    std::wstring Setting(const wchar_t* name) const { return TextSetting(Utf8ToWide(FAppName), name); }
 
     // The publisher's signature, made with the key the simulator was linked with.
     std::string Sign(const std::string& text) {
@@ -109,52 +79,7 @@ protected:
         return Slurp(signature);
     }
 
-    TRun RunScript(const std::string& script) {
-        TRun run;
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE readOut = nullptr, writeOut = nullptr, readIn = nullptr, writeIn = nullptr;
-        EXPECT_TRUE(CreatePipe(&readOut, &writeOut, &inherit, 0));
-        EXPECT_TRUE(CreatePipe(&readIn, &writeIn, &inherit, 0));
-        SetHandleInformation(readOut, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(writeIn, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = readIn;
-        startup.hStdOutput = writeOut;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-        PROCESS_INFORMATION process = {};
-        std::wstring command = L"\"" + FExe.wstring() + L"\"";
-        const BOOL started = CreateProcessW(FExe.wstring().c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                            nullptr, &startup, &process);
-        CloseHandle(readIn);
-        CloseHandle(writeOut);
-        EXPECT_TRUE(started) << GetLastError();
-        if (!started) {
-            CloseHandle(readOut);
-            CloseHandle(writeIn);
-            return run;
-        }
-        DWORD written = 0;
-        WriteFile(writeIn, script.data(), static_cast<DWORD>(script.size()), &written, nullptr);
-        CloseHandle(writeIn);
-        std::thread reader([&] {
-            char buffer[65536];
-            DWORD got = 0;
-            while (ReadFile(readOut, buffer, sizeof buffer, &got, nullptr) && got > 0) run.Output.append(buffer, got);
-        });
-        if (WaitForSingleObject(process.hProcess, kRunLimitMs) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "the simulator did not end within " << kRunLimitMs / 1000 << " s";
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, INFINITE);
-        }
-        reader.join();
-        CloseHandle(readOut);
-        GetExitCodeProcess(process.hProcess, &run.ExitCode);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-        return run;
-    }
+    TSimulatorRun RunScript(const std::string& script) { return RunSimulator(FExe.wstring(), script, kRunLimitMs); }
 
     std::string FAppName;
     fs::path FFolder;
@@ -200,7 +125,7 @@ TEST_F(SignedScenario, CheckForUpdateTakesOnlyTheSignedRelease) {
         server.Route("/lumetra.INF", {200, true, -1, c.Control, std::string::npos});
         server.Route("/lumetra.INF.sig", {200, true, -1, c.Signature, std::string::npos});
         server.Route("/release/readme.txt", {200, true, -1, readme, std::string::npos});
-        const TRun run = RunScript(c.Script);
+        const TSimulatorRun run = RunScript(c.Script);
         EXPECT_EQ(run.ExitCode, 0u) << c.Name << "\n" << run.Output;
         if (*c.Told != '\0')
             EXPECT_NE(run.Output.find(c.Told), std::string::npos) << c.Name << "\n" << run.Output;
@@ -302,7 +227,7 @@ TEST_F(SignedScenario, WhatTheSignatureDoesNotCoverIsNeitherShownNorRun) {
         server.Route("/release/readme.txt", c.FileRoute.Status ? c.FileRoute : TRoute{200, true, -1, readme});
         server.Route("/release/notes.htm", {200, true, -1, notes});
         server.Route("/info.htm", {200, true, -1, "<script>alert(1)</script>"});
-        const TRun run = RunScript(menu);
+        const TSimulatorRun run = RunScript(menu);
         EXPECT_EQ(run.ExitCode, 0u) << run.Output;
         for (const std::string& seen : c.Seen)
             EXPECT_NE(run.Output.find(seen), std::string::npos) << seen << "\n" << run.Output;
