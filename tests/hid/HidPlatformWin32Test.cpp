@@ -212,7 +212,7 @@ TEST_F(HidPlatformWin32, NotifyWindowHandsDeviceChangesToTheMainThread) {
     struct Notice { std::uint32_t Event, Type; DWORD Thread; };
     std::vector<Notice> got;
     auto window = Platform->CreateNotifyWindow(
-        [&](std::uint32_t e, std::uint32_t t) { got.push_back({e, t, GetCurrentThreadId()}); },
+        [&](std::uint32_t e, std::uint32_t t, const std::wstring&) { got.push_back({e, t, GetCurrentThreadId()}); },
         true);
     ASSERT_TRUE(window);
     HWND hwnd = static_cast<HWND>(Win32NotifyWindowHandle(*window));
@@ -259,7 +259,7 @@ TEST_F(HidPlatformWin32, HandlerErrorsGoToTheDefaultHandlerAndAHandlerMayDestroy
     std::unique_ptr<HidNotifyWindow> window;
     int calls = 0;
     window = Platform->CreateNotifyWindow(
-        [&](std::uint32_t event, std::uint32_t) {
+        [&](std::uint32_t event, std::uint32_t, const std::wstring&) {
             ++calls;
             if (event == DBT_DEVNODES_CHANGED_)
                 throw std::runtime_error("pass failed");
