@@ -5,6 +5,7 @@
 #include "SDListTestSupport.h"
 
 #include <chrono>
+#include <random>
 
 namespace {
 
@@ -184,6 +185,73 @@ TEST_F(ReplugTest, InputBuffersAndReportSizes) {
     ExpectListSound();
     EXPECT_EQ(Current(), L"AL02");
     EXPECT_TRUE(PressArrives(b, 4));
+}
+
+// Long seeded runs of race-day trouble: boxes pulled, plugged, re-plugged within one pass
+// and while the main thread is busy, other devices' notices, presses. After every step a
+// connected default box is listed once, current and forwards its press exactly once, and
+// nothing listed sits over a gone or dead device. Run under ThreadSanitizer too.
+class ReplugStressTest : public ReplugTest {};
+
+TEST_F(ReplugStressTest, SeededRaceDay) {
+    StoreDefault(L"D1");
+    VirtualHidDevicePtr def = Bus.PlugControlBox(L"D1");
+    VirtualHidDevicePtr other = Bus.PlugControlBox(L"O2");
+    MakeList();
+    for (int i = 0; i < List->Count(); ++i) List->Get(i)->Device()->SetThreadSleepTime(10);
+    const auto replugWithinOnePass = [&](VirtualHidDevicePtr& box) {
+        Bus.Unplug(box);
+        List->HidController().JvController().DeviceChange();
+        box = Bus.PlugAgain(box);
+        List->CheckChanged();
+    };
+    for (unsigned seed : {1u, 2u, 3u}) {
+        std::mt19937 random(seed);
+        for (int step = 0; step < 1000; ++step) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + " step " + std::to_string(step));
+            const unsigned action = random() % 8;
+            switch (action) {
+            case 0:  // the default box pulled, or plugged into some port
+                if (def) {
+                    Bus.Unplug(def);
+                    def = nullptr;
+                } else {
+                    def = Bus.PlugControlBox(L"D1");
+                }
+                break;
+            case 1:
+                if (other) {
+                    Bus.Unplug(other);
+                    other = nullptr;
+                } else {
+                    other = Bus.PlugControlBox(L"O2");
+                }
+                break;
+            case 2:
+                if (def) replugWithinOnePass(def);
+                break;
+            case 3:
+                if (def) def = ReplugWhileBusy(def, List->Get(List->IndexOf(L"D1"))->Device());
+                break;
+            case 4:
+                if (other) replugWithinOnePass(other);
+                break;
+            case 5:
+                Bus.PostUsbNotices(random() % 2 == 0);
+                break;
+            default:  // presses
+                break;
+            }
+            MainThread::ProcessMessages();
+            for (int i = 0; i < List->Count(); ++i) List->Get(i)->Device()->SetThreadSleepTime(10);
+
+            ExpectListSound();
+            ASSERT_EQ(List->IndexOf(L"D1") != -1, def != nullptr);
+            ASSERT_EQ(List->IndexOf(L"O2") != -1, other != nullptr);
+            ASSERT_EQ(Current(), def ? L"D1" : L"none");
+            if (def) ASSERT_TRUE(PressArrives(def, static_cast<int>(random() % 6))) << "a press lost or doubled";
+        }
+    }
 }
 
 }  // namespace
