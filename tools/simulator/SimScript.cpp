@@ -111,11 +111,14 @@ const std::map<std::wstring, TCommandInfo>& Commands() {
         {L"quit", {TSimCommandKind::Quit, 0, 0, L"quit"}},
         {L"bench-press", {TSimCommandKind::BenchPress, 2, 2, L"bench-press SERIAL N"}},
         {L"update-url", {TSimCommandKind::UpdateUrl, 1, 1, L"update-url URL"}},
-        {L"fault", {TSimCommandKind::Fault, 3, 3, L"fault SERIAL output|feature N|every|off, fault SERIAL read N|off"}},
+        {L"fault", {TSimCommandKind::Fault, 3, 3, L"fault SERIAL output|feature N|every|off, fault SERIAL read N|off, fault SERIAL reads fail|off"}},
         {L"hold-log", {TSimCommandKind::HoldLog, 0, 0, L"hold-log"}},
         {L"release-log", {TSimCommandKind::ReleaseLog, 0, 0, L"release-log"}},
         {L"wait-idle", {TSimCommandKind::WaitIdle, 0, 0, L"wait-idle"}},
         {L"update-limits", {TSimCommandKind::UpdateLimits, 4, 4, L"update-limits CONNECT SEND RECEIVE REQUEST"}},
+        {L"replug", {TSimCommandKind::Replug, 1, 2, L"replug SERIAL [busy]"}},
+        {L"busy", {TSimCommandKind::Busy, 1, 1, L"busy MS"}},
+        {L"notices", {TSimCommandKind::Notices, 1, 1, L"notices N"}},
     };
     return table;
 }
@@ -201,13 +204,31 @@ TSimParsed ParseSimLine(const std::wstring& rawLine, int lineNumber) {
     case TSimCommandKind::Dump:
         command.Serial = arg(0);
         break;
+    case TSimCommandKind::Replug:
+        command.Serial = arg(0);
+        if (args >= 2 && arg(1) != L"busy") return fail(L"bad word " + Quoted(arg(1)) + L" (busy or nothing)");
+        command.Background = args >= 2;
+        break;
+    case TSimCommandKind::Busy:
+    case TSimCommandKind::Notices: {
+        const bool busy = info.Kind == TSimCommandKind::Busy;
+        const auto n = ParseDecimal(arg(0), busy ? 0 : 1, busy ? 60'000 : 10'000);
+        if (!n) return fail(busy ? L"bad time " + Quoted(arg(0)) + L" (0 to 60000 ms)"
+                                 : L"bad count " + Quoted(arg(0)) + L" (1 to 10000)");
+        command.Number = static_cast<int>(*n);
+        break;
+    }
     case TSimCommandKind::Fault: {
         command.Serial = arg(0);
         command.Text = arg(1);
         const bool reports = command.Text == L"output" || command.Text == L"feature";
-        if (!reports && command.Text != L"read")
-            return fail(L"cannot break " + Quoted(command.Text) + L" (output, feature or read)");
-        if (arg(2) == L"off") {
+        if (!reports && command.Text != L"read" && command.Text != L"reads")
+            return fail(L"cannot break " + Quoted(command.Text) + L" (output, feature, read or reads)");
+        if (command.Text == L"reads") {
+            // Every read of the box fails until "off", as on a dead handle.
+            if (arg(2) != L"fail" && arg(2) != L"off") return fail(L"bad word " + Quoted(arg(2)) + L" (fail or off)");
+            command.Number = arg(2) == L"fail" ? kSimFaultEvery : 0;
+        } else if (arg(2) == L"off") {
             command.Number = 0;
         } else if (reports && arg(2) == L"every") {
             command.Number = kSimFaultEvery;

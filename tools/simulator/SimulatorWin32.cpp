@@ -375,6 +375,15 @@ bool TSimulator::Execute(const TSimCommand& command) {
     case TSimCommandKind::Unplug:
         Unplug(command);
         return true;
+    case TSimCommandKind::Replug:
+        Replug(command);
+        return true;
+    case TSimCommandKind::Busy:
+        Busy(command.Number);
+        return true;
+    case TSimCommandKind::Notices:
+        Notices(command.Number);
+        return true;
     case TSimCommandKind::Press: {
         const VirtualHidDevicePtr device = FindBox(command.Serial, true);
         if (!device || !RequireRunning(command)) return true;
@@ -585,6 +594,10 @@ void TSimulator::Fault(const TSimCommand& command) {
         device->SetShortReads(static_cast<std::uint32_t>(command.Number));
         return;
     }
+    if (command.Text == L"reads") {
+        device->SetReadFails(command.Number != 0);
+        return;
+    }
     const TVirtualReportKind kind = command.Text == L"feature" ? TVirtualReportKind::Feature : TVirtualReportKind::Output;
     TVirtualReportFault fault;
     fault.Nth = command.Number == kSimFaultEvery ? TVirtualReportFault::Every : static_cast<std::uint32_t>(command.Number);
@@ -627,6 +640,34 @@ void TSimulator::Unplug(const TSimCommand& command) {
     const VirtualHidDevicePtr device = FindBox(command.Serial, true);
     if (!device) return;
     FBus.Unplug(device);
+    Settle();
+}
+
+void TSimulator::Replug(const TSimCommand& command) {
+    const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+    if (!device || !RequireRunning(command)) return;
+    FBus.Unplug(device);
+    if (command.Background) {
+        // The main thread is busy while the box is away: no pass runs until it is back.
+        ::Sleep(100);
+    } else {
+        // The node-change notice is handled (a pass sees the box gone), then the box is
+        // back before the hot-plug pass of its removal looks.
+        FAdapter->List().HidController().JvController().DeviceChange();
+    }
+    FBoxes[command.Serial] = FBus.PlugAgain(device);
+    Settle();
+}
+
+void TSimulator::Busy(int milliseconds) {
+    // Holds the main thread as a long piece of work would: nothing is served meanwhile.
+    ::Sleep(static_cast<DWORD>(milliseconds));
+    if (milliseconds > 0) Settle();
+}
+
+void TSimulator::Notices(int count) {
+    // A memory stick or a phone: its notices name a device that is not ours.
+    for (int i = 0; i < count; ++i) FBus.PostUsbNotices(i % 2 == 0);
     Settle();
 }
 

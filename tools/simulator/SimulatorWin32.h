@@ -67,6 +67,9 @@ private:
     void Start();
     void Plug(const TSimCommand& command);
     void Unplug(const TSimCommand& command);
+    void Replug(const TSimCommand& command);
+    void Busy(int milliseconds);
+    void Notices(int count);
     void Image(const TSimCommand& command);
     void RunAction(const std::wstring& name);
     void Brightness(int value);
