@@ -150,6 +150,8 @@ std::size_t VirtualHidDevice::QueuedInputCount() const {
 void VirtualHidDevice::SetReadFails(bool fails) {
     std::lock_guard<std::mutex> guard(FBus.FLock);
     FReadFails = fails;
+    // As on a handle whose device died: the outstanding read ends with an error too.
+    if (fails) FBus.EndReadsLocked(this, nullptr, kErrorGenFailure);
 }
 
 void VirtualHidDevice::SetCapsFail(bool fails) {

@@ -88,7 +88,8 @@ public:
     void QueueInput(std::vector<std::uint8_t> report);
     std::size_t QueuedInputCount() const;
 
-    // Failure injection that can change while the device is present.
+    // Failure injection that can change while the device is present. Failing reads end the
+    // outstanding one with an error as well.
     void SetReadFails(bool fails);
     void SetCannotOpen(bool fails);
     void SetLanguageListFails(bool fails);
