@@ -5,8 +5,18 @@
 // The window's logic is portable; its Win32 side (window class, controls, tray icon,
 // system timer) lives in the uLumetraMain*Win32.cpp files behind TfrmMainPeer, and reaches
 // the logic only through the components' state and the handlers below. The source is
-// split by concern: uLumetraMain.cpp (construction, log), uLumetraMainBridge.cpp (timing
-// software and tray status), and the Win32 files.
+// split by concern:
+//   uLumetraMain.cpp              construction of the components, the log, the services
+//   uLumetraMainStartup.cpp       creation steps, showing, closing, the tray menu's actions
+//   uLumetraMainControlBoxes.cpp  the "Control Boxes" page, brightness, the status bar
+//   uLumetraMainSettings.cpp      the settings loaded and saved, the logon entry
+//   uLumetraMainUpdate.cpp        "Check for Update", the check at start-up, the engine's answers
+//   app/bridge/uLumetraMainBridge.cpp  the timing software's search, keys sent, tray status
+//   uLumetraMainHost.cpp          the Linux build's stand-in for the Win32 side
+// and on Windows uLumetraMainWin32.cpp (window class, tray icon, timer) with, around
+// uLumetraMainControlsWin32.h, the controls (Controls), the two pages (Pages), the grid
+// (Grid), the toolbar and menus (Menus), the status bar (StatusBar), the dark look
+// (DarkLook) and the messages (Messages), each in uLumetraMain<part>Win32.cpp.
 
 #include <cstdint>
 #include <functional>

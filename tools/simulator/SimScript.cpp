@@ -78,57 +78,6 @@ std::optional<std::uint16_t> ParseHexId(const std::wstring& word) {
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-struct TCommandInfo {
-    TSimCommandKind Kind;
-    // Words after the command word: at least Min, at most Max (-1: the rest of the line
-    // is the last argument, so any number of words from Min on).
-    int Min;
-    int Max;
-    const wchar_t* Usage;
-};
-
-const std::map<std::wstring, TCommandInfo>& Commands() {
-    static const std::map<std::wstring, TCommandInfo> table = {
-        {L"start", {TSimCommandKind::Start, 0, 0, L"start"}},
-        {L"plug", {TSimCommandKind::Plug, 1, 3, L"plug SERIAL [PID [VID]]"}},
-        {L"unplug", {TSimCommandKind::Unplug, 1, 1, L"unplug SERIAL"}},
-        {L"press", {TSimCommandKind::Press, 2, 1 + kSimInputDataBytes, L"press SERIAL K [K ...]"}},
-        {L"input", {TSimCommandKind::Input, 2, 2, L"input SERIAL HEX"}},
-        {L"image", {TSimCommandKind::Image, 3, -1, L"image SERIAL K FILE"}},
-        {L"vanto", {TSimCommandKind::Vanto, 1, -1, L"vanto TITLE"}},
-        {L"vanto-hide", {TSimCommandKind::VantoHide, 0, 0, L"vanto-hide"}},
-        {L"vanto-close", {TSimCommandKind::VantoClose, 0, 0, L"vanto-close"}},
-        {L"wait", {TSimCommandKind::Wait, 1, 1, L"wait MS"}},
-        {L"tick", {TSimCommandKind::Tick, 0, 0, L"tick"}},
-        {L"select", {TSimCommandKind::Select, 1, 1, L"select ROW"}},
-        {L"action", {TSimCommandKind::Action, 1, 2, L"action NAME [&]"}},
-        {L"brightness", {TSimCommandKind::Brightness, 1, 1, L"brightness N"}},
-        {L"close", {TSimCommandKind::Close, 0, 0, L"close"}},
-        {L"answer", {TSimCommandKind::Answer, 1, 1, L"answer yes|no"}},
-        {L"screenshot", {TSimCommandKind::Screenshot, 1, -1, L"screenshot FILE"}},
-        {L"show", {TSimCommandKind::Show, 1, 1, L"show WHAT"}},
-        {L"dump", {TSimCommandKind::Dump, 1, 1, L"dump SERIAL"}},
-        {L"quit", {TSimCommandKind::Quit, 0, 0, L"quit"}},
-        {L"bench-press", {TSimCommandKind::BenchPress, 2, 2, L"bench-press SERIAL N"}},
-        {L"update-url", {TSimCommandKind::UpdateUrl, 1, 1, L"update-url URL"}},
-        {L"fault", {TSimCommandKind::Fault, 3, 3, L"fault SERIAL output|feature N|every|off, fault SERIAL read N|off, fault SERIAL reads fail|off"}},
-        {L"hold-log", {TSimCommandKind::HoldLog, 0, 0, L"hold-log"}},
-        {L"release-log", {TSimCommandKind::ReleaseLog, 0, 0, L"release-log"}},
-        {L"wait-idle", {TSimCommandKind::WaitIdle, 0, 0, L"wait-idle"}},
-        {L"update-limits", {TSimCommandKind::UpdateLimits, 4, 4, L"update-limits CONNECT SEND RECEIVE REQUEST"}},
-        {L"replug", {TSimCommandKind::Replug, 1, 2, L"replug SERIAL [busy]"}},
-        {L"busy", {TSimCommandKind::Busy, 1, 1, L"busy MS"}},
-        {L"notices", {TSimCommandKind::Notices, 1, 1, L"notices N"}},
-    };
-    return table;
-}
-
-const std::vector<std::wstring>& ShowTopics() {
-    static const std::vector<std::wstring> topics = {L"labels", L"tray",   L"grid",     L"window",
-                                                     L"trackbar", L"status", L"settings", L"log"};
-    return topics;
-}
-
 std::wstring JoinTopics(const std::vector<std::wstring>& topics) {
     std::wstring out;
     for (const auto& t : topics) {
@@ -136,6 +85,258 @@ std::wstring JoinTopics(const std::vector<std::wstring>& topics) {
         out += t;
     }
     return out;
+}
+
+const std::vector<std::wstring>& ShowTopics() {
+    static const std::vector<std::wstring> topics = {L"labels",   L"tray",   L"grid",     L"window",
+                                                     L"trackbar", L"status", L"settings", L"log"};
+    return topics;
+}
+
+// The arguments of one line: the words after the command word, and the rest of the line
+// from any of them on.
+class TArgs {
+public:
+    TArgs(const std::wstring& line, const TWords& words) : FLine(line), FWords(words) {}
+    int Count() const { return static_cast<int>(FWords.Words.size()) - 1; }
+    const std::wstring& operator[](int i) const { return FWords.Words[static_cast<std::size_t>(i) + 1]; }
+    // The rest of the line from argument i on, exactly as written.
+    std::wstring Rest(int i) const { return FLine.substr(FWords.Starts[static_cast<std::size_t>(i) + 1]); }
+
+private:
+    const std::wstring& FLine;
+    const TWords& FWords;
+};
+
+// A command's own checks of its arguments, once their number is right: fills `command`
+// and returns nothing, or returns what is wrong.
+using TParseError = std::wstring;
+using TParser = TParseError (*)(const TArgs& args, TSimCommand& command);
+
+TParseError ParseNothing(const TArgs&, TSimCommand&) { return {}; }
+
+TParseError ParseSerial(const TArgs& args, TSimCommand& command) {
+    command.Serial = args[0];
+    return {};
+}
+
+// The last argument is the rest of the line: a title or a file path may hold blanks.
+TParseError ParseText(const TArgs& args, TSimCommand& command) {
+    command.Text = args.Rest(0);
+    return {};
+}
+
+TParseError ParsePlug(const TArgs& args, TSimCommand& command) {
+    command.Serial = args[0];
+    if (args.Count() >= 2) {
+        const auto pid = ParseHexId(args[1]);
+        if (!pid) return L"bad product id " + Quoted(args[1]) + L" (hex, up to 4 digits)";
+        command.ProductId = *pid;
+    }
+    if (args.Count() >= 3) {
+        const auto vid = ParseHexId(args[2]);
+        if (!vid) return L"bad vendor id " + Quoted(args[2]) + L" (hex, up to 4 digits)";
+        command.VendorId = *vid;
+    }
+    return {};
+}
+
+TParseError ParseFault(const TArgs& args, TSimCommand& command) {
+    command.Serial = args[0];
+    command.Text = args[1];
+    const bool reports = command.Text == L"output" || command.Text == L"feature";
+    if (!reports && command.Text != L"read" && command.Text != L"reads")
+        return L"cannot break " + Quoted(command.Text) + L" (output, feature, read or reads)";
+    if (command.Text == L"reads") {
+        // Every read of the box fails until "off", as on a dead handle.
+        if (args[2] != L"fail" && args[2] != L"off") return L"bad word " + Quoted(args[2]) + L" (fail or off)";
+        command.Number = args[2] == L"fail" ? kSimFaultEvery : 0;
+    } else if (args[2] == L"off") {
+        command.Number = 0;
+    } else if (reports && args[2] == L"every") {
+        command.Number = kSimFaultEvery;
+    } else {
+        const auto n = ParseDecimal(args[2], 1, 100000);
+        if (!n)
+            return L"bad count " + Quoted(args[2]) +
+                   (reports ? L" (1 to 100000, every or off)" : L" (bytes, 1 to 100000, or off)");
+        command.Number = static_cast<int>(*n);
+    }
+    return {};
+}
+
+TParseError ParseReplug(const TArgs& args, TSimCommand& command) {
+    command.Serial = args[0];
+    if (args.Count() >= 2 && args[1] != L"busy") return L"bad word " + Quoted(args[1]) + L" (busy or nothing)";
+    command.Background = args.Count() >= 2;
+    return {};
+}
+
+TParseError ParseBusy(const TArgs& args, TSimCommand& command) {
+    const auto ms = ParseDecimal(args[0], 0, 60'000);
+    if (!ms) return L"bad time " + Quoted(args[0]) + L" (0 to 60000 ms)";
+    command.Number = static_cast<int>(*ms);
+    return {};
+}
+
+TParseError ParseNotices(const TArgs& args, TSimCommand& command) {
+    const auto n = ParseDecimal(args[0], 1, 10'000);
+    if (!n) return L"bad count " + Quoted(args[0]) + L" (1 to 10000)";
+    command.Number = static_cast<int>(*n);
+    return {};
+}
+
+TParseError ParsePress(const TArgs& args, TSimCommand& command) {
+    command.Serial = args[0];
+    for (int i = 1; i < args.Count(); ++i) {
+        const auto key = ParseDecimal(args[i], 0, kSimInputDataBytes - 1);
+        if (!key) return L"bad key " + Quoted(args[i]) + L" (0 to " + std::to_wstring(kSimInputDataBytes - 1) + L")";
+        command.Keys.push_back(static_cast<int>(*key));
+    }
+    return {};
+}
+
+TParseError ParseInput(const TArgs& args, TSimCommand& command) {
+    command.Serial = args[0];
+    const std::wstring& hex = args[1];
+    if (hex.size() % 2 != 0) return L"bad hex " + Quoted(hex) + L": odd number of digits";
+    if (hex.size() / 2 > kMaxInputBytes) return L"bad hex: more than " + std::to_wstring(kMaxInputBytes) + L" bytes";
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = HexDigit(hex[i]);
+        const int lo = HexDigit(hex[i + 1]);
+        if (hi < 0 || lo < 0) return L"bad hex " + Quoted(hex) + L": not a hex digit";
+        command.Bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+    }
+    return {};
+}
+
+TParseError ParseImage(const TArgs& args, TSimCommand& command) {
+    command.Serial = args[0];
+    const auto key = ParseDecimal(args[1], 0, 31);
+    if (!key) return L"bad key " + Quoted(args[1]);
+    command.Number = static_cast<int>(*key);
+    command.Text = args.Rest(2);
+    return {};
+}
+
+TParseError ParseUpdateUrl(const TArgs& args, TSimCommand& command) {
+    if (args[0].rfind(L"http://", 0) != 0 && args[0].rfind(L"https://", 0) != 0)
+        return L"bad address " + Quoted(args[0]) + L" (http:// or https://)";
+    command.Text = args[0];
+    return {};
+}
+
+TParseError ParseWait(const TArgs& args, TSimCommand& command) {
+    const auto ms = ParseDecimal(args[0], 0, kMaxWaitMs);
+    if (!ms) return L"bad time " + Quoted(args[0]) + L" (milliseconds, 0 to " + std::to_wstring(kMaxWaitMs) + L")";
+    command.Number = static_cast<int>(*ms);
+    return {};
+}
+
+TParseError ParseSelect(const TArgs& args, TSimCommand& command) {
+    const auto row = ParseDecimal(args[0], 0, 1'000'000);
+    if (!row) return L"bad row " + Quoted(args[0]);
+    command.Number = static_cast<int>(*row);
+    return {};
+}
+
+TParseError ParseBrightness(const TArgs& args, TSimCommand& command) {
+    const auto n = ParseDecimal(args[0], -1'000'000, 1'000'000);
+    if (!n) return L"bad brightness " + Quoted(args[0]);
+    command.Number = static_cast<int>(*n);
+    return {};
+}
+
+TParseError ParseAction(const TArgs& args, TSimCommand& command) {
+    const auto& names = SimActionNames();
+    if (std::find(names.begin(), names.end(), args[0]) == names.end())
+        return L"unknown action " + Quoted(args[0]) + L" (one of " + JoinTopics(names) + L")";
+    command.Text = args[0];
+    if (args.Count() == 2) {
+        if (args[1] != L"&") return L"bad argument " + Quoted(args[1]) + L" (only & may follow the action)";
+        command.Background = true;
+    }
+    return {};
+}
+
+TParseError ParseUpdateLimits(const TArgs& args, TSimCommand& command) {
+    for (int i = 0; i < 4; ++i) {
+        const auto ms = ParseDecimal(args[i], 1, kMaxLimitMs);
+        if (!ms) return L"bad time " + Quoted(args[i]) + L" (milliseconds, 1 to " + std::to_wstring(kMaxLimitMs) + L")";
+        command.Times.push_back(static_cast<int>(*ms));
+    }
+    return {};
+}
+
+TParseError ParseAnswer(const TArgs& args, TSimCommand& command) {
+    if (args[0] != L"yes" && args[0] != L"no") return L"bad answer " + Quoted(args[0]) + L" (yes or no)";
+    command.Yes = args[0] == L"yes";
+    return {};
+}
+
+TParseError ParseShow(const TArgs& args, TSimCommand& command) {
+    const auto& topics = ShowTopics();
+    if (std::find(topics.begin(), topics.end(), args[0]) == topics.end())
+        return L"cannot show " + Quoted(args[0]) + L" (one of " + JoinTopics(topics) + L")";
+    command.Text = args[0];
+    return {};
+}
+
+TParseError ParseBenchPress(const TArgs& args, TSimCommand& command) {
+    command.Serial = args[0];
+    const auto n = ParseDecimal(args[1], 1, kMaxBenchPresses);
+    if (!n) return L"bad count " + Quoted(args[1]);
+    command.Number = static_cast<int>(*n);
+    return {};
+}
+
+struct TCommandInfo {
+    TSimCommandKind Kind;
+    // Words after the command word: at least Min, at most Max (-1: the rest of the line
+    // is the last argument, so any number of words from Min on).
+    int Min;
+    int Max;
+    const wchar_t* Usage;
+    TParser Parse;
+};
+
+// Every command word with what it takes. A new command is one line here, its parser above
+// and its handler in the simulator.
+const std::map<std::wstring, TCommandInfo>& Commands() {
+    using K = TSimCommandKind;
+    static const std::map<std::wstring, TCommandInfo> table = {
+        {L"start", {K::Start, 0, 0, L"start", ParseNothing}},
+        {L"plug", {K::Plug, 1, 3, L"plug SERIAL [PID [VID]]", ParsePlug}},
+        {L"unplug", {K::Unplug, 1, 1, L"unplug SERIAL", ParseSerial}},
+        {L"press", {K::Press, 2, 1 + kSimInputDataBytes, L"press SERIAL K [K ...]", ParsePress}},
+        {L"input", {K::Input, 2, 2, L"input SERIAL HEX", ParseInput}},
+        {L"image", {K::Image, 3, -1, L"image SERIAL K FILE", ParseImage}},
+        {L"vanto", {K::Vanto, 1, -1, L"vanto TITLE", ParseText}},
+        {L"vanto-hide", {K::VantoHide, 0, 0, L"vanto-hide", ParseNothing}},
+        {L"vanto-close", {K::VantoClose, 0, 0, L"vanto-close", ParseNothing}},
+        {L"wait", {K::Wait, 1, 1, L"wait MS", ParseWait}},
+        {L"tick", {K::Tick, 0, 0, L"tick", ParseNothing}},
+        {L"select", {K::Select, 1, 1, L"select ROW", ParseSelect}},
+        {L"action", {K::Action, 1, 2, L"action NAME [&]", ParseAction}},
+        {L"brightness", {K::Brightness, 1, 1, L"brightness N", ParseBrightness}},
+        {L"close", {K::Close, 0, 0, L"close", ParseNothing}},
+        {L"answer", {K::Answer, 1, 1, L"answer yes|no", ParseAnswer}},
+        {L"screenshot", {K::Screenshot, 1, -1, L"screenshot FILE", ParseText}},
+        {L"show", {K::Show, 1, 1, L"show WHAT", ParseShow}},
+        {L"dump", {K::Dump, 1, 1, L"dump SERIAL", ParseSerial}},
+        {L"quit", {K::Quit, 0, 0, L"quit", ParseNothing}},
+        {L"bench-press", {K::BenchPress, 2, 2, L"bench-press SERIAL N", ParseBenchPress}},
+        {L"update-url", {K::UpdateUrl, 1, 1, L"update-url URL", ParseUpdateUrl}},
+        {L"fault", {K::Fault, 3, 3, L"fault SERIAL output|feature N|every|off, fault SERIAL read N|off, fault SERIAL reads fail|off", ParseFault}},
+        {L"hold-log", {K::HoldLog, 0, 0, L"hold-log", ParseNothing}},
+        {L"release-log", {K::ReleaseLog, 0, 0, L"release-log", ParseNothing}},
+        {L"wait-idle", {K::WaitIdle, 0, 0, L"wait-idle", ParseNothing}},
+        {L"update-limits", {K::UpdateLimits, 4, 4, L"update-limits CONNECT SEND RECEIVE REQUEST", ParseUpdateLimits}},
+        {L"replug", {K::Replug, 1, 2, L"replug SERIAL [busy]", ParseReplug}},
+        {L"busy", {K::Busy, 1, 1, L"busy MS", ParseBusy}},
+        {L"notices", {K::Notices, 1, 1, L"notices N", ParseNotices}},
+    };
+    return table;
 }
 
 }  // namespace
@@ -175,182 +376,16 @@ TSimParsed ParseSimLine(const std::wstring& rawLine, int lineNumber) {
     const auto found = Commands().find(words.Words[0]);
     if (found == Commands().end()) return fail(L"unknown command " + Quoted(words.Words[0]));
     const TCommandInfo& info = found->second;
-    const int args = static_cast<int>(words.Words.size()) - 1;
-    if (args < info.Min) return fail(L"missing argument; usage: " + std::wstring(info.Usage));
-    if (info.Max >= 0 && args > info.Max) return fail(L"too many arguments; usage: " + std::wstring(info.Usage));
+    const TArgs args(line, words);
+    if (args.Count() < info.Min) return fail(L"missing argument; usage: " + std::wstring(info.Usage));
+    if (info.Max >= 0 && args.Count() > info.Max)
+        return fail(L"too many arguments; usage: " + std::wstring(info.Usage));
 
     TSimCommand command;
     command.Kind = info.Kind;
     command.Line = lineNumber;
-    auto arg = [&](int i) -> const std::wstring& { return words.Words[static_cast<std::size_t>(i) + 1]; };
-    // The rest of the line from argument i on, exactly as written.
-    auto rest = [&](int i) { return line.substr(words.Starts[static_cast<std::size_t>(i) + 1]); };
-
-    switch (info.Kind) {
-    case TSimCommandKind::Plug:
-        command.Serial = arg(0);
-        if (args >= 2) {
-            const auto pid = ParseHexId(arg(1));
-            if (!pid) return fail(L"bad product id " + Quoted(arg(1)) + L" (hex, up to 4 digits)");
-            command.ProductId = *pid;
-        }
-        if (args >= 3) {
-            const auto vid = ParseHexId(arg(2));
-            if (!vid) return fail(L"bad vendor id " + Quoted(arg(2)) + L" (hex, up to 4 digits)");
-            command.VendorId = *vid;
-        }
-        break;
-    case TSimCommandKind::Unplug:
-    case TSimCommandKind::Dump:
-        command.Serial = arg(0);
-        break;
-    case TSimCommandKind::Replug:
-        command.Serial = arg(0);
-        if (args >= 2 && arg(1) != L"busy") return fail(L"bad word " + Quoted(arg(1)) + L" (busy or nothing)");
-        command.Background = args >= 2;
-        break;
-    case TSimCommandKind::Busy:
-    case TSimCommandKind::Notices: {
-        const bool busy = info.Kind == TSimCommandKind::Busy;
-        const auto n = ParseDecimal(arg(0), busy ? 0 : 1, busy ? 60'000 : 10'000);
-        if (!n) return fail(busy ? L"bad time " + Quoted(arg(0)) + L" (0 to 60000 ms)"
-                                 : L"bad count " + Quoted(arg(0)) + L" (1 to 10000)");
-        command.Number = static_cast<int>(*n);
-        break;
-    }
-    case TSimCommandKind::Fault: {
-        command.Serial = arg(0);
-        command.Text = arg(1);
-        const bool reports = command.Text == L"output" || command.Text == L"feature";
-        if (!reports && command.Text != L"read" && command.Text != L"reads")
-            return fail(L"cannot break " + Quoted(command.Text) + L" (output, feature, read or reads)");
-        if (command.Text == L"reads") {
-            // Every read of the box fails until "off", as on a dead handle.
-            if (arg(2) != L"fail" && arg(2) != L"off") return fail(L"bad word " + Quoted(arg(2)) + L" (fail or off)");
-            command.Number = arg(2) == L"fail" ? kSimFaultEvery : 0;
-        } else if (arg(2) == L"off") {
-            command.Number = 0;
-        } else if (reports && arg(2) == L"every") {
-            command.Number = kSimFaultEvery;
-        } else {
-            const auto n = ParseDecimal(arg(2), 1, 100000);
-            if (!n)
-                return fail(L"bad count " + Quoted(arg(2)) +
-                            (reports ? L" (1 to 100000, every or off)" : L" (bytes, 1 to 100000, or off)"));
-            command.Number = static_cast<int>(*n);
-        }
-        break;
-    }
-    case TSimCommandKind::Press:
-        command.Serial = arg(0);
-        for (int i = 1; i < args; ++i) {
-            const auto key = ParseDecimal(arg(i), 0, kSimInputDataBytes - 1);
-            if (!key)
-                return fail(L"bad key " + Quoted(arg(i)) + L" (0 to " + std::to_wstring(kSimInputDataBytes - 1) +
-                            L")");
-            command.Keys.push_back(static_cast<int>(*key));
-        }
-        break;
-    case TSimCommandKind::Input: {
-        command.Serial = arg(0);
-        const std::wstring& hex = arg(1);
-        if (hex.size() % 2 != 0) return fail(L"bad hex " + Quoted(hex) + L": odd number of digits");
-        if (hex.size() / 2 > kMaxInputBytes)
-            return fail(L"bad hex: more than " + std::to_wstring(kMaxInputBytes) + L" bytes");
-        for (std::size_t i = 0; i < hex.size(); i += 2) {
-            const int hi = HexDigit(hex[i]);
-            const int lo = HexDigit(hex[i + 1]);
-            if (hi < 0 || lo < 0) return fail(L"bad hex " + Quoted(hex) + L": not a hex digit");
-            command.Bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
-        }
-        break;
-    }
-    case TSimCommandKind::Image: {
-        command.Serial = arg(0);
-        const auto key = ParseDecimal(arg(1), 0, 31);
-        if (!key) return fail(L"bad key " + Quoted(arg(1)));
-        command.Number = static_cast<int>(*key);
-        command.Text = rest(2);
-        break;
-    }
-    case TSimCommandKind::Vanto:
-        command.Text = rest(0);
-        break;
-    case TSimCommandKind::Screenshot:
-        command.Text = rest(0);
-        break;
-    case TSimCommandKind::UpdateUrl:
-        if (arg(0).rfind(L"http://", 0) != 0 && arg(0).rfind(L"https://", 0) != 0)
-            return fail(L"bad address " + Quoted(arg(0)) + L" (http:// or https://)");
-        command.Text = arg(0);
-        break;
-    case TSimCommandKind::Wait: {
-        const auto ms = ParseDecimal(arg(0), 0, kMaxWaitMs);
-        if (!ms) return fail(L"bad time " + Quoted(arg(0)) + L" (milliseconds, 0 to " +
-                             std::to_wstring(kMaxWaitMs) + L")");
-        command.Number = static_cast<int>(*ms);
-        break;
-    }
-    case TSimCommandKind::Select: {
-        const auto row = ParseDecimal(arg(0), 0, 1'000'000);
-        if (!row) return fail(L"bad row " + Quoted(arg(0)));
-        command.Number = static_cast<int>(*row);
-        break;
-    }
-    case TSimCommandKind::Brightness: {
-        const auto n = ParseDecimal(arg(0), -1'000'000, 1'000'000);
-        if (!n) return fail(L"bad brightness " + Quoted(arg(0)));
-        command.Number = static_cast<int>(*n);
-        break;
-    }
-    case TSimCommandKind::Action: {
-        const auto& names = SimActionNames();
-        if (std::find(names.begin(), names.end(), arg(0)) == names.end())
-            return fail(L"unknown action " + Quoted(arg(0)) + L" (one of " + JoinTopics(names) + L")");
-        command.Text = arg(0);
-        if (args == 2) {
-            if (arg(1) != L"&") return fail(L"bad argument " + Quoted(arg(1)) + L" (only & may follow the action)");
-            command.Background = true;
-        }
-        break;
-    }
-    case TSimCommandKind::UpdateLimits:
-        for (int i = 0; i < 4; ++i) {
-            const auto ms = ParseDecimal(arg(i), 1, kMaxLimitMs);
-            if (!ms)
-                return fail(L"bad time " + Quoted(arg(i)) + L" (milliseconds, 1 to " + std::to_wstring(kMaxLimitMs) +
-                            L")");
-            command.Times.push_back(static_cast<int>(*ms));
-        }
-        break;
-    case TSimCommandKind::Answer:
-        if (arg(0) == L"yes") command.Yes = true;
-        else if (arg(0) == L"no") command.Yes = false;
-        else return fail(L"bad answer " + Quoted(arg(0)) + L" (yes or no)");
-        break;
-    case TSimCommandKind::Show: {
-        const auto& topics = ShowTopics();
-        if (std::find(topics.begin(), topics.end(), arg(0)) == topics.end())
-            return fail(L"cannot show " + Quoted(arg(0)) + L" (one of " + JoinTopics(topics) + L")");
-        command.Text = arg(0);
-        break;
-    }
-    case TSimCommandKind::BenchPress: {
-        command.Serial = arg(0);
-        const auto n = ParseDecimal(arg(1), 1, kMaxBenchPresses);
-        if (!n) return fail(L"bad count " + Quoted(arg(1)));
-        command.Number = static_cast<int>(*n);
-        break;
-    }
-    case TSimCommandKind::Start:
-    case TSimCommandKind::VantoHide:
-    case TSimCommandKind::VantoClose:
-    case TSimCommandKind::Tick:
-    case TSimCommandKind::Close:
-    case TSimCommandKind::Quit:
-    case TSimCommandKind::WaitIdle:
-        break;
-    }
+    const TParseError error = info.Parse(args, command);
+    if (!error.empty()) return fail(error);
     TSimParsed parsed;
     parsed.Command = std::move(command);
     return parsed;

@@ -1,7 +1,7 @@
 // The simulator: runs the real program on the virtual bus and carries out a script's
 // commands one by one. Kept in one file on purpose: every command reaches into the same
 // running program (its window, the bus, the stand-in, the script's nested waits), and the
-// switch over the commands reads best beside the state it changes.
+// table of command handlers reads best beside the state they change.
 
 #include "SimulatorWin32.h"
 
@@ -15,6 +15,7 @@
 #include "SDListAdapter.h"
 #include "TextUtils.h"
 #include "VrRunOnce.h"
+#include "WindowPictureWin32.h"
 #include "uLogs.h"
 #include "uLumetraMain.h"
 #include "uLumetraMainSettings.h"
@@ -65,41 +66,6 @@ std::wstring SystemMessage(DWORD error) {
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
         message.pop_back();
     return message;
-}
-
-// Draws the client area of `window` and of every child shown in it into `dc`, whether the
-// window is on the screen or not: each one paints itself through WM_PRINTCLIENT, at its
-// place, parents before their children.
-void PrintClientArea(HWND window, HDC dc) {
-    auto paint = [dc, window](HWND target) {
-        RECT area;
-        GetClientRect(target, &area);
-        POINT origin = {0, 0};
-        MapWindowPoints(target, window, &origin, 1);
-        const int saved = SaveDC(dc);
-        SetViewportOrgEx(dc, origin.x, origin.y, nullptr);
-        IntersectClipRect(dc, 0, 0, area.right, area.bottom);
-        SendMessageW(target, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-        SendMessageW(target, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
-        RestoreDC(dc, saved);
-    };
-    paint(window);
-    struct TContext {
-        HWND Top;
-        std::vector<HWND> Children;
-    } context{window, {}};
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM param) -> BOOL {
-            auto* ctx = reinterpret_cast<TContext*>(param);
-            // Shown in the window: this child and each of its parents up to the window.
-            for (HWND w = child; w && w != ctx->Top; w = GetParent(w))
-                if (!(GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE)) return TRUE;
-            ctx->Children.push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&context));
-    for (HWND child : context.Children) paint(child);
 }
 
 }  // namespace
@@ -360,171 +326,177 @@ void TSimulator::ContinueNested() {
     MainThread::Post([this] { RunCommands(); });
 }
 
+// Each command word's handler; the parser has checked its arguments. A handler prints its
+// own errors and leaves the script going on.
+const std::map<TSimCommandKind, TSimulator::THandler>& TSimulator::Handlers() {
+    using K = TSimCommandKind;
+    static const std::map<TSimCommandKind, THandler> table = {
+        {K::Start, &TSimulator::DoStart},
+        {K::Plug, &TSimulator::DoPlug},
+        {K::Unplug, &TSimulator::DoUnplug},
+        {K::Replug, &TSimulator::DoReplug},
+        {K::Busy, &TSimulator::DoBusy},
+        {K::Notices, &TSimulator::DoNotices},
+        {K::Press, &TSimulator::DoPress},
+        {K::Input, &TSimulator::DoInput},
+        {K::Image, &TSimulator::DoImage},
+        {K::Vanto, &TSimulator::DoVanto},
+        {K::VantoHide, &TSimulator::DoVantoHide},
+        {K::VantoClose, &TSimulator::DoVantoClose},
+        {K::Wait, &TSimulator::DoWait},
+        {K::Tick, &TSimulator::DoTick},
+        {K::Select, &TSimulator::DoSelect},
+        {K::Action, &TSimulator::DoAction},
+        {K::Brightness, &TSimulator::DoBrightness},
+        {K::Close, &TSimulator::DoClose},
+        {K::Answer, &TSimulator::DoAnswer},
+        {K::Screenshot, &TSimulator::DoScreenshot},
+        {K::Show, &TSimulator::DoShow},
+        {K::Dump, &TSimulator::DoDump},
+        {K::Quit, &TSimulator::DoQuit},
+        {K::BenchPress, &TSimulator::DoBenchPress},
+        {K::UpdateUrl, &TSimulator::DoUpdateUrl},
+        {K::Fault, &TSimulator::DoFault},
+        {K::HoldLog, &TSimulator::DoHoldLog},
+        {K::ReleaseLog, &TSimulator::DoReleaseLog},
+        {K::WaitIdle, &TSimulator::DoWaitIdle},
+        {K::UpdateLimits, &TSimulator::DoUpdateLimits},
+    };
+    return table;
+}
+
 bool TSimulator::Execute(const TSimCommand& command) {
-    switch (command.Kind) {
-    case TSimCommandKind::Start:
-        if (FState == TProgramState::Running) {
-            Error(L"the program is running already");
-            return true;
-        }
-        Start();
-        return true;
-    case TSimCommandKind::Plug:
-        Plug(command);
-        return true;
-    case TSimCommandKind::Unplug:
-        Unplug(command);
-        return true;
-    case TSimCommandKind::Replug:
-        Replug(command);
-        return true;
-    case TSimCommandKind::Busy:
-        Busy(command.Number);
-        return true;
-    case TSimCommandKind::Notices:
-        Notices(command.Number);
-        return true;
-    case TSimCommandKind::Press: {
-        const VirtualHidDevicePtr device = FindBox(command.Serial, true);
-        if (!device || !RequireRunning(command)) return true;
-        if (SendReport(device, SimKeyReport(command.Keys))) SendReport(device, SimKeyReport({}));
+    const auto handler = Handlers().find(command.Kind);
+    if (handler == Handlers().end()) {
+        Error(L"the simulator cannot carry this command out");
         return true;
     }
-    case TSimCommandKind::Input: {
-        const VirtualHidDevicePtr device = FindBox(command.Serial, true);
-        if (!device || !RequireRunning(command)) return true;
-        SendReport(device, command.Bytes);
-        return true;
+    (this->*handler->second)(command);
+    // `quit` ends the script: what follows it is not read.
+    return command.Kind != TSimCommandKind::Quit;
+}
+
+void TSimulator::DoStart(const TSimCommand&) {
+    if (FState == TProgramState::Running) {
+        Error(L"the program is running already");
+        return;
     }
-    case TSimCommandKind::Image:
-        if (RequireRunning(command)) Image(command);
-        return true;
-    case TSimCommandKind::Vanto:
-        FVanto.Show(command.Text);
-        return true;
-    case TSimCommandKind::VantoHide:
-        if (!FVanto.Hide()) Error(L"there is no stand-in window");
-        return true;
-    case TSimCommandKind::VantoClose:
-        if (!FVanto.Close()) Error(L"there is no stand-in window");
-        return true;
-    case TSimCommandKind::Wait: {
-        // At the outermost level (nested levels yield instead, RunCommands).
-        const bool search = FState == TProgramState::Running && Form() && FSearchWanted;
-        if (search) Form()->TimerFindVanto.SetEnabled(true);
-        PumpUntil([] { return false; }, static_cast<unsigned>(command.Number));
-        if (search && Form()) Form()->TimerFindVanto.SetEnabled(false);
-        return true;
+    Start();
+}
+
+void TSimulator::DoPress(const TSimCommand& command) {
+    const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+    if (!device || !RequireRunning(command)) return;
+    if (SendReport(device, SimKeyReport(command.Keys))) SendReport(device, SimKeyReport({}));
+}
+
+void TSimulator::DoInput(const TSimCommand& command) {
+    const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+    if (!device || !RequireRunning(command)) return;
+    SendReport(device, command.Bytes);
+}
+
+void TSimulator::DoVanto(const TSimCommand& command) { FVanto.Show(command.Text); }
+
+void TSimulator::DoVantoHide(const TSimCommand&) {
+    if (!FVanto.Hide()) Error(L"there is no stand-in window");
+}
+
+void TSimulator::DoVantoClose(const TSimCommand&) {
+    if (!FVanto.Close()) Error(L"there is no stand-in window");
+}
+
+void TSimulator::DoWait(const TSimCommand& command) {
+    // At the outermost level (nested levels yield instead, RunCommands).
+    const bool search = FState == TProgramState::Running && Form() && FSearchWanted;
+    if (search) Form()->TimerFindVanto.SetEnabled(true);
+    PumpUntil([] { return false; }, static_cast<unsigned>(command.Number));
+    if (search && Form()) Form()->TimerFindVanto.SetEnabled(false);
+}
+
+void TSimulator::DoTick(const TSimCommand& command) {
+    if (RequireRunning(command)) Application::Guarded([&] { Form()->TimerFindVantoTimer(&Form()->TimerFindVanto); });
+}
+
+void TSimulator::DoSelect(const TSimCommand& command) {
+    if (!RequireRunning(command)) return;
+    TStringGrid& grid = Form()->StringGrid1;
+    if (command.Number < grid.FixedRows || command.Number >= grid.RowCount) {
+        Error(L"no data row " + std::to_wstring(command.Number) + L" (the grid has " +
+              std::to_wstring(grid.RowCount - grid.FixedRows) + L")");
+        return;
     }
-    case TSimCommandKind::Tick:
-        if (RequireRunning(command))
-            Application::Guarded([&] { Form()->TimerFindVantoTimer(&Form()->TimerFindVanto); });
-        return true;
-    case TSimCommandKind::Select:
-        if (RequireRunning(command)) {
-            TStringGrid& grid = Form()->StringGrid1;
-            if (command.Number < grid.FixedRows || command.Number >= grid.RowCount) {
-                Error(L"no data row " + std::to_wstring(command.Number) +
-                      L" (the grid has " + std::to_wstring(grid.RowCount - grid.FixedRows) + L")");
-                return true;
-            }
-            grid.Row = command.Number;
-            grid.NotifyChanged();
-        }
-        return true;
-    case TSimCommandKind::Action:
-        if (!RequireRunning(command)) return true;
-        if (!command.Background) {
-            RunAction(command.Text);
-            return true;
-        }
-        {
-            // The action starts from a hand-off and the script goes on inside its waits;
-            // this level waits only until the script has gone on.
-            auto continued = std::make_shared<bool>(false);
-            ++FActionsRunning;
-            MainThread::Post([this, name = command.Text] {
-                struct TDone {
-                    int& Running;
-                    ~TDone() { --Running; }
-                } done{FActionsRunning};
-                RunAction(name);
-            });
-            MainThread::Post([this, continued] {
-                *continued = true;
-                RunCommands();
-            });
-            PumpUntil([continued] { return *continued; }, kIdleTimeoutMs);
-        }
-        return true;
-    case TSimCommandKind::WaitIdle:
-        return true;  // met by RunCommands
-    case TSimCommandKind::UpdateLimits: {
-        TTransferLimits limits;
-        limits.Connect = std::chrono::milliseconds(command.Times[0]);
-        limits.Send = std::chrono::milliseconds(command.Times[1]);
-        limits.Receive = std::chrono::milliseconds(command.Times[2]);
-        limits.Request = std::chrono::milliseconds(command.Times[3]);
-        // Before start: the limits of the engine the window builds; after it, the running
-        // engine's.
-        FLimits = limits;
-        if (Form()) {
-            CreateWebUpdate1(*Form());
-            Form()->WebUpdate1->SetTransferLimits(limits);
-        }
-        return true;
+    grid.Row = command.Number;
+    grid.NotifyChanged();
+}
+
+void TSimulator::DoAction(const TSimCommand& command) {
+    if (!RequireRunning(command)) return;
+    if (!command.Background) {
+        RunAction(command.Text);
+        return;
     }
-    case TSimCommandKind::Brightness:
-        if (RequireRunning(command)) Brightness(command.Number);
-        return true;
-    case TSimCommandKind::Close:
-        if (RequireRunning(command)) {
-            if (Form()->Peer() && Form()->Peer()->Handle())
-                SendMessageW(reinterpret_cast<HWND>(Form()->Peer()->Handle()), WM_SYSCOMMAND, SC_CLOSE, 0);
-            else
-                Error(L"the main window has no window");
-            Settle();
-        }
-        return true;
-    case TSimCommandKind::Answer:
-        FAnswers.push_back(command.Yes);
-        return true;
-    case TSimCommandKind::Screenshot:
-        if (RequireRunning(command)) Screenshot(command.Text);
-        return true;
-    case TSimCommandKind::Show:
-        if (command.Text == L"settings" || command.Text == L"log" || RequireRunning(command)) Show(command.Text);
-        return true;
-    case TSimCommandKind::Dump:
-        Dump(command.Serial);
-        return true;
-    case TSimCommandKind::Quit:
-        if (FState == TProgramState::Running) {
-            RunAction(L"actQuitter");
-            // Below a nested level the window is still in use: the outermost level ends it.
-            if (FDepth <= 1) EndProgram();
-        }
-        return false;
-    case TSimCommandKind::BenchPress:
-        if (RequireRunning(command)) BenchPress(command);
-        return true;
-    case TSimCommandKind::Fault:
-        Fault(command);
-        return true;
-    case TSimCommandKind::HoldLog:
-        HoldLog();
-        return true;
-    case TSimCommandKind::ReleaseLog:
-        FHeldLog.reset();
-        return true;
-    case TSimCommandKind::UpdateUrl:
-        // Before start: the address the program's update engine is built with; after it,
-        // the running engine's.
-        SetUpdateURL(command.Text);
-        if (Form()) SetWebUpdateURL(*Form(), command.Text);
-        return true;
+    // The action starts from a hand-off and the script goes on inside its waits; this
+    // level waits only until the script has gone on.
+    auto continued = std::make_shared<bool>(false);
+    ++FActionsRunning;
+    MainThread::Post([this, name = command.Text] {
+        struct TDone {
+            int& Running;
+            ~TDone() { --Running; }
+        } done{FActionsRunning};
+        RunAction(name);
+    });
+    MainThread::Post([this, continued] {
+        *continued = true;
+        RunCommands();
+    });
+    PumpUntil([continued] { return *continued; }, kIdleTimeoutMs);
+}
+
+// Met by RunCommands, which yields or waits there.
+void TSimulator::DoWaitIdle(const TSimCommand&) {}
+
+void TSimulator::DoUpdateLimits(const TSimCommand& command) {
+    TTransferLimits limits;
+    limits.Connect = std::chrono::milliseconds(command.Times[0]);
+    limits.Send = std::chrono::milliseconds(command.Times[1]);
+    limits.Receive = std::chrono::milliseconds(command.Times[2]);
+    limits.Request = std::chrono::milliseconds(command.Times[3]);
+    // Before start: the limits of the engine the window builds; after it, the running
+    // engine's.
+    FLimits = limits;
+    if (Form()) {
+        CreateWebUpdate1(*Form());
+        Form()->WebUpdate1->SetTransferLimits(limits);
     }
-    return true;
+}
+
+void TSimulator::DoClose(const TSimCommand& command) {
+    if (!RequireRunning(command)) return;
+    if (Form()->Peer() && Form()->Peer()->Handle())
+        SendMessageW(reinterpret_cast<HWND>(Form()->Peer()->Handle()), WM_SYSCOMMAND, SC_CLOSE, 0);
+    else
+        Error(L"the main window has no window");
+    Settle();
+}
+
+void TSimulator::DoAnswer(const TSimCommand& command) { FAnswers.push_back(command.Yes); }
+
+void TSimulator::DoQuit(const TSimCommand&) {
+    if (FState != TProgramState::Running) return;
+    RunAction(L"actQuitter");
+    // Below a nested level the window is still in use: the outermost level ends it.
+    if (FDepth <= 1) EndProgram();
+}
+
+void TSimulator::DoReleaseLog(const TSimCommand&) { FHeldLog.reset(); }
+
+void TSimulator::DoUpdateUrl(const TSimCommand& command) {
+    // Before start: the address the program's update engine is built with; after it, the
+    // running engine's.
+    SetUpdateURL(command.Text);
+    if (Form()) SetWebUpdateURL(*Form(), command.Text);
 }
 
 void TSimulator::Start() {
@@ -587,7 +559,7 @@ void TSimulator::Start() {
 
 void TSimulator::THandleCloser::operator()(void* handle) const { CloseHandle(handle); }
 
-void TSimulator::Fault(const TSimCommand& command) {
+void TSimulator::DoFault(const TSimCommand& command) {
     const VirtualHidDevicePtr device = FindBox(command.Serial, true);
     if (!device) return;
     if (command.Text == L"read") {
@@ -604,7 +576,7 @@ void TSimulator::Fault(const TSimCommand& command) {
     device->FailReports(kind, fault);
 }
 
-void TSimulator::HoldLog() {
+void TSimulator::DoHoldLog(const TSimCommand&) {
     // As a log viewer or a virus scanner does: open for reading, nobody else may write.
     const std::wstring folder = LogFolder();
     try {
@@ -623,7 +595,7 @@ void TSimulator::HoldLog() {
     FHeldLog.reset(held);
 }
 
-void TSimulator::Plug(const TSimCommand& command) {
+void TSimulator::DoPlug(const TSimCommand& command) {
     const auto found = FBoxes.find(command.Serial);
     if (found != FBoxes.end() && found->second->IsPresent()) {
         Error(L"\"" + command.Serial + L"\" is plugged already");
@@ -636,14 +608,14 @@ void TSimulator::Plug(const TSimCommand& command) {
     Settle();
 }
 
-void TSimulator::Unplug(const TSimCommand& command) {
+void TSimulator::DoUnplug(const TSimCommand& command) {
     const VirtualHidDevicePtr device = FindBox(command.Serial, true);
     if (!device) return;
     FBus.Unplug(device);
     Settle();
 }
 
-void TSimulator::Replug(const TSimCommand& command) {
+void TSimulator::DoReplug(const TSimCommand& command) {
     const VirtualHidDevicePtr device = FindBox(command.Serial, true);
     if (!device || !RequireRunning(command)) return;
     FBus.Unplug(device);
@@ -659,15 +631,13 @@ void TSimulator::Replug(const TSimCommand& command) {
     Settle();
 }
 
-void TSimulator::Busy(int milliseconds) {
-    // Holds the main thread as a long piece of work would: nothing is served meanwhile.
-    ::Sleep(static_cast<DWORD>(milliseconds));
-    if (milliseconds > 0) Settle();
+void TSimulator::DoBusy(const TSimCommand& command) {
+    ::Sleep(static_cast<DWORD>(command.Number));
+    if (command.Number > 0) Settle();
 }
 
-void TSimulator::Notices(int count) {
-    // A memory stick or a phone: its notices name a device that is not ours.
-    for (int i = 0; i < count; ++i) FBus.PostUsbNotices(i % 2 == 0);
+void TSimulator::DoNotices(const TSimCommand& command) {
+    for (int i = 0; i < command.Number; ++i) FBus.PostUsbNotices(i % 2 == 0);
     Settle();
 }
 
@@ -680,7 +650,8 @@ bool TSimulator::SendReport(const VirtualHidDevicePtr& device, std::vector<std::
     return false;
 }
 
-void TSimulator::Image(const TSimCommand& command) {
+void TSimulator::DoImage(const TSimCommand& command) {
+    if (!RequireRunning(command)) return;
     TSD* sd = FindListedBox(command.Serial);
     if (!sd) return;
     TSDButton* key = sd->Buttons()->Get(command.Number);
@@ -716,7 +687,9 @@ void TSimulator::RunAction(const std::wstring& name) {
     Application::Guarded([&] { action->Execute(); });
 }
 
-void TSimulator::Brightness(int value) {
+void TSimulator::DoBrightness(const TSimCommand& command) {
+    if (!RequireRunning(command)) return;
+    const int value = command.Number;
     TTrackBar& bar = Form()->TrackBar1;
     if (!bar.Enabled) {
         Error(L"the brightness track bar is disabled");
@@ -732,7 +705,9 @@ void TSimulator::Brightness(int value) {
     if (bar.OnChange) Application::Guarded([&] { bar.OnChange(&bar); });
 }
 
-void TSimulator::Screenshot(const std::wstring& file) {
+void TSimulator::DoScreenshot(const TSimCommand& command) {
+    if (!RequireRunning(command)) return;
+    const std::wstring& file = command.Text;
     HWND window = Form()->Peer() ? reinterpret_cast<HWND>(Form()->Peer()->Handle()) : nullptr;
     if (!window) {
         Error(L"the main window has no window");
@@ -746,42 +721,15 @@ void TSimulator::Screenshot(const std::wstring& file) {
         Error(L"the main window has no size");
         return;
     }
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP dib = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    ReleaseDC(nullptr, screen);
-    if (!dib || !memory) {
-        if (dib) DeleteObject(dib);
-        if (memory) DeleteDC(memory);
+    std::optional<TWindowPicture> picture = PictureOfWindow(window);
+    if (!picture) {
         Error(L"cannot make a picture of " + std::to_wstring(width) + L" x " + std::to_wstring(height));
         return;
     }
-    HGDIOBJ old = SelectObject(memory, dib);
-    PrintClientArea(window, memory);
-    GdiFlush();
-
     PngImage image;
-    image.Width = width;
-    image.Height = height;
-    image.Rgba.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-    const auto* src = static_cast<const std::uint8_t*>(bits);
-    for (std::size_t i = 0; i < image.Rgba.size(); i += 4) {
-        image.Rgba[i] = src[i + 2];
-        image.Rgba[i + 1] = src[i + 1];
-        image.Rgba[i + 2] = src[i];
-        image.Rgba[i + 3] = 255;
-    }
-    SelectObject(memory, old);
-    DeleteObject(dib);
-    DeleteDC(memory);
+    image.Width = picture->Width;
+    image.Height = picture->Height;
+    image.Rgba = std::move(picture->Rgba);
 
     const std::vector<std::uint8_t> png = EncodePng(image);
     // Written beside the target and renamed over it, so that a failed write never leaves
@@ -804,85 +752,110 @@ void TSimulator::Screenshot(const std::wstring& file) {
     }
 }
 
-void TSimulator::Show(const std::wstring& what) {
-    if (what == L"labels") {
-        FOutput.Line(L"labels " + SimEscape(Form()->lblEpreuve.Caption()) + L"|" +
-                     SimEscape(Form()->lblDossier.Caption()) + L"|" + SimEscape(Form()->lblCourse.Caption()));
-    } else if (what == L"tray") {
-        static const wchar_t* states[] = {L"nobox", L"boxonly", L"ready"};
-        const int index = Form()->TrayIcon1.IconIndex();
-        const std::wstring state = index >= 0 && index < 3 ? states[index] : L"?" + std::to_wstring(index);
-        std::vector<std::wstring> lines;
-        std::wstring hint = Form()->TrayIcon1.Hint();
-        std::size_t start = 0;
-        for (;;) {
-            const std::size_t end = hint.find(L'\r', start);
-            lines.push_back(hint.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
-            if (end == std::wstring::npos) break;
-            start = end + 1;
-        }
-        lines.resize(std::max<std::size_t>(lines.size(), 3));
-        FOutput.Line(L"tray " + state + L"|" + SimEscape(lines[1]) + L"|" + SimEscape(lines[2]));
-    } else if (what == L"grid") {
-        const TStringGrid& grid = Form()->StringGrid1;
-        const int rows = std::max(0, grid.RowCount - grid.FixedRows);
-        FOutput.Line(L"grid " + std::to_wstring(rows));
-        for (int r = grid.FixedRows; r < grid.RowCount; ++r) {
-            const auto row = static_cast<std::size_t>(r);
-            const std::wstring model = row < grid.Cells.size() && !grid.Cells[row].empty() ? grid.Cells[row][0] : L"";
-            const std::wstring serial = row < grid.Cells.size() && grid.Cells[row].size() > 1 ? grid.Cells[row][1] : L"";
-            const bool heart = row < grid.Hearts.size() && grid.Hearts[row];
-            FOutput.Line(L"row " + std::to_wstring(r) + L"|" + SimEscape(model) + L"|" + SimEscape(serial) + L"|" +
-                         (heart ? L"1" : L"0"));
-        }
-    } else if (what == L"window") {
-        TfrmMainPeer* peer = Form()->Peer();
-        if (!peer || !peer->Visible()) {
-            FOutput.Line(L"window hidden");
-            return;
-        }
-        wchar_t caption[256] = {};
-        GetWindowTextW(reinterpret_cast<HWND>(peer->Handle()), caption, 256);
-        const TTabSheet* page = Form()->PageControl1.ActivePage();
-        FOutput.Line(L"window shown " + (page ? page->Name : std::wstring(L"-")) + L" " + SimEscape(caption));
-    } else if (what == L"trackbar") {
-        FOutput.Line(L"trackbar " + std::wstring(Form()->TrackBar1.Enabled ? L"1" : L"0") + L" " +
-                     std::to_wstring(Form()->TrackBar1.Position));
-    } else if (what == L"status") {
-        const auto& panels = Form()->StatusBar1.Panels;
-        FOutput.Line(L"status " + SimEscape(panels.size() > 0 ? panels[0].Text : L"") + L"|" +
-                     SimEscape(panels.size() > 1 ? panels[1].Text : L""));
-    } else if (what == L"settings") {
-        const std::wstring appName = RegAppName();
-        const std::wstring key = RegSettingsKeyPath(appName);
-        auto number = [&](const wchar_t* name) -> std::wstring {
-            const auto value = RegQuery(key, name);
-            if (!value) return L"-";
-            if (value->Type != TRegType::Dword || value->Data.size() != 4) return L"?";
-            std::uint32_t n = 0;
-            for (int i = 3; i >= 0; --i) n = n * 256 + value->Data[static_cast<std::size_t>(i)];
-            return std::to_wstring(n);
-        };
-        auto text = [&](const std::wstring& path, const std::wstring& name) -> std::wstring {
-            const auto value = RegQuery(path, name);
-            if (!value) return L"-";
-            try {
-                return RegStringFromValue(name, *value);
-            } catch (const Exception&) {
-                return L"?";
-            }
-        };
-        FOutput.Line(L"settings DEMARRAGE_AUTO=" + number(MainSettings::DemarrageAuto) + L" CHECK_UPDATES_AUTO=" +
-                     number(MainSettings::CheckUpdatesAuto) + L" DefaultSerial=" +
-                     SimEscape(text(key, MainSettings::DefaultSerial)) + L" run=" +
-                     SimEscape(text(MainSettings::RunKeyPath, appName)));
-    } else if (what == L"log") {
-        FOutput.Line(L"log " + LogFolder() + LogFileName);
+// What `show` prints, a handler a topic. The settings and the trace's path are there
+// whether the program runs or not.
+void TSimulator::DoShow(const TSimCommand& command) {
+    using TShow = void (TSimulator::*)();
+    static const std::map<std::wstring, TShow> topics = {
+        {L"labels", &TSimulator::ShowLabels},     {L"tray", &TSimulator::ShowTray},
+        {L"grid", &TSimulator::ShowGrid},         {L"window", &TSimulator::ShowWindow},
+        {L"trackbar", &TSimulator::ShowTrackBar}, {L"status", &TSimulator::ShowStatus},
+        {L"settings", &TSimulator::ShowSettings}, {L"log", &TSimulator::ShowLog},
+    };
+    const auto topic = topics.find(command.Text);
+    if (topic == topics.end()) return;
+    if (command.Text == L"settings" || command.Text == L"log" || RequireRunning(command)) (this->*topic->second)();
+}
+
+void TSimulator::ShowLabels() {
+    FOutput.Line(L"labels " + SimEscape(Form()->lblEpreuve.Caption()) + L"|" + SimEscape(Form()->lblDossier.Caption()) +
+                 L"|" + SimEscape(Form()->lblCourse.Caption()));
+}
+
+void TSimulator::ShowTray() {
+    static const wchar_t* states[] = {L"nobox", L"boxonly", L"ready"};
+    const int index = Form()->TrayIcon1.IconIndex();
+    const std::wstring state = index >= 0 && index < 3 ? states[index] : L"?" + std::to_wstring(index);
+    std::vector<std::wstring> lines;
+    std::wstring hint = Form()->TrayIcon1.Hint();
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = hint.find(L'\r', start);
+        lines.push_back(hint.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start));
+        if (end == std::wstring::npos) break;
+        start = end + 1;
+    }
+    lines.resize(std::max<std::size_t>(lines.size(), 3));
+    FOutput.Line(L"tray " + state + L"|" + SimEscape(lines[1]) + L"|" + SimEscape(lines[2]));
+}
+
+void TSimulator::ShowGrid() {
+    const TStringGrid& grid = Form()->StringGrid1;
+    const int rows = std::max(0, grid.RowCount - grid.FixedRows);
+    FOutput.Line(L"grid " + std::to_wstring(rows));
+    for (int r = grid.FixedRows; r < grid.RowCount; ++r) {
+        const auto row = static_cast<std::size_t>(r);
+        const std::wstring model = row < grid.Cells.size() && !grid.Cells[row].empty() ? grid.Cells[row][0] : L"";
+        const std::wstring serial = row < grid.Cells.size() && grid.Cells[row].size() > 1 ? grid.Cells[row][1] : L"";
+        const bool heart = row < grid.Hearts.size() && grid.Hearts[row];
+        FOutput.Line(L"row " + std::to_wstring(r) + L"|" + SimEscape(model) + L"|" + SimEscape(serial) + L"|" +
+                     (heart ? L"1" : L"0"));
     }
 }
 
-void TSimulator::Dump(const std::wstring& serial) {
-    const VirtualHidDevicePtr device = FindBox(serial, false);
+void TSimulator::ShowWindow() {
+    TfrmMainPeer* peer = Form()->Peer();
+    if (!peer || !peer->Visible()) {
+        FOutput.Line(L"window hidden");
+        return;
+    }
+    wchar_t caption[256] = {};
+    GetWindowTextW(reinterpret_cast<HWND>(peer->Handle()), caption, 256);
+    const TTabSheet* page = Form()->PageControl1.ActivePage();
+    FOutput.Line(L"window shown " + (page ? page->Name : std::wstring(L"-")) + L" " + SimEscape(caption));
+}
+
+void TSimulator::ShowTrackBar() {
+    FOutput.Line(L"trackbar " + std::wstring(Form()->TrackBar1.Enabled ? L"1" : L"0") + L" " +
+                 std::to_wstring(Form()->TrackBar1.Position));
+}
+
+void TSimulator::ShowStatus() {
+    const auto& panels = Form()->StatusBar1.Panels;
+    FOutput.Line(L"status " + SimEscape(panels.size() > 0 ? panels[0].Text : L"") + L"|" +
+                 SimEscape(panels.size() > 1 ? panels[1].Text : L""));
+}
+
+void TSimulator::ShowSettings() {
+    const std::wstring appName = RegAppName();
+    const std::wstring key = RegSettingsKeyPath(appName);
+    auto number = [&](const wchar_t* name) -> std::wstring {
+        const auto value = RegQuery(key, name);
+        if (!value) return L"-";
+        if (value->Type != TRegType::Dword || value->Data.size() != 4) return L"?";
+        std::uint32_t n = 0;
+        for (int i = 3; i >= 0; --i) n = n * 256 + value->Data[static_cast<std::size_t>(i)];
+        return std::to_wstring(n);
+    };
+    auto text = [&](const std::wstring& path, const std::wstring& name) -> std::wstring {
+        const auto value = RegQuery(path, name);
+        if (!value) return L"-";
+        try {
+            return RegStringFromValue(name, *value);
+        } catch (const Exception&) {
+            return L"?";
+        }
+    };
+    FOutput.Line(L"settings DEMARRAGE_AUTO=" + number(MainSettings::DemarrageAuto) + L" CHECK_UPDATES_AUTO=" +
+                 number(MainSettings::CheckUpdatesAuto) + L" DefaultSerial=" +
+                 SimEscape(text(key, MainSettings::DefaultSerial)) + L" run=" +
+                 SimEscape(text(MainSettings::RunKeyPath, appName)));
+}
+
+void TSimulator::ShowLog() { FOutput.Line(L"log " + LogFolder() + LogFileName); }
+
+void TSimulator::DoDump(const TSimCommand& command) {
+    const VirtualHidDevicePtr device = FindBox(command.Serial, false);
     if (!device) return;
     const std::vector<TVirtualReport> reports = device->Reports();
     device->ClearReports();
@@ -891,7 +864,8 @@ void TSimulator::Dump(const std::wstring& serial) {
     FOutput.LineBytes("end");
 }
 
-void TSimulator::BenchPress(const TSimCommand& command) {
+void TSimulator::DoBenchPress(const TSimCommand& command) {
+    if (!RequireRunning(command)) return;
     const VirtualHidDevicePtr device = FindBox(command.Serial, true);
     if (!device) return;
     std::vector<double> micros;

@@ -65,21 +65,54 @@ private:
     bool SendReport(const VirtualHidDevicePtr& device, std::vector<std::uint8_t> report);
 
     void Start();
-    void Plug(const TSimCommand& command);
-    void Unplug(const TSimCommand& command);
-    void Replug(const TSimCommand& command);
-    void Busy(int milliseconds);
-    void Notices(int count);
-    void Image(const TSimCommand& command);
     void RunAction(const std::wstring& name);
-    void Brightness(int value);
-    void Screenshot(const std::wstring& file);
-    void Show(const std::wstring& what);
-    void Dump(const std::wstring& serial);
-    void BenchPress(const TSimCommand& command);
-    void Fault(const TSimCommand& command);
+
+    // One handler a command; Execute finds it in the table of Handlers.
+    using THandler = void (TSimulator::*)(const TSimCommand& command);
+    static const std::map<TSimCommandKind, THandler>& Handlers();
+    void DoStart(const TSimCommand& command);
+    void DoPlug(const TSimCommand& command);
+    void DoUnplug(const TSimCommand& command);
+    // Pulled and plugged again within one pass, or ("busy") with no pass while it is away.
+    void DoReplug(const TSimCommand& command);
+    // Holds the main thread, serving nothing, then lets what queued up run.
+    void DoBusy(const TSimCommand& command);
+    // Notices of another USB device (a memory stick), which start no pass.
+    void DoNotices(const TSimCommand& command);
+    void DoPress(const TSimCommand& command);
+    void DoInput(const TSimCommand& command);
+    void DoImage(const TSimCommand& command);
+    void DoVanto(const TSimCommand& command);
+    void DoVantoHide(const TSimCommand& command);
+    void DoVantoClose(const TSimCommand& command);
+    void DoWait(const TSimCommand& command);
+    void DoTick(const TSimCommand& command);
+    void DoSelect(const TSimCommand& command);
+    void DoAction(const TSimCommand& command);
+    void DoBrightness(const TSimCommand& command);
+    void DoClose(const TSimCommand& command);
+    void DoAnswer(const TSimCommand& command);
+    void DoScreenshot(const TSimCommand& command);
+    void DoShow(const TSimCommand& command);
+    void DoDump(const TSimCommand& command);
+    void DoQuit(const TSimCommand& command);
+    void DoBenchPress(const TSimCommand& command);
+    void DoUpdateUrl(const TSimCommand& command);
+    void DoFault(const TSimCommand& command);
     // Holds the trace file open, denying writes, until `release-log` or the end.
-    void HoldLog();
+    void DoHoldLog(const TSimCommand& command);
+    void DoReleaseLog(const TSimCommand& command);
+    void DoWaitIdle(const TSimCommand& command);
+    void DoUpdateLimits(const TSimCommand& command);
+    // What `show` prints, one topic each.
+    void ShowLabels();
+    void ShowTray();
+    void ShowGrid();
+    void ShowWindow();
+    void ShowTrackBar();
+    void ShowStatus();
+    void ShowSettings();
+    void ShowLog();
     // Prints a question and answers it from the script ("no" when it gave no answer).
     bool Question(const std::wstring& text);
 
