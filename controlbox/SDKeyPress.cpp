@@ -16,12 +16,7 @@ constexpr std::uint8_t kPressed = 1;
 
 }  // namespace
 
-void TSDList::ForgetKeyStates() {
-    FKeyStateDevice = nullptr;
-    FKeyStates.fill(0);
-}
-
-void TSDList::HIDreader(TJvHidDevice* HidDev, std::uint8_t /*ReportID*/, const void* Data,
+void TSDList::HIDreader(TJvHidDevice* HidDev, std::uint8_t ReportID, const void* Data,
                         std::uint16_t Size) {
     // Reports of any device but the current control box's are never acted on. This is
     // asked again after every trace line: the work a line lets run may have removed or
@@ -29,24 +24,36 @@ void TSDList::HIDreader(TJvHidDevice* HidDev, std::uint8_t /*ReportID*/, const v
     const auto stillCurrent = [this, HidDev] {
         return FCurrentSD != nullptr && FCurrentSD->Device() == HidDev;
     };
-    if (HidDev == nullptr || !stillCurrent()) return;
+    const int index = HidDev != nullptr ? IndexOfDevice(HidDev) : -1;
+    if (index == -1) return;
+    TSD* sd = FList[static_cast<std::size_t>(index)].get();
+
+    // Only a whole key report says which keys are up. A report of another id, or one cut
+    // short, would count the keys it does not carry as released, and a key held through it
+    // would fire a second time: it changes nothing.
+    const std::size_t keyCount = static_cast<std::size_t>(std::max(1, SDKeyCount(sd->sdType)));
+    if (ReportID != KeyReportId || Data == nullptr || Size < keyCount) return;
 
     // The data belongs to the read thread and is valid during this call only; keep the
     // key states before anything can run.
     std::uint8_t keys[KeyStateBytes] = {};
-    if (Data != nullptr) std::memcpy(keys, Data, std::min<std::size_t>(Size, KeyStateBytes));
+    std::memcpy(keys, Data, std::min<std::size_t>(Size, KeyStateBytes));
 
-    // Which keys went down since the last report of this device. The states are stored
-    // before the first trace line, which may let the next work run.
-    if (FKeyStateDevice != HidDev) {
-        ForgetKeyStates();
-        FKeyStateDevice = HidDev;
-    }
+    // Which keys went down since the last report of this box. Every listed box keeps its
+    // states, current or not: a key held while the box becomes current does not fire until
+    // it is released and pressed again, and a key released meanwhile fires at its next press.
+    // The states are stored before the first trace line, which may let the next work run.
     bool wentDown[KeyStateBytes] = {};
     for (std::size_t k = 0; k < KeyStateBytes; ++k) {
-        wentDown[k] = keys[k] == kPressed && FKeyStates[k] != kPressed;
-        FKeyStates[k] = keys[k] == kPressed ? kPressed : 0;
+        wentDown[k] = keys[k] == kPressed && sd->FKeyStates[k] != kPressed;
+        sd->FKeyStates[k] = keys[k] == kPressed ? kPressed : 0;
     }
+    // The box reads again: its trouble may be traced again when it comes back.
+    if (!FTracedTrouble.empty()) {
+        const std::wstring prefix = sd->Serial() + L"|";
+        std::erase_if(FTracedTrouble, [&](const std::wstring& key) { return key.starts_with(prefix); });
+    }
+    if (!stillCurrent()) return;
 
     for (std::size_t k = 0; k < KeyStateBytes; ++k) {
         if (!wentDown[k]) continue;

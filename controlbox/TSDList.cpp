@@ -4,6 +4,8 @@
 #include "uLogs.h"
 #include "uRegistry.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::uint16_t kElgatoVendorID = 0x0FD9;
@@ -21,6 +23,8 @@ TSDList::TSDList(HidPlatform& platform) {
         [this](TJvHidDevice* dev, std::uint8_t id, const void* data, std::uint16_t size) {
             HIDreader(dev, id, data, size);
         });
+    FHidController->SetOnDeviceDataError(
+        [this](TJvHidDevice* dev, std::uint32_t error) { HIDDataError(dev, error); });
     FHidController->CheckChanged(true);
 }
 
@@ -31,6 +35,7 @@ TSDList::~TSDList() {
     FHidController->SetOnPlugged(nullptr);
     FHidController->SetOnUnPlugged(nullptr);
     FHidController->SetOnDeviceData(nullptr);
+    FHidController->SetOnDeviceDataError(nullptr);
     PutCurrentSD(nullptr);
     FList.clear();
     FListDefaultBitmap.clear();
@@ -48,8 +53,21 @@ bool TSDList::IsSDMini(const TJvHidDevice* device) {
 }
 
 void TSDList::HIDPlugged(TqvHIDDevice* HidDev) {
-    if (HidDev == nullptr || !IsSDMini(HidDev->Device) || IndexOf(HidDev->Serial) != -1) return;
+    if (HidDev == nullptr || !IsSDMini(HidDev->Device)) return;
+    const int listed = IndexOf(HidDev->Serial);
+    if (listed != -1) {
+        // A box pulled and plugged in again within one pass is announced before its old
+        // device leaves: the entry over the gone device gives way to the live one, or the
+        // box would end unlisted. A listed box whose device is still there keeps its place
+        // (the newcomer is a second device with the same serial).
+        const TSD* old = FList[static_cast<std::size_t>(listed)].get();
+        if (old->Device() != nullptr && old->Device()->IsPluggedIn()) return;
+        if (FCurrentSD == old) PutCurrentSD(nullptr);
+        RemoveAt(listed);
+    }
     Add(HidDev->Device);
+    if (HidDev->Device->InputBuffersRefused()) TraceTrouble(HidDev->Serial, L"tampon de 512 rapports refus\u00e9");
+    if (HidDev->Device->SizesUnknown()) TraceTrouble(HidDev->Serial, L"tailles des rapports illisibles");
     // An empty stored default means no default: it must not pick a box without a serial.
     const std::wstring stored = GetDefaultSerialBDR();
     if (!stored.empty()) SetDefaultSerialList(stored);
@@ -73,16 +91,31 @@ void TSDList::HIDUnPlugged(TqvHIDDevice* HidDev) {
     DoCurrentSDChange();
 }
 
+void TSDList::TraceTrouble(const std::wstring& serial, const std::wstring& what) {
+    const std::wstring key = serial + L"|" + what;
+    if (std::find(FTracedTrouble.begin(), FTracedTrouble.end(), key) != FTracedTrouble.end()) return;
+    FTracedTrouble.push_back(key);
+    WriteLog(L"HIDPlugged", L"N\u00b0Serie " + serial + L" : " + what);
+}
+
+void TSDList::HIDDataError(TJvHidDevice* device, std::uint32_t error) {
+    // A pulled box's read fails once or twice before its removal is handled; a box whose
+    // reads keep failing while it is plugged in is worth one line.
+    constexpr int kFailuresWorthATrace = 3;
+    if (device == nullptr || !device->IsPluggedIn() || device->ConsecutiveReadFailures() < kFailuresWorthATrace) return;
+    const int index = IndexOfDevice(device);
+    if (index == -1) return;
+    TraceTrouble(FList[static_cast<std::size_t>(index)]->Serial(),
+                 L"lecture en \u00e9chec (erreur " + std::to_wstring(error) + L"), r\u00e9ouverture");
+}
+
 int TSDList::IndexOfDevice(const TJvHidDevice* device) const {
     for (std::size_t i = 0; i < FList.size(); ++i)
         if (FList[i]->Device() == device) return static_cast<int>(i);
     return -1;
 }
 
-void TSDList::PutCurrentSD(TSD* sd) {
-    if (sd != FCurrentSD) ForgetKeyStates();
-    FCurrentSD = sd;
-}
+void TSDList::PutCurrentSD(TSD* sd) { FCurrentSD = sd; }
 
 void TSDList::RemoveAt(int index) {
     if (index < 0 || index >= GetCount()) return;

@@ -183,6 +183,9 @@ private:
     bool FActive = false;
     std::wstring FVendor;
     TJvHidDevice* FDevice = nullptr;
+    // The key states of this box's last whole key report, kept for every listed box
+    // (current or not), so that a key fires when it goes down, not while it is held.
+    std::array<std::uint8_t, 30> FKeyStates{};
     // Conversion buffers of this control box's key pictures, made once.
     std::unique_ptr<SDImageEncoder> FEncoder;
 };
@@ -290,10 +293,12 @@ private:
     void RemoveAt(int index);
     // Index of the entry that wraps `device` (the very object, not its serial), or -1.
     int IndexOfDevice(const TJvHidDevice* device) const;
-    // Every change of the current control box goes through here: the key states of the
-    // box that stops being current are forgotten, so its next press is never lost.
+    // Every change of the current control box goes through here.
     void PutCurrentSD(TSD* sd);
-    void ForgetKeyStates();
+    // A read of `device` failed; reads that keep failing are traced once.
+    void HIDDataError(TJvHidDevice* device, std::uint32_t error);
+    // One trace line per box and trouble, until a report of the box arrives again.
+    void TraceTrouble(const std::wstring& serial, const std::wstring& what);
 
     std::vector<std::unique_ptr<TSD>> FList;
     std::vector<const Bitmap24*> FListDefaultBitmap;
@@ -304,10 +309,8 @@ private:
     TSD* FCurrentSD = nullptr;
     std::unique_ptr<TqvHIDController> FHidController;
     bool FActive = false;
-    // The key states of the last report of the current control box's device, so that a
-    // key fires when it goes down and not again while it is held through other reports.
-    // Null device: nothing remembered, every key counts as released.
+    std::vector<std::wstring> FTracedTrouble;
+    // Key reports are id 1 with at least one byte per key; anything else is not a key report.
+    static constexpr std::uint8_t KeyReportId = 1;
     static constexpr std::size_t KeyStateBytes = 30;
-    const TJvHidDevice* FKeyStateDevice = nullptr;
-    std::array<std::uint8_t, KeyStateBytes> FKeyStates{};
 };

@@ -98,7 +98,10 @@ constexpr std::uint32_t DBT_DEVNODES_CHANGED_ = 0x0007;
 constexpr std::uint32_t DBT_DEVICEARRIVAL_ = 0x8000;
 constexpr std::uint32_t DBT_DEVICEREMOVECOMPLETE_ = 0x8004;
 constexpr std::uint32_t DBT_DEVTYP_DEVICEINTERFACE_ = 5;
-using THidDeviceChangeHandler = std::function<void(std::uint32_t event, std::uint32_t deviceType)>;
+// `name` is the dbcc_name of a device-interface notice ("\\?\HID#VID_0FD9&PID_0063#..."),
+// empty when the notice names nothing.
+using THidDeviceChangeHandler =
+    std::function<void(std::uint32_t event, std::uint32_t deviceType, const std::wstring& name)>;
 
 // Result of an alertable wait.
 enum class THidWaitResult { Timeout, IoCompletion };
@@ -149,6 +152,9 @@ public:
     // read failed or has not completed.
     virtual bool OverlappedResult(HidFile& file, THidOverlapped& overlapped,
                                   std::uint32_t& bytes) = 0;
+    // Asks the driver to keep up to `count` input reports for the handle
+    // (HidD_SetNumInputBuffers). False when it refuses.
+    virtual bool SetNumInputBuffers(HidFile& file, std::uint32_t count) = 0;
     // Cancels outstanding I/O on the handle.
     virtual bool CancelIo(HidFile& file) = 0;
     // Waits at most `milliseconds`, returning early with IoCompletion when a read that this
@@ -157,7 +163,8 @@ public:
 
     // A hidden top-level window whose device-change notices (the platform's broadcasts, and
     // when `usbInterfaces` is set, arrivals and removals of USB device interfaces it
-    // registers for) go to `handler` on the main thread.
+    // registers for, and arrivals and removals of HID interfaces) go to `handler` on the
+    // main thread.
     virtual std::unique_ptr<HidNotifyWindow> CreateNotifyWindow(THidDeviceChangeHandler handler,
                                                                 bool usbInterfaces) = 0;
 

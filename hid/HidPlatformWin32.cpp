@@ -50,6 +50,7 @@ struct THidApi {
     decltype(&::HidP_GetCaps) GetCaps = nullptr;
     decltype(&::HidD_SetFeature) SetFeature = nullptr;
     decltype(&::HidD_GetFeature) GetFeature = nullptr;
+    decltype(&::HidD_SetNumInputBuffers) SetNumInputBuffers = nullptr;
 };
 
 struct TLibraries {
@@ -109,7 +110,8 @@ bool LoadLocked(TLibraries& l) {
         Resolve(l.Hid, "HidD_GetPreparsedData", a.GetPreparsedData) &&
         Resolve(l.Hid, "HidD_FreePreparsedData", a.FreePreparsedData) &&
         Resolve(l.Hid, "HidP_GetCaps", a.GetCaps) && Resolve(l.Hid, "HidD_SetFeature", a.SetFeature) &&
-        Resolve(l.Hid, "HidD_GetFeature", a.GetFeature);
+        Resolve(l.Hid, "HidD_GetFeature", a.GetFeature) &&
+        Resolve(l.Hid, "HidD_SetNumInputBuffers", a.SetNumInputBuffers);
     if (!ok) {
         UnloadLocked(l);
         return false;
@@ -265,10 +267,26 @@ constexpr wchar_t kNotifyWindowClass[] = L"LumetraHidNotifyWindow";
 // code (the platform takes those for messages carrying a pointer and refuses to post them).
 constexpr UINT kPostedDeviceChange = WM_APP + 0x4844;
 
+// {4D1E55B2-F16F-11CF-88CB-001111000030}: HID interfaces, as published.
+constexpr GUID kHidInterfaceGuid = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
 // Device-change codes whose lParam points to a DEV_BROADCAST_HDR.
 bool CarriesHeader(WPARAM event, LPARAM lParam) {
     const bool withHeader = event >= DBT_DEVICEARRIVAL && event <= DBT_CUSTOMEVENT;
     return withHeader && lParam != 0 && lParam != -1;
+}
+
+// The dbcc_name of a device-interface notice, read no further than its dbcc_size says.
+std::wstring InterfaceName(const DEV_BROADCAST_HDR* header) {
+    if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return {};
+    const auto* d = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header);
+    const std::size_t offset = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name);
+    if (d->dbcc_size <= offset) return {};
+    const std::size_t units = (d->dbcc_size - offset) / sizeof(wchar_t);
+    std::size_t length = 0;
+    while (length < units && d->dbcc_name[length] != L'\0') ++length;
+    return std::wstring(d->dbcc_name, length);
 }
 
 class Win32NotifyWindow final : public HidNotifyWindow {
@@ -278,6 +296,8 @@ public:
     ~Win32NotifyWindow() override {
         if (FRegistration)
             UnregisterDeviceNotification(FRegistration);
+        if (FHidRegistration)
+            UnregisterDeviceNotification(FHidRegistration);
         if (FWindow) {
             SetWindowLongPtrW(FWindow, GWLP_USERDATA, 0);
             DestroyWindow(FWindow);
@@ -296,6 +316,11 @@ public:
             filter.dbcc_classguid = kUsbDeviceInterfaceGuid;
             // Without the subscription only broadcasts arrive; that is not worth failing for.
             FRegistration =
+                RegisterDeviceNotificationW(FWindow, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+            // HID interfaces too: their notices name the interface, vendor included, so
+            // that the notices of other devices can be told apart.
+            filter.dbcc_classguid = kHidInterfaceGuid;
+            FHidRegistration =
                 RegisterDeviceNotificationW(FWindow, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
         }
         return true;
@@ -317,14 +342,14 @@ private:
             auto* self = reinterpret_cast<Win32NotifyWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
             if (self && self->FHandler) {
                 const auto event = static_cast<std::uint32_t>(wParam);
-                const std::uint32_t deviceType =
-                    message == WM_DEVICECHANGE && CarriesHeader(wParam, lParam)
-                        ? reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam)->dbch_devicetype
-                        : kNoDeviceHeader;
+                const bool header = message == WM_DEVICECHANGE && CarriesHeader(wParam, lParam);
+                const auto* broadcast = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+                const std::uint32_t deviceType = header ? broadcast->dbch_devicetype : kNoDeviceHeader;
+                const std::wstring name = header ? InterfaceName(broadcast) : std::wstring();
                 // The handler may destroy this object: work on a copy and never touch
                 // `self` afterwards. Nothing may escape into the platform's dispatcher.
                 THidDeviceChangeHandler handler = self->FHandler;
-                Application::Guarded([&] { handler(event, deviceType); });
+                Application::Guarded([&] { handler(event, deviceType, name); });
             }
             if (message == kPostedDeviceChange)
                 return 0;
@@ -335,6 +360,7 @@ private:
     THidDeviceChangeHandler FHandler;
     HWND FWindow = nullptr;
     HDEVNOTIFY FRegistration = nullptr;
+    HDEVNOTIFY FHidRegistration = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -462,6 +488,11 @@ public:
             return false;
         std::memcpy(static_cast<void*>(&caps), &c, sizeof(c));  // same layout, checked above
         return true;
+    }
+
+    bool SetNumInputBuffers(HidFile& file, std::uint32_t count) override {
+        const THidApi* api = Api();
+        return api && api->SetNumInputBuffers(AsWin32(file).Handle(), count);
     }
 
     bool SetFeature(HidFile& file, const void* report, std::uint32_t size) override {

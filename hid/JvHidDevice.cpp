@@ -11,6 +11,10 @@
 
 namespace {
 
+// Input reports the driver keeps for the read handle while the main thread is busy: its
+// default of 32 loses reports (a lost release hides the next press of that key).
+constexpr std::uint32_t kInputBuffers = 512;
+
 // Identity strings are fetched into 254 UTF-16 units (508 bytes).
 constexpr std::size_t kStringUnits = 254;
 constexpr std::uint32_t kStringBytes = kStringUnits * 2;
@@ -145,6 +149,7 @@ bool TJvHidDevice::OpenFileEx(TJvHidOpenExMode Mode) {
     if (ReadHandle()) return true;
     HidFilePtr opened = FPlatform->Open(FPnPInfo->DevicePath(), THidOpenKind::OverlappedRead);
     if (!opened) return false;
+    if (!FPlatform->SetNumInputBuffers(*opened, kInputBuffers)) FInputBuffersRefused = true;
     if (!PutReadHandle(opened)) return true;  // opened meanwhile by the other side; ours closes
     // The main thread may have unplugged the device while we were opening: it closed
     // nothing then, so take our handle out again unless it has been replaced already.
@@ -279,6 +284,20 @@ bool TJvHidDevice::ReadFileEx(void* Report, std::uint32_t ToRead) {
     return FPlatform->ReadEx(*file, *FOvlRead, Report, ToRead);
 }
 
+void TJvHidDevice::ReadFailedNow() {
+    if (!FIsPluggedIn) return;  // unplugged: the read ended because we closed it
+    FReadFailed = true;
+    ++FReadFailures;
+    HidFilePtr dead = TakeReadHandle();  // closes outside the lock
+}
+
+bool TJvHidDevice::FinishRead(std::uint32_t& bytes) {
+    bytes = 0;
+    HidFilePtr file = ReadHandle();
+    if (!file) return true;
+    return FPlatform->OverlappedResult(*file, *FOvlRead, bytes);
+}
+
 std::uint32_t TJvHidDevice::HidOverlappedReadResult() {
     HidFilePtr file = ReadHandle();
     std::uint32_t bytes = 0;
@@ -317,9 +336,17 @@ void TJvHidDevice::AssignOnData(TJvHidDataEvent handler) {
 }
 
 void TJvHidDevice::CheckStartThread() {
-    if (FOnData && IsAccessible() && FHasReadWriteAccess && !FDataThread && !FRetiringThread &&
-        !FJoining && !FDestroyPending)
-        FDataThread.reset(new TJvHidDeviceReadThread(this));
+    if (!(FOnData && IsAccessible() && FHasReadWriteAccess && !FDataThread && !FRetiringThread &&
+          !FJoining && !FDestroyPending))
+        return;
+    // The read buffer is as long as the device's input report: without that length there
+    // is nothing to read into. The next pass builds the device again and tries once more.
+    FSizesUnknown = Caps().InputReportByteLength == 0;
+    if (FSizesUnknown) return;
+    // The read handle is opened here, so that a refused input buffer count is known as the
+    // device is announced; after a failed read the thread opens a fresh one itself.
+    (void)OpenFileEx(omhRead);
+    FDataThread.reset(new TJvHidDeviceReadThread(this));
 }
 
 void TJvHidDevice::StopThread() {

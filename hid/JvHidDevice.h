@@ -111,6 +111,18 @@ public:
     void SetThreadSleepTime(std::int32_t milliseconds);
 
     bool HasReadThread() const { return FDataThread != nullptr; }
+
+    // Health as the read thread and the start of reading found it. A device whose reads
+    // failed while it was plugged in counts as gone at the next pass, which builds a fresh
+    // object if its interface is still there (the box was pulled and plugged in again, or
+    // its handles died): a listed box never sits over a dead device.
+    bool ReadFailed() const { return FReadFailed; }
+    // Failed reads in a row (0 after a read that delivered data).
+    int ConsecutiveReadFailures() const { return FReadFailures; }
+    // The driver refused to keep 512 input reports for the read handle.
+    bool InputBuffersRefused() const { return FInputBuffersRefused; }
+    // Its report sizes could not be read: no read thread; the next pass tries again.
+    bool SizesUnknown() const { return FSizesUnknown; }
     // Whether one of this device's hand-offs is running on the main thread.
     bool InHandOff() const { return FHandOffDepth > 0; }
 
@@ -151,6 +163,13 @@ private:
     THIDPCaps ReaderCaps() const;
     void DeliverData(std::uint8_t reportId, const void* data, std::uint16_t size);
     void DeliverError(std::uint32_t error);
+    // A read failed on a device still plugged in: remember it and let go of the read
+    // handle, so that the next read opens a fresh one instead of failing on a dead handle.
+    void ReadFailedNow();
+    void ReadSucceeded() { FReadFailures = 0; }
+    // The byte count of the read that just ended; false when it failed with the handle
+    // still ours (a handle closed by the main thread is a read without data, no failure).
+    bool FinishRead(std::uint32_t& bytes);
     void HandOffEnded();
     void FinishDeferred();
 
@@ -178,6 +197,10 @@ private:
     TJvHidPlugEvent FOnUnplug;
     bool FHasReadWriteAccess = false;
     std::unique_ptr<TJvHidDeviceReadThread> FDataThread;
+    std::atomic<bool> FReadFailed{false};
+    std::atomic<int> FReadFailures{0};
+    std::atomic<bool> FInputBuffersRefused{false};
+    bool FSizesUnknown = false;
 
     // Main thread only.
     bool FHandlerFromController = false;  // FOnData is still the controller's handler

@@ -8,7 +8,7 @@ TJvHidDeviceController::TJvHidDeviceController(HidPlatform& platform) : FPlatfor
     FHidAvailable = FPlatform.Acquire();
     if (!FHidAvailable) return;  // stays empty for good
     FHWnd = FPlatform.CreateNotifyWindow(
-        [this](std::uint32_t event, std::uint32_t) { WindowDeviceChange(event); }, false);
+        [this](std::uint32_t event, std::uint32_t, const std::wstring&) { WindowDeviceChange(event); }, false);
     // The first pass runs once the message loop does.
     if (FHWnd) FHWnd->PostDeviceChange(DBT_DEVNODES_CHANGED_);
 }
@@ -49,6 +49,12 @@ void TJvHidDeviceController::SetOnDeviceData(TJvHidDataEvent handler) {
     }
 }
 
+bool TJvHidDeviceController::Healthy(const TJvHidDevice& device) {
+    if (!device.IsPluggedIn() || device.ReadFailed()) return false;
+    // Checked out and meant to read, but its sizes could not be had: try it afresh.
+    return !(device.IsCheckedOut() && device.SizesUnknown());
+}
+
 std::vector<std::unique_ptr<TJvHidDevice>> TJvHidDeviceController::Enumerate() {
     std::vector<std::unique_ptr<TJvHidDevice>> found;
     if (!FHidAvailable) return found;
@@ -56,25 +62,43 @@ std::vector<std::unique_ptr<TJvHidDevice>> TJvHidDeviceController::Enumerate() {
     if (!FPlatform.Enumerate(interfaces)) return found;
     try {
         for (const THidInterface& i : interfaces) {
+            // A device listed and healthy under this number and path is not opened again:
+            // a pass costs an open per new interface only, not one per interface present.
+            const bool held = std::any_of(FList.begin(), FList.end(), [&](const auto& d) {
+                return Healthy(*d) && d->PnPInfo()->DeviceID() == i.DevInst &&
+                       d->PnPInfo()->DevicePath() == i.Path;
+            });
+            if (held) {
+                found.emplace_back(nullptr);
+                FHeldFound.push_back(i.DevInst);
+                continue;
+            }
             auto pnp = std::make_unique<TJvHidPnPInfo>(i.DevInst, i.Path);
             found.emplace_back(new TJvHidDevice(pnp, this));
         }
     } catch (...) {
         // The objects built so far are not ours to list: they leave the list alone.
-        for (auto& d : found) d->FMyController = nullptr;
+        for (auto& d : found)
+            if (d) d->FMyController = nullptr;
+        FHeldFound.clear();
         throw;
     }
     return found;
 }
 
 void TJvHidDeviceController::DeviceChange() {
+    FHeldFound.clear();
     std::vector<std::unique_ptr<TJvHidDevice>> found = Enumerate();
+    std::vector<std::uint32_t> held;
+    held.swap(FHeldFound);
     auto sameDevice = [](const TJvHidDevice& a, const TJvHidDevice& b) {
         return a.PnPInfo()->DeviceID() == b.PnPInfo()->DeviceID();
     };
 
     // Departures, from the last listed device to the first. An unplug handler may let
-    // other work run, so each device is looked up again before it is removed.
+    // other work run, so each device is looked up again before it is removed. A device
+    // whose reads failed goes too: when its interface is still there, a fresh object of
+    // this pass takes its place.
     std::vector<TJvHidDevice*> listed;
     for (auto& d : FList) listed.push_back(d.get());
     for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
@@ -84,8 +108,9 @@ void TJvHidDeviceController::DeviceChange() {
         };
         if (isListed() == FList.end()) continue;
         const bool present =
-            device->IsPluggedIn() &&
-            std::any_of(found.rbegin(), found.rend(), [&](const auto& n) { return sameDevice(*n, *device); });
+            Healthy(*device) &&
+            (std::find(held.begin(), held.end(), device->PnPInfo()->DeviceID()) != held.end() ||
+             std::any_of(found.rbegin(), found.rend(), [&](const auto& n) { return n && sameDevice(*n, *device); }));
         if (present) continue;
         device->UnplugStep();
         if (device->IsCheckedOut()) continue;  // its holder destroys it or checks it in
@@ -99,10 +124,11 @@ void TJvHidDeviceController::DeviceChange() {
 
     // Duplicates: objects of this pass for devices that are held already.
     for (auto& n : found) {
-        const bool held = std::any_of(FList.begin(), FList.end(), [&](const auto& d) {
+        if (!n) continue;
+        const bool dup = std::any_of(FList.begin(), FList.end(), [&](const auto& d) {
             return d->IsPluggedIn() && sameDevice(*d, *n);
         });
-        if (held) {
+        if (dup) {
             n->FMyController = nullptr;
             n.reset();
         }

@@ -48,7 +48,10 @@ public:
 private:
     friend class TJvHidDevice;
 
+    // Objects for the present interfaces not held yet (null where a healthy device is
+    // listed already; their numbers go to FHeldFound).
     std::vector<std::unique_ptr<TJvHidDevice>> Enumerate();
+    static bool Healthy(const TJvHidDevice& device);
     void WindowDeviceChange(std::uint32_t event);
 
     HidPlatform& FPlatform;
@@ -59,6 +62,7 @@ private:
     std::uint32_t FDevThreadSleepTime = 100;
     std::vector<std::unique_ptr<TJvHidDevice>> FList;
     bool FInDeviceChange = false;
+    std::vector<std::uint32_t> FHeldFound;
     std::unique_ptr<HidNotifyWindow> FHWnd;
     bool FHidAvailable = false;
     bool FDestroying = false;

@@ -18,7 +18,7 @@ TJvHidDeviceReadThread::TJvHidDeviceReadThread() {
 }
 
 TJvHidDeviceReadThread::TJvHidDeviceReadThread(TJvHidDevice* device) : Device(device) {
-    Report.assign(device->Caps().InputReportByteLength, 0);
+    Report.assign(device->ReaderCaps().InputReportByteLength, 0);
     FThread = std::thread([this] { Execute(); });
 }
 
@@ -38,14 +38,15 @@ void TJvHidDeviceReadThread::Execute() {
     platform.RaiseCurrentThreadPriority();
     bool readOutstanding = false;
     while (!Terminated()) {
-        // The buffer was sized when the thread started; a report length learnt later must
-        // not make the platform write past it.
-        const std::uint32_t length = std::min<std::uint32_t>(
-            Device->ReaderCaps().InputReportByteLength, static_cast<std::uint32_t>(Report.size()));
-        std::fill_n(Report.begin(), length, std::uint8_t{0});
+        // The buffer follows the device's input report length (it only changes when the
+        // report descriptor is read again).
+        const std::uint32_t length = Device->ReaderCaps().InputReportByteLength;
+        if (Report.size() != length) Report.assign(length, 0);
+        std::fill(Report.begin(), Report.end(), std::uint8_t{0});
 
-        if (!Device->ReadFileEx(Report.data(), length)) {
+        if (length == 0 || !Device->ReadFileEx(Report.data(), length)) {
             FErr = platform.LastError();
+            Device->ReadFailedNow();
             MainThread::Synchronize([this] { Device->DeliverError(FErr); });
             platform.SleepAlertable(static_cast<std::uint32_t>(Device->ThreadSleepTime()));
             continue;
@@ -59,8 +60,18 @@ void TJvHidDeviceReadThread::Execute() {
         if (w == THidWaitResult::IoCompletion) readOutstanding = false;
         if (Terminated()) break;  // a report that completed just now is dropped
 
-        NumBytesRead = std::min(Device->HidOverlappedReadResult(), length);
+        std::uint32_t bytes = 0;
+        if (!Device->FinishRead(bytes)) {
+            // Ended with an error on a handle still ours: never read again on it.
+            FErr = platform.LastError();
+            Device->ReadFailedNow();
+            MainThread::Synchronize([this] { Device->DeliverError(FErr); });
+            platform.SleepAlertable(static_cast<std::uint32_t>(Device->ThreadSleepTime()));
+            continue;
+        }
+        NumBytesRead = std::min(bytes, length);
         if (NumBytesRead > 0) {
+            Device->ReadSucceeded();
             MainThread::Synchronize([this] {
                 Device->DeliverData(Report[0], Report.data() + 1,
                                     static_cast<std::uint16_t>(NumBytesRead - 1));

@@ -92,12 +92,12 @@ public:
             return !s || s == FState;
         });
     }
-    void PostDeviceChange(std::uint32_t event) override { Deliver(FState, event, kNoDeviceHeader); }
+    void PostDeviceChange(std::uint32_t event) override { Deliver(FState, event, kNoDeviceHeader, {}); }
 
     static void Deliver(const std::shared_ptr<TWindowState>& state, std::uint32_t event,
-                        std::uint32_t deviceType) {
-        MainThread::Post([state, event, deviceType] {
-            if (state->Alive && state->Handler) state->Handler(event, deviceType);
+                        std::uint32_t deviceType, const std::wstring& name) {
+        MainThread::Post([state, event, deviceType, name] {
+            if (state->Alive && state->Handler) state->Handler(event, deviceType, name);
         });
     }
 
@@ -150,6 +150,18 @@ std::size_t VirtualHidDevice::QueuedInputCount() const {
 void VirtualHidDevice::SetReadFails(bool fails) {
     std::lock_guard<std::mutex> guard(FBus.FLock);
     FReadFails = fails;
+    // As on a handle whose device died: the outstanding read ends with an error too.
+    if (fails) FBus.EndReadsLocked(this, nullptr, kErrorGenFailure);
+}
+
+void VirtualHidDevice::SetCapsFail(bool fails) {
+    std::lock_guard<std::mutex> guard(FBus.FLock);
+    FDescription.CapsFail = fails;
+}
+
+std::uint32_t VirtualHidDevice::InputBuffers() const {
+    std::lock_guard<std::mutex> guard(FBus.FLock);
+    return FInputBuffers;
 }
 
 void VirtualHidDevice::SetCannotOpen(bool fails) {
@@ -219,7 +231,7 @@ VirtualHidDevicePtr VirtualHidBus::Insert(const TVirtualHidDescription& descript
         device.reset(new VirtualHidDevice(*this, std::move(path), devInst, description));
         FDevices.push_back(device);
     }
-    PostNotices(true);
+    PostNotices(true, device->Path());
     return device;
 }
 
@@ -250,12 +262,16 @@ void VirtualHidBus::Unplug(const VirtualHidDevicePtr& device) {
         std::erase(FDevices, device);
         EndReadsLocked(device.get(), nullptr, kErrorDeviceNotConnected);
     }
-    PostNotices(false);
+    PostNotices(false, device->Path());
 }
 
-void VirtualHidBus::PostUsbNotices(bool arrival) { PostNotices(arrival); }
+void VirtualHidBus::PostUsbNotices(bool arrival) {
+    PostNotices(arrival, L"\\\\?\\USB#VID_0781&PID_5581#4C530001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+}
 
-void VirtualHidBus::PostNotices(bool arrival) {
+void VirtualHidBus::PostNamedNotices(bool arrival, const std::wstring& name) { PostNotices(arrival, name); }
+
+void VirtualHidBus::PostNotices(bool arrival, const std::wstring& name) {
     std::vector<std::shared_ptr<TWindowState>> windows;
     {
         std::lock_guard<std::mutex> guard(FLock);
@@ -264,11 +280,11 @@ void VirtualHidBus::PostNotices(bool arrival) {
     }
     // As Windows does: the broadcast that device nodes changed to every top-level window,
     // and the interface arrival or removal to the windows registered for USB interfaces.
-    for (const auto& s : windows) NotifyWindow::Deliver(s, DBT_DEVNODES_CHANGED_, kNoDeviceHeader);
+    for (const auto& s : windows) NotifyWindow::Deliver(s, DBT_DEVNODES_CHANGED_, kNoDeviceHeader, {});
     for (const auto& s : windows)
         if (s->UsbInterfaces)
             NotifyWindow::Deliver(s, arrival ? DBT_DEVICEARRIVAL_ : DBT_DEVICEREMOVECOMPLETE_,
-                                  DBT_DEVTYP_DEVICEINTERFACE_);
+                                  DBT_DEVTYP_DEVICEINTERFACE_, name);
 }
 
 void VirtualHidBus::SetAvailable(bool available) {
@@ -441,6 +457,10 @@ HidPreparsedDataPtr VirtualHidBus::GetPreparsedData(HidFile& file) {
     std::lock_guard<std::mutex> guard(FLock);
     File* f = Usable(file, false);
     if (!f) return nullptr;
+    if (f->Device->FDescription.CapsFail) {
+        tlsLastError = kErrorGenFailure;
+        return nullptr;
+    }
     return std::make_unique<VirtualPreparsedData>(f->Device->FDescription.Caps);
 }
 
@@ -542,6 +562,18 @@ bool VirtualHidBus::OverlappedResult(HidFile& file, THidOverlapped& overlapped,
     case kPending: tlsLastError = kErrorIoIncomplete; return false;
     default: tlsLastError = kErrorGenFailure; return false;
     }
+}
+
+bool VirtualHidBus::SetNumInputBuffers(HidFile& file, std::uint32_t count) {
+    std::lock_guard<std::mutex> guard(FLock);
+    File* f = Usable(file, false);
+    if (!f) return false;
+    if (f->Device->FDescription.InputBuffersRefused || count < 2 || count > 512) {
+        tlsLastError = kErrorGenFailure;
+        return false;
+    }
+    f->Device->FInputBuffers = count;
+    return true;
 }
 
 bool VirtualHidBus::CancelIo(HidFile& file) {

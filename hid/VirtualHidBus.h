@@ -48,6 +48,8 @@ struct TVirtualHidDescription {
     bool NoAccessOnly = false;      // only an open without access rights works
     bool AttributesFail = false;    // HidD_GetAttributes fails
     bool LanguageListFails = false; // string descriptor 0 cannot be read
+    bool CapsFail = false;          // the report descriptor cannot be had (no sizes)
+    bool InputBuffersRefused = false;  // HidD_SetNumInputBuffers fails
 };
 
 // The six-key control box: vendor 0x0FD9, product 0x0063, input 17 / output 1024 / feature 17.
@@ -86,10 +88,14 @@ public:
     void QueueInput(std::vector<std::uint8_t> report);
     std::size_t QueuedInputCount() const;
 
-    // Failure injection that can change while the device is present.
+    // Failure injection that can change while the device is present. Failing reads end the
+    // outstanding one with an error as well.
     void SetReadFails(bool fails);
     void SetCannotOpen(bool fails);
     void SetLanguageListFails(bool fails);
+    void SetCapsFail(bool fails);
+    // The last input buffer count a handle on this device was given (0: never).
+    std::uint32_t InputBuffers() const;
     // Reply of GetFeature (the first bytes of the caller's buffer; the rest is zeroed).
     void SetFeatureReply(std::vector<std::uint8_t> reply);
     // Refused feature or output reports (SetFeature / Write), counted from now on.
@@ -125,6 +131,7 @@ private:
     TFaultCount FFeatureFault;
     TFaultCount FOutputFault;
     std::uint32_t FShortReads = 0;
+    std::uint32_t FInputBuffers = 0;
     int FSerialReadsFailing = 0;
     std::vector<TVirtualReport> FReports;
     std::deque<std::vector<std::uint8_t>> FInput;
@@ -151,8 +158,12 @@ public:
     // Pulls a device out: its open handles fail from now on, its outstanding reads end,
     // and the notices of a USB removal are posted.
     void Unplug(const VirtualHidDevicePtr& device);
-    // The notices of a USB device that is not HID (a memory stick) being plugged or pulled.
+    // The notices of a USB device that is not HID (a memory stick) being plugged or pulled:
+    // the broadcast, and an interface notice that names the stick.
     void PostUsbNotices(bool arrival);
+    // The notices of one device-interface arrival or removal naming `name`, with the
+    // broadcast before it, as Windows sends them.
+    void PostNamedNotices(bool arrival, const std::wstring& name);
 
     // Whether the HID services are there at all (Acquire fails when not).
     void SetAvailable(bool available);
@@ -191,6 +202,7 @@ public:
     bool OverlappedResult(HidFile& file, THidOverlapped& overlapped,
                           std::uint32_t& bytes) override;
     bool CancelIo(HidFile& file) override;
+    bool SetNumInputBuffers(HidFile& file, std::uint32_t count) override;
     THidWaitResult SleepAlertable(std::uint32_t milliseconds) override;
     std::unique_ptr<HidNotifyWindow> CreateNotifyWindow(THidDeviceChangeHandler handler,
                                                         bool usbInterfaces) override;
@@ -220,7 +232,7 @@ private:
     void EndReadsLocked(const VirtualHidDevice* device, const File* file, std::uint32_t error);
     void FeedLocked(VirtualHidDevice& device);
     void FileClosed(File* file);
-    void PostNotices(bool arrival);
+    void PostNotices(bool arrival, const std::wstring& name);
     VirtualHidDevicePtr Insert(const TVirtualHidDescription& description, std::wstring path, std::uint32_t devInst);
 
     mutable std::mutex FLock;

@@ -1,6 +1,16 @@
 #include "uUSB.h"
 
+#include "MainThread.h"
+
 #include <algorithm>
+
+namespace {
+
+// The settle wait in slices, with the hand-offs served between them.
+constexpr int kSettleSlices = 20;
+constexpr std::uint32_t kSettleSliceMs = 5;
+
+}  // namespace
 
 TqvHIDDevice::TqvHIDDevice(TJvHidDevice* _dev) : Serial(_dev->SerialNumber()), Device(_dev) {}
 
@@ -10,6 +20,9 @@ TqvHIDController::TqvHIDController(HidPlatform& platform) {
         [this](TJvHidDevice* HidDev, std::uint8_t ReportID, const void* Data, std::uint16_t Size) {
             Forward(HidDev, ReportID, Data, Size);
         });
+    FJvController->SetOnDeviceDataError([this](TJvHidDevice* HidDev, std::uint32_t Error) {
+        if (FOnDeviceDataError) FOnDeviceDataError(HidDev, Error);
+    });
     FUSB = std::make_unique<TComponentUSB>(platform);
     FUSB->SetOnUSBArrival([this](void*) { CheckChanged(true); });
     FUSB->SetOnUSBRemove([this](void*) { CheckChanged(true); });
@@ -20,6 +33,7 @@ TqvHIDController::~TqvHIDController() {
     FOnDeviceData = {};
     FOnPlugged = {};
     FOnUnPlugged = {};
+    FOnDeviceDataError = {};
     FUSB.reset();          // no more USB events
     FJvController.reset(); // unplugs and destroys every device, stopping the threads
     FDevices.clear();
@@ -53,9 +67,17 @@ void TqvHIDController::CheckChanged(bool _ForceChange) {
     }
 }
 
+void TqvHIDController::SettleWait() {
+    for (int i = 0; i < kSettleSlices; ++i) {
+        MainThread::ProcessMessages();
+        FJvController->Platform().Sleep(kSettleSliceMs);
+    }
+    MainThread::ProcessMessages();
+}
+
 void TqvHIDController::RunPass(bool forceChange) {
     try {
-        FJvController->Platform().Sleep(100);
+        SettleWait();
         if (forceChange) FJvController->DeviceChange();
 
         // Devices dropped by the previous pass; being unplugged, they leave the list.

@@ -42,6 +42,9 @@ public:
     void SetOnDeviceData(TJvHidDataEvent handler) { FOnDeviceData = std::move(handler); }
     const TqvHidPlugEvent& OnPlugged() const { return FOnPlugged; }
     void SetOnPlugged(TqvHidPlugEvent handler) { FOnPlugged = std::move(handler); }
+    // A read of a device failed to start or ended with an error (read thread's hand-off).
+    const TJvHidDataErrorEvent& OnDeviceDataError() const { return FOnDeviceDataError; }
+    void SetOnDeviceDataError(TJvHidDataErrorEvent handler) { FOnDeviceDataError = std::move(handler); }
     const TqvHidPlugEvent& OnUnPlugged() const { return FOnUnPlugged; }
     void SetOnUnPlugged(TqvHidPlugEvent handler) { FOnUnPlugged = std::move(handler); }
 
@@ -52,6 +55,9 @@ public:
 
 private:
     void RunPass(bool forceChange);
+    // The 100 ms that let a device finish arriving before the pass looks, spent serving the
+    // main thread's hand-offs: a press that comes meanwhile goes through at once.
+    void SettleWait();
     void Forward(TJvHidDevice* HidDev, std::uint8_t ReportID, const void* Data, std::uint16_t Size);
 
     std::unique_ptr<TJvHidDeviceController> FJvController;
@@ -62,6 +68,7 @@ private:
     TJvHidDevice* dev = nullptr;
     TqvHIDDevice* qvdev = nullptr;
     TqvHidPlugEvent FOnUnPlugged;
+    TJvHidDataErrorEvent FOnDeviceDataError;
     // Devices whose wrappers the last pass dropped; destroyed at the start of the next.
     std::vector<TJvHidDevice*> FToDestroy;
     bool FInPass = false;

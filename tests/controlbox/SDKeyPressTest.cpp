@@ -57,7 +57,8 @@ TEST_F(KeyPressTest, KeyStateTable) {
         {"byte 7: no such key", Keys(16, {{7, 1}}), false, {}, {L"HIDreader|Bouton N\u00b08"}},
         {"byte 29 is the last one looked at", Keys(40, {{29, 1}, {30, 1}, {39, 1}}), false, {},
          {L"HIDreader|Bouton N\u00b030"}},
-        {"shorter data: missing keys not pressed", Keys(2, {{1, 1}}), false, {L"push:1"}, Pressed(1, false)},
+        {"shorter than the six keys: not a key report", Keys(2, {{1, 1}}), false, {}, {}},
+        {"exactly the six keys", Keys(6, {{5, 1}}), false, {L"push:5"}, Pressed(5, false)},
         {"empty data", Bytes{}, false, {}, {}},
     };
     for (const auto& c : cases) {
@@ -92,7 +93,9 @@ TEST_F(KeyPressTest, AKeyFiresWhenItGoesDownAndNotWhileItIsHeld) {
         {"A pressed again", Keys(16, {{0, 1}}), {L"push:0"}},
         {"A turns to 2 (not pressed)", Keys(16, {{0, 2}}), {}},
         {"A back to 1: a new press", Keys(16, {{0, 1}}), {L"push:0"}},
-        {"a short report: A released", Keys(0, {}), {}},
+        {"a short report changes nothing", Keys(3, {}), {}},
+        {"A still held: nothing", Keys(16, {{0, 1}}), {}},
+        {"a report of another id changes nothing", Keys(0, {}), {}},
         {"E and F down together", Keys(16, {{4, 1}, {5, 1}}), {L"push:4", L"push:5"}},
         {"position 7 goes down beside them", Keys(16, {{4, 1}, {5, 1}, {7, 1}}), {}, {L"HIDreader|Bouton N\u00b08"}},
         {"all three held", Keys(16, {{4, 1}, {5, 1}, {7, 1}}), {}},
@@ -114,34 +117,65 @@ TEST_F(KeyPressTest, AKeyFiresWhenItGoesDownAndNotWhileItIsHeld) {
     }
 }
 
-TEST_F(KeyPressTest, KeyStatesAreForgottenWhenTheBoxStopsBeingCurrent) {
-    const Bytes held = Keys(16, {{0, 1}});
+TEST_F(KeyPressTest, AKeyHeldWhileTheCurrentBoxChangesFiresOnlyWhenPressedAgain) {
+    // Key 0 is down before the change. A key still held after it must not fire (one runner,
+    // one press); a key released or pressed while the box was not current must not be lost.
+    const Bytes down = Keys(16, {{0, 1}});
+    const Bytes up = Keys(16, {});
+    const auto reportOf = [&](const Bytes& data) {
+        TJvHidDevice* device = List->Get(List->IndexOf(L"AL01"))->Device();
+        List->HIDreader(device, 0x01, data.data(), static_cast<std::uint16_t>(data.size()));
+    };
     const struct {
         const char* what;
-        std::function<void()> between;
+        std::function<void()> change;
+        std::vector<Bytes> whileNotCurrent;  // reports while no box is current
+        Strings afterHeld;                   // the held key's report once current again
     } cases[] = {
-        {"unplugged and plugged again",
+        {"default cleared and chosen again, key held through",
+         [&] { List->ClearDefault(); }, {}, {}},
+        {"default cleared, key released meanwhile",
+         [&] { List->ClearDefault(); }, {up}, {L"push:0"}},
+        {"default cleared, key released and pressed meanwhile",
+         [&] { List->ClearDefault(); }, {up, down}, {}},
+        {"unplugged and plugged again: a new device, a new press",
          [&] {
              Unplug(Box);
              Box = Bus.PlugAgain(Box);
              MainThread::ProcessMessages();
-         }},
-        {"default cleared and chosen again",
-         [&] {
-             List->ClearDefault();
-             List->SetDefaultSerialList(L"AL01");
-         }},
+         },
+         {}, {L"push:0"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Report(held);
-        c.between();
+        reportOf(down);
+        c.change();
+        for (const Bytes& r : c.whileNotCurrent) reportOf(r);
+        List->SetDefaultSerialList(L"AL01");
         ASSERT_EQ(Current(), L"AL01");
         Events.clear();
-        Report(held);  // the first report of the box as current again: a press, not lost
-        EXPECT_EQ(Events, Strings{L"push:0"});
-        Report(Keys(16, {}));
+        reportOf(down);
+        EXPECT_EQ(Events, c.afterHeld);
+        reportOf(up);
+        reportOf(down);  // released and pressed again: always a press
+        EXPECT_EQ(Events.back(), L"push:0");
+        reportOf(up);
     }
+}
+
+TEST_F(KeyPressTest, AReportOfAnotherIdChangesNothing) {
+    TJvHidDevice* device = List->CurrentSD()->Device();
+    const Bytes down = Keys(16, {{3, 1}});
+    const Bytes up = Keys(16, {});
+    List->HIDreader(device, 0x01, down.data(), 16);
+    Events.clear();
+    List->HIDreader(device, 0x02, up.data(), 16);    // not a key report: key 3 still held
+    List->HIDreader(device, 0x00, down.data(), 16);  // nor this one
+    List->HIDreader(device, 0x01, down.data(), 16);  // held: nothing
+    EXPECT_TRUE(Events.empty());
+    List->HIDreader(device, 0x01, up.data(), 16);
+    List->HIDreader(device, 0x01, down.data(), 16);
+    EXPECT_EQ(Events, Strings{L"push:3"});
 }
 
 TEST_F(KeyPressTest, ReportsOfOtherDevicesAreIgnored) {
@@ -192,9 +226,9 @@ TEST_F(KeyPressTest, InputReportsArriveThroughTheReadThread) {
 TEST_F(KeyPressTest, OverlappingPressesThroughTheReadThreadFireOncePerPress) {
     // Report id first: A down, A+B down, A up, B up; then C down, C+D, D up, C up.
     const std::vector<Bytes> reports = {
-        Keys(17, {{1, 1}}), Keys(17, {{1, 1}, {2, 1}}), Keys(17, {{2, 1}}), Keys(17, {}),
-        Keys(17, {{3, 1}}), Keys(17, {{3, 1}, {4, 1}}), Keys(17, {{3, 1}}), Keys(17, {}),
-        Keys(17, {{6, 1}}),  // key 5 last: reports arrive in order, so its event closes the run
+        Keys(17, {{0, 1}, {1, 1}}), Keys(17, {{0, 1}, {1, 1}, {2, 1}}), Keys(17, {{0, 1}, {2, 1}}), Keys(17, {{0, 1}}),
+        Keys(17, {{0, 1}, {3, 1}}), Keys(17, {{0, 1}, {3, 1}, {4, 1}}), Keys(17, {{0, 1}, {3, 1}}), Keys(17, {{0, 1}}),
+        Keys(17, {{0, 1}, {6, 1}}),  // key 5 last: reports arrive in order, so its event closes the run
     };
     for (const auto& r : reports) Box->QueueInput(r);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);

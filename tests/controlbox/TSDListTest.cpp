@@ -219,7 +219,8 @@ TEST_F(SDListTest, ShortReadsThroughTheReadThread) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     };
-    // Report id and two key bytes reach the list: keys 0 and 1 are seen, key 5 is not.
+    // Report id and two key bytes reach the list: fewer than the six keys, so the report
+    // says nothing about the others and changes nothing (key 0 does not fire).
     box->SetShortReads(3);
     std::vector<std::uint8_t> report(17, 0);
     report[0] = 1;
@@ -227,12 +228,12 @@ TEST_F(SDListTest, ShortReadsThroughTheReadThread) {
     report[6] = 1;
     box->QueueInput(report);
     box->QueueInput({1});  // the report id alone: no key data, nothing happens
-    waitFor(L"push:0");
+    while (box->QueuedInputCount() > 0) MainThread::ProcessMessages();
     box->SetShortReads(0);
     report[1] = 0;
     box->QueueInput(report);
     waitFor(L"push:5");
-    EXPECT_EQ(Events, (Strings{L"push:0", L"push:5"}));
+    EXPECT_EQ(Events, (Strings{L"push:5"}));
 }
 
 TEST_F(SDListTest, CurrentSDWrittenWithoutADefault) {

@@ -308,6 +308,11 @@ TEST_F(Scenario, ATraceFileHeldByAnotherProgramNeverStopsAKeyPress) { Play("held
 TEST_F(Scenario, ATitleLongerThanTheSearchReadsStillTakesTheKeys) { Play("long_title"); }
 TEST_F(Scenario, OverlappingPressesReachTheTimingSoftwareOnceEach) { Play("overlapping_presses"); }
 TEST_F(Scenario, FailingReportsAndShortReadsStopNoPressNorAnotherBox) { Play("faults"); }
+TEST_F(Scenario, DefaultBoxReplugedWithinOnePassStaysCurrent) { Play("replug_one_pass"); }
+TEST_F(Scenario, BoxReplugedWhileTheProgramIsBusyComesBackLive) { Play("replug_busy"); }
+TEST_F(Scenario, ReadsThatKeepFailingAreReopenedAndTracedOnce) { Play("reads_failing"); }
+TEST_F(Scenario, OtherDevicesNoticesDuringPressesCostNoPass) { Play("other_devices"); }
+TEST_F(Scenario, ShortAndForeignReportsFireNothing) { Play("short_foreign_reports"); }
 
 }  // namespace
 

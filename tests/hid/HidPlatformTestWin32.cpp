@@ -209,10 +209,10 @@ TEST_F(HidPlatformWin32, AsynchronousReadEndsOnCancelAndOnClose) {
 }
 
 TEST_F(HidPlatformWin32, NotifyWindowHandsDeviceChangesToTheMainThread) {
-    struct Notice { std::uint32_t Event, Type; DWORD Thread; };
+    struct Notice { std::uint32_t Event, Type; DWORD Thread; std::wstring Name; };
     std::vector<Notice> got;
     auto window = Platform->CreateNotifyWindow(
-        [&](std::uint32_t e, std::uint32_t t) { got.push_back({e, t, GetCurrentThreadId()}); },
+        [&](std::uint32_t e, std::uint32_t t, const std::wstring& name) { got.push_back({e, t, GetCurrentThreadId(), name}); },
         true);
     ASSERT_TRUE(window);
     HWND hwnd = static_cast<HWND>(Win32NotifyWindowHandle(*window));
@@ -246,6 +246,25 @@ TEST_F(HidPlatformWin32, NotifyWindowHandsDeviceChangesToTheMainThread) {
     EXPECT_EQ(got[0].Type, DBT_DEVTYP_DEVICEINTERFACE_);
     EXPECT_EQ(got[1].Type, kNoDeviceHeader);
     EXPECT_EQ(got[2].Event, DBT_DEVNODES_CHANGED_);
+    EXPECT_EQ(got[0].Name, L"") << "a header too short to carry a name";
+
+    // An interface notice names its device; the name is read no further than dbcc_size.
+    const std::wstring name = L"\\\\?\\HID#VID_0FD9&PID_0063#7&1a2b&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    std::vector<std::uint8_t> buffer(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + (name.size() + 8) * sizeof(wchar_t), 0xAB);
+    auto* named = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(buffer.data());
+    named->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    named->dbcc_reserved = 0;
+    std::copy(name.begin(), name.end(), named->dbcc_name);
+    named->dbcc_name[name.size()] = L'\0';
+    named->dbcc_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + (name.size() + 1) * sizeof(wchar_t));
+    got.clear();
+    SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(named));
+    named->dbcc_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + 4 * sizeof(wchar_t));
+    SendMessageW(hwnd, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(named));  // cut at 4 units
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].Name, name);
+    EXPECT_EQ(got[1].Name, name.substr(0, 4));
+    got.resize(3);
 
     // A destroyed window hears nothing more.
     window->PostDeviceChange(DBT_DEVNODES_CHANGED_);
@@ -259,7 +278,7 @@ TEST_F(HidPlatformWin32, HandlerErrorsGoToTheDefaultHandlerAndAHandlerMayDestroy
     std::unique_ptr<HidNotifyWindow> window;
     int calls = 0;
     window = Platform->CreateNotifyWindow(
-        [&](std::uint32_t event, std::uint32_t) {
+        [&](std::uint32_t event, std::uint32_t, const std::wstring&) {
             ++calls;
             if (event == DBT_DEVNODES_CHANGED_)
                 throw std::runtime_error("pass failed");

@@ -139,8 +139,8 @@ TEST_F(VirtualHidBusTest, StringsAreTerminatedWhenShorterAndCutWhenLonger) {
 
 TEST_F(VirtualHidBusTest, PlugAndUnplugPostTheNoticesWindowsWouldSend) {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> all, usb;
-    auto allWindow = Bus.CreateNotifyWindow([&](std::uint32_t e, std::uint32_t t) { all.push_back({e, t}); }, false);
-    auto usbWindow = Bus.CreateNotifyWindow([&](std::uint32_t e, std::uint32_t t) { usb.push_back({e, t}); }, true);
+    auto allWindow = Bus.CreateNotifyWindow([&](std::uint32_t e, std::uint32_t t, const std::wstring&) { all.push_back({e, t}); }, false);
+    auto usbWindow = Bus.CreateNotifyWindow([&](std::uint32_t e, std::uint32_t t, const std::wstring&) { usb.push_back({e, t}); }, true);
     auto box = Bus.PlugControlBox(L"S1");
     EXPECT_TRUE(all.empty()) << "notices arrive through the main thread's queue";
     MainThread::ProcessMessages();

@@ -51,6 +51,9 @@ public:
         return FBus.OverlappedResult(file, overlapped, bytes);
     }
     bool CancelIo(HidFile& file) override { return FBus.CancelIo(file); }
+    bool SetNumInputBuffers(HidFile& file, std::uint32_t count) override {
+        return FBus.SetNumInputBuffers(file, count);
+    }
     THidWaitResult SleepAlertable(std::uint32_t milliseconds) override { return FBus.SleepAlertable(milliseconds); }
     std::unique_ptr<HidNotifyWindow> CreateNotifyWindow(THidDeviceChangeHandler handler,
                                                         bool usbInterfaces) override {

@@ -145,9 +145,13 @@ TParseError ParseFault(const TArgs& args, TSimCommand& command) {
     command.Serial = args[0];
     command.Text = args[1];
     const bool reports = command.Text == L"output" || command.Text == L"feature";
-    if (!reports && command.Text != L"read")
-        return L"cannot break " + Quoted(command.Text) + L" (output, feature or read)";
-    if (args[2] == L"off") {
+    if (!reports && command.Text != L"read" && command.Text != L"reads")
+        return L"cannot break " + Quoted(command.Text) + L" (output, feature, read or reads)";
+    if (command.Text == L"reads") {
+        // Every read of the box fails until "off", as on a dead handle.
+        if (args[2] != L"fail" && args[2] != L"off") return L"bad word " + Quoted(args[2]) + L" (fail or off)";
+        command.Number = args[2] == L"fail" ? kSimFaultEvery : 0;
+    } else if (args[2] == L"off") {
         command.Number = 0;
     } else if (reports && args[2] == L"every") {
         command.Number = kSimFaultEvery;
@@ -158,6 +162,27 @@ TParseError ParseFault(const TArgs& args, TSimCommand& command) {
                    (reports ? L" (1 to 100000, every or off)" : L" (bytes, 1 to 100000, or off)");
         command.Number = static_cast<int>(*n);
     }
+    return {};
+}
+
+TParseError ParseReplug(const TArgs& args, TSimCommand& command) {
+    command.Serial = args[0];
+    if (args.Count() >= 2 && args[1] != L"busy") return L"bad word " + Quoted(args[1]) + L" (busy or nothing)";
+    command.Background = args.Count() >= 2;
+    return {};
+}
+
+TParseError ParseBusy(const TArgs& args, TSimCommand& command) {
+    const auto ms = ParseDecimal(args[0], 0, 60'000);
+    if (!ms) return L"bad time " + Quoted(args[0]) + L" (0 to 60000 ms)";
+    command.Number = static_cast<int>(*ms);
+    return {};
+}
+
+TParseError ParseNotices(const TArgs& args, TSimCommand& command) {
+    const auto n = ParseDecimal(args[0], 1, 10'000);
+    if (!n) return L"bad count " + Quoted(args[0]) + L" (1 to 10000)";
+    command.Number = static_cast<int>(*n);
     return {};
 }
 
@@ -302,11 +327,14 @@ const std::map<std::wstring, TCommandInfo>& Commands() {
         {L"quit", {K::Quit, 0, 0, L"quit", ParseNothing}},
         {L"bench-press", {K::BenchPress, 2, 2, L"bench-press SERIAL N", ParseBenchPress}},
         {L"update-url", {K::UpdateUrl, 1, 1, L"update-url URL", ParseUpdateUrl}},
-        {L"fault", {K::Fault, 3, 3, L"fault SERIAL output|feature N|every|off, fault SERIAL read N|off", ParseFault}},
+        {L"fault", {K::Fault, 3, 3, L"fault SERIAL output|feature N|every|off, fault SERIAL read N|off, fault SERIAL reads fail|off", ParseFault}},
         {L"hold-log", {K::HoldLog, 0, 0, L"hold-log", ParseNothing}},
         {L"release-log", {K::ReleaseLog, 0, 0, L"release-log", ParseNothing}},
         {L"wait-idle", {K::WaitIdle, 0, 0, L"wait-idle", ParseNothing}},
         {L"update-limits", {K::UpdateLimits, 4, 4, L"update-limits CONNECT SEND RECEIVE REQUEST", ParseUpdateLimits}},
+        {L"replug", {K::Replug, 1, 2, L"replug SERIAL [busy]", ParseReplug}},
+        {L"busy", {K::Busy, 1, 1, L"busy MS", ParseBusy}},
+        {L"notices", {K::Notices, 1, 1, L"notices N", ParseNotices}},
     };
     return table;
 }

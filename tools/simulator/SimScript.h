@@ -42,6 +42,9 @@ enum class TSimCommandKind {
     ReleaseLog,
     WaitIdle,
     UpdateLimits,
+    Replug,
+    Busy,
+    Notices,
 };
 
 // `fault SERIAL WHAT WHEN`: which reports of a box fail, or how short its reads are.
@@ -60,6 +63,7 @@ struct TSimCommand {
                                           // what `fault` breaks (output, feature, read)
     bool Yes = false;                     // answer
     bool Background = false;              // action NAME &: start it, do not wait for its end
+                                          // replug SERIAL busy: no pass while the box is away
     std::vector<int> Times;               // update-limits: connect, send, receive, request (ms)
 };
 

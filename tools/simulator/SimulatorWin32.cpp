@@ -334,6 +334,9 @@ const std::map<TSimCommandKind, TSimulator::THandler>& TSimulator::Handlers() {
         {K::Start, &TSimulator::DoStart},
         {K::Plug, &TSimulator::DoPlug},
         {K::Unplug, &TSimulator::DoUnplug},
+        {K::Replug, &TSimulator::DoReplug},
+        {K::Busy, &TSimulator::DoBusy},
+        {K::Notices, &TSimulator::DoNotices},
         {K::Press, &TSimulator::DoPress},
         {K::Input, &TSimulator::DoInput},
         {K::Image, &TSimulator::DoImage},
@@ -563,6 +566,10 @@ void TSimulator::DoFault(const TSimCommand& command) {
         device->SetShortReads(static_cast<std::uint32_t>(command.Number));
         return;
     }
+    if (command.Text == L"reads") {
+        device->SetReadFails(command.Number != 0);
+        return;
+    }
     const TVirtualReportKind kind = command.Text == L"feature" ? TVirtualReportKind::Feature : TVirtualReportKind::Output;
     TVirtualReportFault fault;
     fault.Nth = command.Number == kSimFaultEvery ? TVirtualReportFault::Every : static_cast<std::uint32_t>(command.Number);
@@ -605,6 +612,32 @@ void TSimulator::DoUnplug(const TSimCommand& command) {
     const VirtualHidDevicePtr device = FindBox(command.Serial, true);
     if (!device) return;
     FBus.Unplug(device);
+    Settle();
+}
+
+void TSimulator::DoReplug(const TSimCommand& command) {
+    const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+    if (!device || !RequireRunning(command)) return;
+    FBus.Unplug(device);
+    if (command.Background) {
+        // The main thread is busy while the box is away: no pass runs until it is back.
+        ::Sleep(100);
+    } else {
+        // The node-change notice is handled (a pass sees the box gone), then the box is
+        // back before the hot-plug pass of its removal looks.
+        FAdapter->List().HidController().JvController().DeviceChange();
+    }
+    FBoxes[command.Serial] = FBus.PlugAgain(device);
+    Settle();
+}
+
+void TSimulator::DoBusy(const TSimCommand& command) {
+    ::Sleep(static_cast<DWORD>(command.Number));
+    if (command.Number > 0) Settle();
+}
+
+void TSimulator::DoNotices(const TSimCommand& command) {
+    for (int i = 0; i < command.Number; ++i) FBus.PostUsbNotices(i % 2 == 0);
     Settle();
 }
 

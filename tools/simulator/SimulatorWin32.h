@@ -73,6 +73,12 @@ private:
     void DoStart(const TSimCommand& command);
     void DoPlug(const TSimCommand& command);
     void DoUnplug(const TSimCommand& command);
+    // Pulled and plugged again within one pass, or ("busy") with no pass while it is away.
+    void DoReplug(const TSimCommand& command);
+    // Holds the main thread, serving nothing, then lets what queued up run.
+    void DoBusy(const TSimCommand& command);
+    // Notices of another USB device (a memory stick), which start no pass.
+    void DoNotices(const TSimCommand& command);
     void DoPress(const TSimCommand& command);
     void DoInput(const TSimCommand& command);
     void DoImage(const TSimCommand& command);

@@ -105,6 +105,12 @@ TEST(SimScript, SimpleCommands) {
         {L"release-log", TSimCommandKind::ReleaseLog, 0, L""},
         {L"wait-idle", TSimCommandKind::WaitIdle, 0, L""},
         {L"action actCheckUpdates &", TSimCommandKind::Action, 0, L"actCheckUpdates"},
+        {L"fault S reads fail", TSimCommandKind::Fault, kSimFaultEvery, L"reads"},
+        {L"fault S reads off", TSimCommandKind::Fault, 0, L"reads"},
+        {L"replug S", TSimCommandKind::Replug, 0, L""},
+        {L"replug S busy", TSimCommandKind::Replug, 0, L""},
+        {L"busy 250", TSimCommandKind::Busy, 250, L""},
+        {L"notices 20", TSimCommandKind::Notices, 20, L""},
     };
     for (const auto& tc : cases) {
         const TSimCommand c = Parsed(tc.Line);
@@ -116,6 +122,8 @@ TEST(SimScript, SimpleCommands) {
     EXPECT_FALSE(Parsed(L"answer no").Yes);
     EXPECT_TRUE(Parsed(L"action actCheckUpdates &").Background);
     EXPECT_FALSE(Parsed(L"action actCheckUpdates").Background);
+    EXPECT_TRUE(Parsed(L"replug S busy").Background);
+    EXPECT_FALSE(Parsed(L"replug S").Background);
     EXPECT_EQ(Parsed(L"update-limits 1000 2000 3000 40000").Times, (std::vector<int>{1000, 2000, 3000, 40000}));
 }
 
@@ -148,11 +156,16 @@ TEST(SimScript, BadLinesGiveAClearErrorWithTheirLineNumber) {
         {L"bench-press S 0", L"line 3: bad count \"0\""},
         {L"update-url ftp://host/x", L"line 3: bad address \"ftp://host/x\" (http:// or https://)"},
         {L"update-url", L"line 3: missing argument; usage: update-url URL"},
-        {L"fault S input 1", L"line 3: cannot break \"input\" (output, feature or read)"},
+        {L"fault S input 1", L"line 3: cannot break \"input\" (output, feature, read or reads)"},
+        {L"fault S reads 3", L"line 3: bad word \"3\" (fail or off)"},
+        {L"replug S now", L"line 3: bad word \"now\" (busy or nothing)"},
+        {L"replug", L"line 3: missing argument; usage: replug SERIAL [busy]"},
+        {L"busy soon", L"line 3: bad time \"soon\" (0 to 60000 ms)"},
+        {L"notices 0", L"line 3: bad count \"0\" (1 to 10000)"},
         {L"fault S output 0", L"line 3: bad count \"0\" (1 to 100000, every or off)"},
         {L"fault S read every", L"line 3: bad count \"every\" (bytes, 1 to 100000, or off)"},
         {L"fault S output", L"line 3: missing argument; usage: fault SERIAL output|feature N|every|off, fault SERIAL "
-                            L"read N|off"},
+                            L"read N|off, fault SERIAL reads fail|off"},
         {L"hold-log now", L"line 3: too many arguments; usage: hold-log"},
         {L"action actParam now", L"line 3: bad argument \"now\" (only & may follow the action)"},
         {L"wait-idle 5", L"line 3: too many arguments; usage: wait-idle"},
