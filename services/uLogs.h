@@ -53,6 +53,8 @@ std::wstring FormatLogLine(const TLogTime& time, const TLogSeparators& separator
 // writer's thread as TTraceWriter says (a failure's message, empty once lines are written
 // again). A writer already running is kept.
 void StartTraceWriter(TTraceWriter::TFailureNotice notice, TTraceWriter::TOptions options = {});
+// How long the way out lets the writer try a file that is held.
+inline constexpr std::chrono::milliseconds TraceStopLimit{300};
 // Writes what waits for at most `timeout`, then ends the writer; lines are appended by
 // their callers again afterwards. Answers how many lines were left unwritten.
 std::size_t StopTraceWriter(std::chrono::milliseconds timeout);

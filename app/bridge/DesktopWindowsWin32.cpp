@@ -39,7 +39,10 @@ public:
         if (bufferChars == 0)
             return {};
         std::vector<wchar_t> buffer(bufferChars, L'\0');
-        const int length = ::GetWindowTextW(AsHwnd(window), buffer.data(), static_cast<int>(bufferChars));
+        // The title as the window manager holds it: GetWindowTextW sends WM_GETTEXT to a
+        // window of this process, which waits for as long as that window's thread does
+        // not answer, where this only reads.
+        const int length = ::InternalGetWindowText(AsHwnd(window), buffer.data(), static_cast<int>(bufferChars));
         if (length <= 0)
             return {};
         return std::wstring(buffer.data(), static_cast<std::size_t>(length));
@@ -51,13 +54,22 @@ public:
         return reinterpret_cast<TWindowHandle>(::FindWindowW(nullptr, title.c_str()));
     }
 
-    std::uint32_t SendKeyDown(TWindowHandle window, unsigned virtualKey) override {
-        // The answer of WM_KEYDOWN says nothing about delivery; the last error does, when
-        // it was clear before the call. A window of a program with higher rights (started
-        // "as administrator") gets nothing, and the error is ERROR_ACCESS_DENIED.
+    TKeyDownResult SendKeyDown(TWindowHandle window, unsigned virtualKey, std::chrono::milliseconds limit) override {
+        // The sender's thread has no window: nothing else runs on it during the wait, so
+        // the error read right after the call is the send's own. A window of a program
+        // with higher rights (started "as administrator") gets nothing, and the error is
+        // ERROR_ACCESS_DENIED; a program that does not answer in time leaves
+        // ERROR_TIMEOUT (at once when Windows already counts it as hung).
+        DWORD_PTR answer = 0;
         ::SetLastError(ERROR_SUCCESS);
-        ::SendMessageW(AsHwnd(window), WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 0);
-        return ::GetLastError();
+        const UINT wait = limit.count() <= 0 ? 1u : static_cast<UINT>(limit.count());
+        if (::SendMessageTimeoutW(AsHwnd(window), WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 0,
+                                  SMTO_NORMAL | SMTO_ABORTIFHUNG, wait, &answer) != 0)
+            return {TKeyDownOutcome::Delivered, 0};
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_ACCESS_DENIED) return {TKeyDownOutcome::Refused, error};
+        if (error == ERROR_TIMEOUT || error == ERROR_SUCCESS) return {TKeyDownOutcome::NotAnswered, error};
+        return {TKeyDownOutcome::Failed, error};
     }
 };
 

@@ -30,13 +30,21 @@ TWindowHandle ScriptedDesktopWindows::FindWindowByTitle(const std::wstring& titl
     return 0;
 }
 
-std::uint32_t ScriptedDesktopWindows::SendKeyDown(TWindowHandle window, unsigned virtualKey) {
-    if (const TWindow* w = Find(window); w && w->SendError != 0)
-        return w->SendError;
+TKeyDownResult ScriptedDesktopWindows::SendKeyDown(TWindowHandle window, unsigned virtualKey,
+                                                   std::chrono::milliseconds /*limit*/) {
+    const TWindow* w = Find(window);
+    if (!w)
+        return {TKeyDownOutcome::Failed, 1400};  // ERROR_INVALID_WINDOW_HANDLE
+    if (w->SendError == KeyDownRefused)
+        return {TKeyDownOutcome::Refused, w->SendError};
+    if (w->SendError != 0)
+        return {TKeyDownOutcome::Failed, w->SendError};
     KeyDowns.push_back({window, virtualKey});
+    if (w->Hung)
+        return {TKeyDownOutcome::NotAnswered, 1460};  // ERROR_TIMEOUT
     if (OnKeyDown)
         OnKeyDown(KeyDowns.back());
-    return 0;
+    return {};
 }
 
 const ScriptedDesktopWindows::TWindow* ScriptedDesktopWindows::Find(TWindowHandle window) const {

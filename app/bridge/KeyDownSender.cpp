@@ -1,0 +1,111 @@
+#include "KeyDownSender.h"
+
+#include <thread>
+
+// Shared with the thread, which may outlive the sender when a send on its way is left to
+// end by itself at Stop.
+struct TKeyDownSender::TState {
+    TSend Send;
+    TReady Ready;
+    mutable std::mutex Lock;
+    std::condition_variable Changed;
+    std::deque<TKeyDownJob> Queue;
+    std::vector<TKeyDownDone> Done;
+    bool OnItsWay = false;
+    TKeyDownJob InFlight;
+    bool Stopping = false;
+    bool Abandoned = false;  // Stop did not wait for the send on its way
+    bool Ended = false;
+    std::thread Thread;
+};
+
+TKeyDownSender::TKeyDownSender(TSend send, TReady ready) : FState(std::make_shared<TState>()) {
+    FState->Send = std::move(send);
+    FState->Ready = std::move(ready);
+    FState->Thread = std::thread([state = FState] { Run(state); });
+}
+
+TKeyDownSender::~TKeyDownSender() { Stop(std::chrono::milliseconds(0)); }
+
+void TKeyDownSender::Add(const TKeyDownJob& job) {
+    {
+        std::lock_guard<std::mutex> guard(FState->Lock);
+        if (FState->Stopping) {
+            FState->Done.push_back({job, false, {}, {}});
+            return;
+        }
+        FState->Queue.push_back(job);
+    }
+    FState->Changed.notify_all();
+}
+
+std::vector<TKeyDownDone> TKeyDownSender::Take() {
+    std::lock_guard<std::mutex> guard(FState->Lock);
+    std::vector<TKeyDownDone> done;
+    done.swap(FState->Done);
+    return done;
+}
+
+bool TKeyDownSender::Settled() const {
+    std::lock_guard<std::mutex> guard(FState->Lock);
+    return FState->Queue.empty() && !FState->OnItsWay && FState->Done.empty();
+}
+
+void TKeyDownSender::Stop(std::chrono::milliseconds timeout) {
+    if (!FState->Thread.joinable()) return;
+    std::unique_lock<std::mutex> lock(FState->Lock);
+    FState->Stopping = true;
+    // What has not left yet never will.
+    for (const TKeyDownJob& job : FState->Queue) FState->Done.push_back({job, false, {}, {}});
+    FState->Queue.clear();
+    FState->Changed.notify_all();
+    // An idle thread ends at once; only a send on its way is given a time.
+    const bool ended = FState->Changed.wait_for(lock, timeout, [this] { return FState->Ended || !FState->OnItsWay; });
+    if (!ended) {
+        // Left to its own bound; as far as anyone here will know, it was not confirmed.
+        FState->Abandoned = true;
+        if (FState->OnItsWay) {
+            const TKeyDownJob& job = FState->InFlight;
+            FState->Done.push_back({job, true, {TKeyDownOutcome::NotAnswered, 0},
+                                    std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - job.ReportTime)});
+        }
+    }
+    lock.unlock();
+    if (ended)
+        FState->Thread.join();
+    else
+        FState->Thread.detach();
+}
+
+void TKeyDownSender::Run(const std::shared_ptr<TState>& state) {
+    std::unique_lock<std::mutex> lock(state->Lock);
+    for (;;) {
+        state->Changed.wait(lock, [&] { return state->Stopping || !state->Queue.empty(); });
+        if (state->Stopping) break;
+        const TKeyDownJob job = state->Queue.front();
+        state->Queue.pop_front();
+        state->OnItsWay = true;
+        state->InFlight = job;
+        lock.unlock();
+
+        TKeyDownResult result;
+        try {
+            result = state->Send(job);
+        } catch (...) {
+            result = {TKeyDownOutcome::Failed, 0};
+        }
+        const auto delay =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - job.ReportTime);
+
+        lock.lock();
+        state->OnItsWay = false;
+        const bool stopped = state->Stopping;
+        if (!state->Abandoned) state->Done.push_back({job, true, result, delay});
+        lock.unlock();
+        if (!stopped && state->Ready) state->Ready();
+        lock.lock();
+    }
+    state->Ended = true;
+    state->Changed.notify_all();
+}
