@@ -42,7 +42,56 @@ std::unique_ptr<TTraceWriter>& Writer() {
     return writer;
 }
 
+thread_local TTraceCapture* tCapture = nullptr;
+
+// One line to the writer, or appended at once without one.
+void WriteEntry(TraceFile& file, const TTraceEntry& entry) {
+    try {
+        {
+            std::lock_guard<std::mutex> guard(WriterLock());
+            if (Writer()) {
+                Writer()->Add(entry);
+                return;
+            }
+        }
+        const std::wstring line = FormatLogLine(entry.Time, file.Separators(), entry.ProcName, entry.Text);
+        file.Append(entry.Path, file.ToAnsi(line));
+        TraceFailureTold().store(false);
+    } catch (...) {
+        // Told once, and not again for every line until one has been written again.
+        // Marked before the message is shown: showing it may let other lines be tried.
+        if (!TraceFailureTold().exchange(true)) Application::HandleException(std::current_exception());
+    }
+}
+
 }  // namespace
+
+TTraceCapture::TTraceCapture() : FOuter(tCapture), FAttached(true) { tCapture = this; }
+
+TTraceCapture::~TTraceCapture() { WriteLogLines(Take()); }
+
+void TTraceCapture::Detach() {
+    if (!FAttached) return;
+    FAttached = false;
+    if (tCapture == this) tCapture = FOuter;
+}
+
+std::vector<TTraceEntry> TTraceCapture::Take() {
+    Detach();
+    std::vector<TTraceEntry> lines;
+    lines.swap(FLines);
+    return lines;
+}
+
+void WriteLogLines(const std::vector<TTraceEntry>& lines) {
+    for (const TTraceEntry& entry : lines) {
+        if (tCapture) {
+            tCapture->FLines.push_back(entry);  // an outer capture keeps them in turn
+            continue;
+        }
+        WriteEntry(CurrentTraceFile(), entry);
+    }
+}
 
 std::wstring FormatLogLine(const TLogTime& time, const TLogSeparators& separators,
                            const std::wstring& _ProcName, const std::wstring& _ErrorStr) {
@@ -90,19 +139,13 @@ void AppendLogLine(const std::wstring& logFile, const std::wstring& _ProcName, c
     // trace.
     try {
         TraceFile& file = CurrentTraceFile();
-        {
-            std::lock_guard<std::mutex> guard(WriterLock());
-            if (Writer()) {
-                Writer()->Add({logFile, file.Now(), _ProcName, _ErrorStr});
-                return;
-            }
+        TTraceEntry entry{logFile, file.Now(), _ProcName, _ErrorStr};
+        if (tCapture) {
+            tCapture->FLines.push_back(std::move(entry));
+            return;
         }
-        const std::wstring line = FormatLogLine(file.Now(), file.Separators(), _ProcName, _ErrorStr);
-        file.Append(logFile, file.ToAnsi(line));
-        TraceFailureTold().store(false);
+        WriteEntry(file, entry);
     } catch (...) {
-        // Told once, and not again for every line until one has been written again.
-        // Marked before the message is shown: showing it may let other lines be tried.
         if (!TraceFailureTold().exchange(true)) Application::HandleException(std::current_exception());
     }
 }

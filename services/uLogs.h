@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 inline constexpr const wchar_t* LogFileName = L"Error.log";
 
@@ -53,6 +54,31 @@ std::wstring FormatLogLine(const TLogTime& time, const TLogSeparators& separator
 // writer's thread as TTraceWriter says (a failure's message, empty once lines are written
 // again). A writer already running is kept.
 void StartTraceWriter(TTraceWriter::TFailureNotice notice, TTraceWriter::TOptions options = {});
+// Lines written on this thread while a capture lives are kept in it, in order, instead of
+// being written; Take hands them over, to be written later with WriteLogLines. So a key
+// press sends its key-down before its trace, and the file still reads in the order things
+// happened. Captures nest: the innermost one takes the lines.
+class TTraceCapture {
+public:
+    TTraceCapture();
+    ~TTraceCapture();  // lines not taken are written now
+    TTraceCapture(const TTraceCapture&) = delete;
+    TTraceCapture& operator=(const TTraceCapture&) = delete;
+    // Stops capturing and hands over the lines kept.
+    std::vector<TTraceEntry> Take();
+
+private:
+    friend void AppendLogLine(const std::wstring&, const std::wstring&, const std::wstring&);
+    friend void WriteLogLines(const std::vector<TTraceEntry>& lines);
+    void Detach();
+    std::vector<TTraceEntry> FLines;
+    TTraceCapture* FOuter = nullptr;
+    bool FAttached = false;
+};
+
+// Writes lines kept by a capture, in their order (to the capture around this call, if any).
+void WriteLogLines(const std::vector<TTraceEntry>& lines);
+
 // How long the way out lets the writer try a file that is held.
 inline constexpr std::chrono::milliseconds TraceStopLimit{300};
 // Writes what waits for at most `timeout`, then ends the writer; lines are appended by

@@ -127,6 +127,8 @@ void TfrmMain::EnvoyerVanto(std::int32_t _IdButton) {
     // The key-down leaves first; its trace line follows. The sender's result comes back
     // through KeyDownsDone.
     KeyDownSender().Add({programHwnd, key, reportTime});
+    FLastKeyDownHandOff = std::chrono::steady_clock::now();
+    ++FKeyDownsHandedOff;
     LogError(L"SendMessage", L"Handle=" + std::to_wstring(programHwnd) + L" wParam=" + std::to_wstring(key));
 }
 
@@ -139,13 +141,6 @@ TWindowHandle TfrmMain::SearchVantoNow() {
             found = window;  // the last one in z-order, as the tick's search takes
         return true;
     });
-    if (found != 0 && !FEnding) {
-        // The labels, the tray and the control box follow right after this press.
-        std::weak_ptr<bool> alive = FAlive;
-        MainThread::Post([this, alive] {
-            if (alive.lock() && !FEnding) TimerFindVantoTimer(nullptr);
-        });
-    }
     return found;
 }
 

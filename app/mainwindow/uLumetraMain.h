@@ -180,6 +180,11 @@ public:
     // Serves the main thread until every key-down handed to the sender has its result and
     // the result has been handled, or `timeout` has passed; true when all have.
     bool SettleKeyDowns(std::chrono::milliseconds timeout);
+    // Every key-down handed to the sender has its result, handled.
+    bool KeyDownsSettled() const { return !FKeyDownSender || FKeyDownSender->Settled(); }
+    // Key-downs handed to the sender so far, and when the last one was (benchmarks).
+    std::uint64_t FKeyDownsHandedOff = 0;
+    std::chrono::steady_clock::time_point FLastKeyDownHandOff;
     // Ends the sender (the way out): key-downs still waiting are traced as not sent, one on
     // its way as not confirmed. Waits for nothing longer than the send's own bound.
     void StopKeyDowns();
@@ -290,8 +295,9 @@ private:
     // The window the last search recorded, while it is still there, visible, and its title
     // still starts with the stored one; 0 otherwise.
     TWindowHandle LastFoundVantoWindow(const std::wstring& _Title);
-    // A search of the desktop then and there, as the tick's, without its bookkeeping: the
-    // window found, or 0.
+    // A search of the desktop then and there, as the tick's, without its bookkeeping (the
+    // labels, the tray, the list and the trace follow at the next tick): the window found,
+    // or 0.
     TWindowHandle SearchVantoNow();
     TKeyDownSender& KeyDownSender();
     // Message boxes waiting for the top-level loop.

@@ -155,4 +155,32 @@ TEST_F(LineWriter, WriteLogUsesTheHeldFolderAndCreateLogFolderTheGivenOne) {
     EXPECT_EQ(FTrace.Folders, std::vector<std::wstring>{L"some folder"});
 }
 
+TEST_F(LineWriter, CapturedLinesAreWrittenWhereTheyAreHandedOn) {
+    auto texts = [&] {
+        std::vector<std::string> out;
+        for (const auto& a : FTrace.Appends) out.push_back(a.second.substr(a.second.rfind('\t') + 1));
+        return out;
+    };
+    std::vector<TTraceEntry> kept;
+    {
+        TTraceCapture outer;
+        AppendLogLine(L"trace.log", L"P", L"sent 1");
+        {
+            TTraceCapture inner;
+            AppendLogLine(L"trace.log", L"P", L"sent 2");
+            WriteLogLines(inner.Take());  // to the capture around it
+        }
+        kept = outer.Take();
+    }
+    EXPECT_TRUE(FTrace.Appends.empty()) << "nothing written while captured";
+    AppendLogLine(L"trace.log", L"P", L"before");
+    WriteLogLines(kept);
+    AppendLogLine(L"trace.log", L"P", L"after");
+    {
+        TTraceCapture dropped;  // lines never taken are written when it ends
+        AppendLogLine(L"trace.log", L"P", L"at the end");
+    }
+    EXPECT_EQ(texts(), (std::vector<std::string>{"before\r", "sent 1\r", "sent 2\r", "after\r", "at the end\r"}));
+}
+
 }  // namespace

@@ -116,6 +116,8 @@ const std::map<std::wstring, TCommandInfo>& Commands() {
         {L"release-log", {TSimCommandKind::ReleaseLog, 0, 0, L"release-log"}},
         {L"wait-idle", {TSimCommandKind::WaitIdle, 0, 0, L"wait-idle"}},
         {L"update-limits", {TSimCommandKind::UpdateLimits, 4, 4, L"update-limits CONNECT SEND RECEIVE REQUEST"}},
+        {L"vanto-hang", {TSimCommandKind::VantoHang, 1, 1, L"vanto-hang MS"}},
+        {L"bench-handoff", {TSimCommandKind::BenchHandoff, 2, 2, L"bench-handoff SERIAL N"}},
     };
     return table;
 }
@@ -263,6 +265,7 @@ TSimParsed ParseSimLine(const std::wstring& rawLine, int lineNumber) {
             return fail(L"bad address " + Quoted(arg(0)) + L" (http:// or https://)");
         command.Text = arg(0);
         break;
+    case TSimCommandKind::VantoHang:
     case TSimCommandKind::Wait: {
         const auto ms = ParseDecimal(arg(0), 0, kMaxWaitMs);
         if (!ms) return fail(L"bad time " + Quoted(arg(0)) + L" (milliseconds, 0 to " +
@@ -314,6 +317,7 @@ TSimParsed ParseSimLine(const std::wstring& rawLine, int lineNumber) {
         command.Text = arg(0);
         break;
     }
+    case TSimCommandKind::BenchHandoff:
     case TSimCommandKind::BenchPress: {
         command.Serial = arg(0);
         const auto n = ParseDecimal(arg(1), 1, kMaxBenchPresses);

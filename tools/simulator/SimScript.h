@@ -42,6 +42,8 @@ enum class TSimCommandKind {
     ReleaseLog,
     WaitIdle,
     UpdateLimits,
+    VantoHang,
+    BenchHandoff,
 };
 
 // `fault SERIAL WHAT WHEN`: which reports of a box fail, or how short its reads are.

@@ -378,7 +378,10 @@ bool TSimulator::Execute(const TSimCommand& command) {
     case TSimCommandKind::Press: {
         const VirtualHidDevicePtr device = FindBox(command.Serial, true);
         if (!device || !RequireRunning(command)) return true;
-        if (SendReport(device, SimKeyReport(command.Keys))) SendReport(device, SimKeyReport({}));
+        if (SendReport(device, SimKeyReport(command.Keys))) {
+            SettleKeyDowns();
+            SendReport(device, SimKeyReport({}));
+        }
         return true;
     }
     case TSimCommandKind::Input: {
@@ -392,6 +395,9 @@ bool TSimulator::Execute(const TSimCommand& command) {
         return true;
     case TSimCommandKind::Vanto:
         FVanto.Show(command.Text);
+        return true;
+    case TSimCommandKind::VantoHang:
+        FVanto.HangNext(static_cast<unsigned>(command.Number));
         return true;
     case TSimCommandKind::VantoHide:
         if (!FVanto.Hide()) Error(L"there is no stand-in window");
@@ -498,6 +504,9 @@ bool TSimulator::Execute(const TSimCommand& command) {
         return false;
     case TSimCommandKind::BenchPress:
         if (RequireRunning(command)) BenchPress(command);
+        return true;
+    case TSimCommandKind::BenchHandoff:
+        if (RequireRunning(command)) BenchHandoff(command);
         return true;
     case TSimCommandKind::Fault:
         Fault(command);
@@ -878,6 +887,49 @@ void TSimulator::BenchPress(const TSimCommand& command) {
     };
     char line[160];
     std::snprintf(line, sizeof line, "bench-press %d median=%.0fus p99=%.0fus max=%.0fus", command.Number, at(0.5),
+                  at(0.99), micros.back());
+    FOutput.LineBytes(line);
+}
+
+void TSimulator::SettleKeyDowns() {
+    // The key-downs leave from the program's sender; the script goes on once they have
+    // their answer, so that what the stand-in prints comes in the script's order. A
+    // stand-in asleep in a hang answers nothing: the script goes on at once, as the
+    // program does.
+    if (!Form()) return;
+    PumpUntil([this] { return !Form() || Form()->KeyDownsSettled() || FVanto.Hanging(); }, kHandledTimeoutMs);
+}
+
+void TSimulator::BenchHandoff(const TSimCommand& command) {
+    // The main thread's share of a press: from the report queued on the virtual box to
+    // the key-down handed to the sender, whatever the timing software does meanwhile.
+    const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+    if (!device || !Form()) return;
+    std::vector<double> micros;
+    micros.reserve(static_cast<std::size_t>(command.Number));
+    FOutput.SetQuietKeys(true);
+    const std::wstring path = device->Path();
+    for (int i = 0; i < command.Number; ++i) {
+        const std::uint64_t before = Form()->FKeyDownsHandedOff;
+        const auto start = std::chrono::steady_clock::now();
+        const std::uint64_t handledAt = FHid.QueueReport(*device, SimKeyReport({i % 6}));
+        if (!PumpUntil([&] { return Form()->FKeyDownsHandedOff > before; }, kHandledTimeoutMs)) {
+            FOutput.SetQuietKeys(false);
+            Error(L"press " + std::to_wstring(i + 1) + L" was not handed to the sender");
+            return;
+        }
+        micros.push_back(std::chrono::duration<double, std::micro>(Form()->FLastKeyDownHandOff - start).count());
+        PumpUntil([&] { return FHid.ReadsStarted(path) >= handledAt; }, kHandledTimeoutMs);
+        SendReport(device, SimKeyReport({}));
+    }
+    FOutput.SetQuietKeys(false);
+    std::sort(micros.begin(), micros.end());
+    auto at = [&](double q) {
+        const std::size_t index = std::min(micros.size() - 1, static_cast<std::size_t>(q * (micros.size() - 1) + 0.5));
+        return micros[index];
+    };
+    char line[160];
+    std::snprintf(line, sizeof line, "bench-handoff %d median=%.0fus p99=%.0fus max=%.0fus", command.Number, at(0.5),
                   at(0.99), micros.back());
     FOutput.LineBytes(line);
 }

@@ -74,6 +74,9 @@ private:
     void Show(const std::wstring& what);
     void Dump(const std::wstring& serial);
     void BenchPress(const TSimCommand& command);
+    void BenchHandoff(const TSimCommand& command);
+    // After a press: until its key-downs have their results, or the stand-in hangs.
+    void SettleKeyDowns();
     void Fault(const TSimCommand& command);
     // Holds the trace file open, denying writes, until `release-log` or the end.
     void HoldLog();
