@@ -24,8 +24,8 @@ inline constexpr std::uint32_t KeyDownRefused = 5;
 enum class TKeyDownOutcome {
     Delivered,    // the window procedure has handled it
     Refused,      // Windows keeps it from a program with higher rights (KeyDownRefused)
-    NotAnswered,  // the program did not handle it in time; Windows still delivers it when
-                  // the program answers again, so it is never sent again
+    NotAnswered,  // the program did not handle it in time; it stays on its way and is
+                  // handled when the program answers again, so it is never sent again
     Failed,       // any other error (the window is gone)
 };
 
@@ -50,12 +50,19 @@ public:
     virtual TWindowHandle FindWindowByTitle(const std::wstring& title) = 0;
     // Sends WM_KEYDOWN with `virtualKey` as wParam and 0 as lParam straight to the window
     // procedure (a sent message, not one posted through the program's own loop), and
-    // returns once the window has handled it or `limit` has passed, or at once when the
-    // program is known not to answer. Nothing else is sent or changed (no key-up, no
+    // returns once the window has handled it or `limit` has passed. A key-down not
+    // handled by then stays on its way (it is never taken back nor sent again); once the
+    // window handles it, `answeredLate` is called on this same thread, from a later
+    // SendKeyDown or AwaitAnswers. Nothing else is sent or changed (no key-up, no
     // character, no focus or keyboard state). What the window answers is of no interest.
     // Called by the key-down sender's thread only.
-    virtual TKeyDownResult SendKeyDown(TWindowHandle window, unsigned virtualKey,
-                                       std::chrono::milliseconds limit) = 0;
+    virtual TKeyDownResult SendKeyDown(TWindowHandle window, unsigned virtualKey, std::chrono::milliseconds limit,
+                                       std::function<void()> answeredLate) = 0;
+    // On the sender's thread: serves the late answers for at most `max`, returning early
+    // when WakeAnswers is called.
+    virtual void AwaitAnswers(std::chrono::milliseconds max) = 0;
+    // From any thread: ends the sender's AwaitAnswers early (a new key-down to send).
+    virtual void WakeAnswers() {}
 };
 
 // The desktop of this session: the installed one (SetDesktopWindows), else the

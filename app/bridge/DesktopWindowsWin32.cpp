@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <exception>
 #include <vector>
 
@@ -54,28 +55,90 @@ public:
         return reinterpret_cast<TWindowHandle>(::FindWindowW(nullptr, title.c_str()));
     }
 
-    TKeyDownResult SendKeyDown(TWindowHandle window, unsigned virtualKey, std::chrono::milliseconds limit) override {
-        // The sender's thread has no window: nothing else runs on it during the wait, so
-        // the error read right after the call is the send's own. A window of a program
-        // with higher rights (started "as administrator") gets nothing, and the error is
-        // ERROR_ACCESS_DENIED; a program that does not answer in time leaves
-        // ERROR_TIMEOUT (at once when Windows already counts it as hung).
-        DWORD_PTR answer = 0;
-        ::SetLastError(ERROR_SUCCESS);
-        const UINT wait = limit.count() <= 0 ? 1u : static_cast<UINT>(limit.count());
-        if (::SendMessageTimeoutW(AsHwnd(window), WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 0,
-                                  SMTO_NORMAL | SMTO_ABORTIFHUNG, wait, &answer) != 0)
+    TKeyDownResult SendKeyDown(TWindowHandle window, unsigned virtualKey, std::chrono::milliseconds limit,
+                               std::function<void()> answeredLate) override {
+        // Sent with a callback: the key-down goes to the window procedure as any sent
+        // message does, and stays on its way however long the program takes (a send
+        // with a time-out may be taken back when its time runs out, and a press would be
+        // lost). The callback runs on this thread when it looks at its messages.
+        FSenderThread = GetCurrentThreadId();
+        auto* answer = new TAnswer;
+        if (!::SendMessageCallbackW(AsHwnd(window), WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 0, &Answered,
+                                    reinterpret_cast<ULONG_PTR>(answer))) {
+            // Read at once from the send itself: nothing else runs on this thread between.
+            // A window of a program with higher rights (started "as administrator") gets
+            // nothing, and the error is ERROR_ACCESS_DENIED.
+            const DWORD error = ::GetLastError();
+            delete answer;
+            if (error == ERROR_ACCESS_DENIED) return {TKeyDownOutcome::Refused, error};
+            return {TKeyDownOutcome::Failed, error};
+        }
+        Serve(std::chrono::steady_clock::now() + limit, [answer] { return answer->Answered; });
+        if (answer->Answered) {
+            delete answer;
             return {TKeyDownOutcome::Delivered, 0};
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_ACCESS_DENIED) return {TKeyDownOutcome::Refused, error};
-        if (error == ERROR_TIMEOUT || error == ERROR_SUCCESS) return {TKeyDownOutcome::NotAnswered, error};
-        return {TKeyDownOutcome::Failed, error};
+        }
+        // From now on the callback tells, and lets the answer go.
+        answer->Late = std::move(answeredLate);
+        answer->Waiting = false;
+        ++FLateAnswers;
+        return {TKeyDownOutcome::NotAnswered, ERROR_TIMEOUT};
     }
+
+    void AwaitAnswers(std::chrono::milliseconds max) override {
+        FSenderThread = GetCurrentThreadId();
+        FWoken = false;
+        Serve(std::chrono::steady_clock::now() + max, [this] { return FWoken.load() || FLateAnswers == 0; });
+    }
+
+    void WakeAnswers() override {
+        FWoken = true;
+        if (const DWORD thread = FSenderThread.load()) ::PostThreadMessageW(thread, WM_APP, 0, 0);
+    }
+
+private:
+    struct TAnswer {
+        bool Answered = false;
+        bool Waiting = true;  // SendKeyDown still waits for it
+        std::function<void()> Late;
+    };
+
+    static VOID CALLBACK Answered(HWND, UINT, ULONG_PTR data, LRESULT) {
+        auto* answer = reinterpret_cast<TAnswer*>(data);
+        answer->Answered = true;
+        if (answer->Waiting) return;
+        --Instance().FLateAnswers;
+        if (answer->Late) answer->Late();
+        delete answer;
+    }
+
+    static Win32Desktop& Instance();
+
+    // Looks at this thread's messages (which runs the callbacks) until `done` or `until`.
+    void Serve(std::chrono::steady_clock::time_point until, const std::function<bool()>& done) {
+        for (;;) {
+            MSG message;
+            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.hwnd) ::DispatchMessageW(&message);
+            }
+            if (done()) return;
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= until) return;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count() + 1;
+            ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(left), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        }
+    }
+
+    std::atomic<DWORD> FSenderThread{0};
+    std::atomic<bool> FWoken{false};
+    int FLateAnswers = 0;  // on the sender's thread only
 };
 
 }  // namespace
 
-DesktopWindows& PlatformDesktopWindows() {
+Win32Desktop& Win32Desktop::Instance() {
     static Win32Desktop desktop;
     return desktop;
 }
+
+DesktopWindows& PlatformDesktopWindows() { return Win32Desktop::Instance(); }

@@ -5,8 +5,9 @@
 // Shared with the thread, which may outlive the sender when a send on its way is left to
 // end by itself at Stop.
 struct TKeyDownSender::TState {
-    TSend Send;
+    TKeyDownPort Port;
     TReady Ready;
+    int Outstanding = 0;  // not answered in time, late answer still to come
     mutable std::mutex Lock;
     std::condition_variable Changed;
     std::deque<TKeyDownJob> Queue;
@@ -19,8 +20,8 @@ struct TKeyDownSender::TState {
     std::thread Thread;
 };
 
-TKeyDownSender::TKeyDownSender(TSend send, TReady ready) : FState(std::make_shared<TState>()) {
-    FState->Send = std::move(send);
+TKeyDownSender::TKeyDownSender(TKeyDownPort port, TReady ready) : FState(std::make_shared<TState>()) {
+    FState->Port = std::move(port);
     FState->Ready = std::move(ready);
     FState->Thread = std::thread([state = FState] { Run(state); });
 }
@@ -37,6 +38,7 @@ void TKeyDownSender::Add(const TKeyDownJob& job) {
         FState->Queue.push_back(job);
     }
     FState->Changed.notify_all();
+    if (FState->Port.Wake) FState->Port.Wake();
 }
 
 std::vector<TKeyDownDone> TKeyDownSender::Take() {
@@ -59,6 +61,7 @@ void TKeyDownSender::Stop(std::chrono::milliseconds timeout) {
     for (const TKeyDownJob& job : FState->Queue) FState->Done.push_back({job, false, {}, {}});
     FState->Queue.clear();
     FState->Changed.notify_all();
+    if (FState->Port.Wake) FState->Port.Wake();
     // An idle thread ends at once; only a send on its way is given a time.
     const bool ended = FState->Changed.wait_for(lock, timeout, [this] { return FState->Ended || !FState->OnItsWay; });
     if (!ended) {
@@ -81,7 +84,16 @@ void TKeyDownSender::Stop(std::chrono::milliseconds timeout) {
 void TKeyDownSender::Run(const std::shared_ptr<TState>& state) {
     std::unique_lock<std::mutex> lock(state->Lock);
     for (;;) {
-        state->Changed.wait(lock, [&] { return state->Stopping || !state->Queue.empty(); });
+        while (!state->Stopping && state->Queue.empty()) {
+            if (state->Outstanding > 0 && state->Port.Await) {
+                // Late answers come on this thread while it looks at its messages.
+                lock.unlock();
+                state->Port.Await(std::chrono::milliseconds(50));
+                lock.lock();
+            } else {
+                state->Changed.wait(lock);
+            }
+        }
         if (state->Stopping) break;
         const TKeyDownJob job = state->Queue.front();
         state->Queue.pop_front();
@@ -89,9 +101,26 @@ void TKeyDownSender::Run(const std::shared_ptr<TState>& state) {
         state->InFlight = job;
         lock.unlock();
 
+        // The late answer may come after the sender is gone: it holds the state, not it.
+        std::weak_ptr<TState> weak = state;
+        auto answeredLate = [weak, job] {
+            const std::shared_ptr<TState> s = weak.lock();
+            if (!s) return;
+            {
+                std::lock_guard<std::mutex> guard(s->Lock);
+                --s->Outstanding;
+                if (s->Abandoned || s->Stopping) return;
+                s->Done.push_back({job, true, {TKeyDownOutcome::Delivered, 0},
+                                   std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - job.ReportTime),
+                                   true});
+            }
+            s->Changed.notify_all();
+            if (s->Ready) s->Ready();
+        };
         TKeyDownResult result;
         try {
-            result = state->Send(job);
+            result = state->Port.Send(job, answeredLate);
         } catch (...) {
             result = {TKeyDownOutcome::Failed, 0};
         }
@@ -100,6 +129,7 @@ void TKeyDownSender::Run(const std::shared_ptr<TState>& state) {
 
         lock.lock();
         state->OnItsWay = false;
+        if (result.Outcome == TKeyDownOutcome::NotAnswered) ++state->Outstanding;
         const bool stopped = state->Stopping;
         if (!state->Abandoned) state->Done.push_back({job, true, result, delay});
         lock.unlock();

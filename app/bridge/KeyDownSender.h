@@ -4,8 +4,9 @@
 // timing software that stops answering (while it prints, exports or writes its database)
 // holds neither the main thread nor the control box's read thread.
 //
-// A key-down whose wait ran out is never sent again: Windows hands it on when the program
-// answers again. Each result carries the time from the press's report to its answer.
+// A key-down whose wait ran out is never sent again: it stays on its way and the program
+// handles it when it answers again, which comes back as a second, late result. Each
+// result carries the time from the press's report to its answer.
 // Results wait in the sender until the owner takes them (Take); the sender tells it that
 // there are some with `ready`, on the sender's thread.
 
@@ -33,14 +34,23 @@ struct TKeyDownDone {
     TKeyDownResult Result;
     // From the report to the answer (or to the end of the wait).
     std::chrono::milliseconds Delay{0};
+    // The answer of a key-down that came back NotAnswered before.
+    bool Late = false;
+};
+
+// How the sender reaches the window (DesktopWindows: SendKeyDown, AwaitAnswers,
+// WakeAnswers).
+struct TKeyDownPort {
+    std::function<TKeyDownResult(const TKeyDownJob& job, std::function<void()> answeredLate)> Send;
+    std::function<void(std::chrono::milliseconds max)> Await;
+    std::function<void()> Wake;
 };
 
 class TKeyDownSender {
 public:
-    using TSend = std::function<TKeyDownResult(const TKeyDownJob& job)>;
     using TReady = std::function<void()>;
 
-    TKeyDownSender(TSend send, TReady ready);
+    TKeyDownSender(TKeyDownPort port, TReady ready);
     // Stops as Stop(0) does.
     ~TKeyDownSender();
     TKeyDownSender(const TKeyDownSender&) = delete;
@@ -50,7 +60,8 @@ public:
     void Add(const TKeyDownJob& job);
     // The results so far, in the order of the presses.
     std::vector<TKeyDownDone> Take();
-    // Nothing queued, nothing on its way, no result waiting to be taken.
+    // Nothing queued, nothing on its way, no result waiting to be taken (late answers of
+    // key-downs not answered in time may still come).
     bool Settled() const;
     // Ends the sender: key-downs not yet sent come back from Take as not sent; the one on
     // its way is waited for at most `timeout` (it ends by its own bound anyway), after

@@ -1,5 +1,8 @@
 #include "ScriptedDesktopWindows.h"
 
+#include <algorithm>
+#include <thread>
+
 void ScriptedDesktopWindows::EnumWindows(const std::function<bool(TWindowHandle)>& visit) {
     // Handles first: a visitor may change the script, as windows come and go meanwhile.
     std::vector<TWindowHandle> handles;
@@ -31,7 +34,8 @@ TWindowHandle ScriptedDesktopWindows::FindWindowByTitle(const std::wstring& titl
 }
 
 TKeyDownResult ScriptedDesktopWindows::SendKeyDown(TWindowHandle window, unsigned virtualKey,
-                                                   std::chrono::milliseconds /*limit*/) {
+                                                   std::chrono::milliseconds /*limit*/,
+                                                   std::function<void()> answeredLate) {
     const TWindow* w = Find(window);
     if (!w)
         return {TKeyDownOutcome::Failed, 1400};  // ERROR_INVALID_WINDOW_HANDLE
@@ -40,8 +44,10 @@ TKeyDownResult ScriptedDesktopWindows::SendKeyDown(TWindowHandle window, unsigne
     if (w->SendError != 0)
         return {TKeyDownOutcome::Failed, w->SendError};
     KeyDowns.push_back({window, virtualKey});
-    if (w->Hung)
+    if (w->Hung) {
+        FLate.push_back(std::move(answeredLate));
         return {TKeyDownOutcome::NotAnswered, 1460};  // ERROR_TIMEOUT
+    }
     if (OnKeyDown)
         OnKeyDown(KeyDowns.back());
     return {};
@@ -52,4 +58,15 @@ const ScriptedDesktopWindows::TWindow* ScriptedDesktopWindows::Find(TWindowHandl
         if (w.Handle == window)
             return &w;
     return nullptr;
+}
+
+void ScriptedDesktopWindows::AwaitAnswers(std::chrono::milliseconds max) {
+    std::this_thread::sleep_for(std::min(max, std::chrono::milliseconds(1)));
+}
+
+void ScriptedDesktopWindows::AnswerLate() {
+    std::vector<std::function<void()>> late;
+    late.swap(FLate);
+    for (auto& answered : late)
+        if (answered) answered();
 }

@@ -19,8 +19,8 @@ public:
         // The platform error its key-downs fail with (KeyDownRefused for a program with
         // higher rights); 0 takes them.
         std::uint32_t SendError = 0;
-        // The program does not answer: its key-downs are recorded (Windows hands them on
-        // once it answers again) but not confirmed.
+        // The program does not answer: its key-downs are recorded but not confirmed until
+        // AnswerLate.
         bool Hung = false;
     };
     struct TKeyDown {
@@ -40,8 +40,14 @@ public:
     std::wstring WindowText(TWindowHandle window, std::size_t bufferChars) override;
     bool IsWindowVisible(TWindowHandle window) override;
     TWindowHandle FindWindowByTitle(const std::wstring& title) override;
-    TKeyDownResult SendKeyDown(TWindowHandle window, unsigned virtualKey, std::chrono::milliseconds limit) override;
+    TKeyDownResult SendKeyDown(TWindowHandle window, unsigned virtualKey, std::chrono::milliseconds limit,
+                               std::function<void()> answeredLate) override;
+    void AwaitAnswers(std::chrono::milliseconds max) override;
+    // The programs that hung answer the key-downs they were sent, in order (on the
+    // calling thread).
+    void AnswerLate();
 
 private:
+    std::vector<std::function<void()>> FLate;
     const TWindow* Find(TWindowHandle window) const;
 };

@@ -149,7 +149,12 @@ TKeyDownSender& TfrmMain::KeyDownSender() {
         DesktopWindows* desktop = &Desktop();
         std::weak_ptr<bool> alive = FAlive;
         FKeyDownSender = std::make_unique<TKeyDownSender>(
-            [desktop](const TKeyDownJob& job) { return desktop->SendKeyDown(job.Window, job.VirtualKey, VantoKeyDownLimit); },
+            TKeyDownPort{[desktop](const TKeyDownJob& job, std::function<void()> answeredLate) {
+                             return desktop->SendKeyDown(job.Window, job.VirtualKey, VantoKeyDownLimit,
+                                                         std::move(answeredLate));
+                         },
+                         [desktop](std::chrono::milliseconds max) { desktop->AwaitAnswers(max); },
+                         [desktop] { desktop->WakeAnswers(); }},
             [this, alive] {
                 MainThread::Post([this, alive] {
                     if (alive.lock()) KeyDownsDone();
@@ -172,7 +177,7 @@ void TfrmMain::KeyDownsDone() {
         }
         switch (done.Result.Outcome) {
         case TKeyDownOutcome::Delivered:
-            if (done.Delay > VantoLateKeyDown)
+            if (done.Late || done.Delay > VantoLateKeyDown)
                 LogError(L"SendMessage", L"ERROR : " + sent + L" re\u00e7u avec " + delay + L" ms de retard");
             if (FVantoRefusesKeys || FVantoRefusalTold || FVantoNotResponding) {
                 FVantoRefusesKeys = false;

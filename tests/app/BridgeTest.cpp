@@ -483,6 +483,10 @@ TEST(BridgeKeys, ATimingSoftwareThatDoesNotAnswerIsToldUntilAKeyDownIsConfirmed)
                 L"r\u00e9pond pas"}},
         {"confirmed: the tray is ready again", false, {sent, L"tray 2|" + bridgetest::ReadyHint}},
         {"confirmed again: nothing more", false, {sent}},
+        {"not answered once more", true,
+         {sent, L"log SendMessage|ERROR : Handle=900 wParam=116 non confirm\u00e9 apr\u00e8s # ms : Vanto V3 ne "
+                L"r\u00e9pond pas",
+          L"tray 1|" + notResponding, std::wstring(L"msgbox ") + VantoNotRespondingMessage}},
     };
     for (const auto& p : presses) {
         desktop.Windows[0].Hung = p.Hung;
@@ -498,7 +502,16 @@ TEST(BridgeKeys, ATimingSoftwareThatDoesNotAnswerIsToldUntilAKeyDownIsConfirmed)
         }
         EXPECT_EQ(w.Events, p.Events) << p.What;
     }
-    EXPECT_EQ(desktop.KeyDowns.size(), 4u) << "each key-down sent once, answered or not";
+    EXPECT_EQ(desktop.KeyDowns.size(), 5u) << "each key-down sent once, answered or not";
+    // The program answers again: the three key-downs it had left are traced late, and the
+    // first answer makes the tray ready again.
+    w.Events.clear();
+    desktop.AnswerLate();
+    w.Form.SettleKeyDowns(std::chrono::seconds(30));
+    ASSERT_EQ(w.Events.size(), 4u);
+    const std::wstring head = L"log SendMessage|ERROR : Handle=900 wParam=116 re\u00e7u avec ";
+    for (int i : {0, 2, 3}) EXPECT_EQ(w.Events[i].substr(0, head.size()), head);
+    EXPECT_EQ(w.Events[1], L"tray 2|" + bridgetest::ReadyHint);
 }
 
 TEST(BridgeKeys, AKeyDownConfirmedLateIsTracedWithItsDelay) {

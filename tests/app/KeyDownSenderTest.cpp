@@ -9,6 +9,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -51,16 +53,34 @@ struct Window {
     // Key-downs the program leaves unanswered.
     std::vector<unsigned> Unanswered;
 
+    // Late answers still to come, in the order sent.
+    std::vector<std::function<void()>> Late;
+
     // Shared with the sender's thread, which a stop may leave to end by itself.
-    static TKeyDownSender::TSend SendTo(std::shared_ptr<Window> self) {
-        return [self](const TKeyDownJob& job) {
+    static TKeyDownPort SendTo(std::shared_ptr<Window> self) {
+        TKeyDownPort port;
+        port.Send = [self](const TKeyDownJob& job, std::function<void()> answeredLate) {
             self->Hold->Pass();
             std::lock_guard<std::mutex> guard(self->Lock);
             self->Sent.push_back(job.VirtualKey);
             for (unsigned k : self->Unanswered)
-                if (k == job.VirtualKey) return TKeyDownResult{TKeyDownOutcome::NotAnswered, 1460};
+                if (k == job.VirtualKey) {
+                    self->Late.push_back(std::move(answeredLate));
+                    return TKeyDownResult{TKeyDownOutcome::NotAnswered, 1460};
+                }
             return TKeyDownResult{};
         };
+        port.Await = [](std::chrono::milliseconds) { std::this_thread::yield(); };
+        return port;
+    }
+    // The program answers again: the key-downs it had not answered, in order.
+    void AnswerLate() {
+        std::vector<std::function<void()>> late;
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            late.swap(Late);
+        }
+        for (auto& answered : late) answered();
     }
     std::vector<unsigned> SentSoFar() {
         std::lock_guard<std::mutex> guard(Lock);
@@ -125,11 +145,18 @@ TEST(KeyDownSender, AKeyDownNotAnsweredInTimeIsNeverSentAgainAndTheNextOnesFollo
     Owner owner;
     TKeyDownSender sender(Window::SendTo(shared), owner.Sink());
     for (unsigned k : {116u, 117u, 118u}) sender.Add(Job(k));
-    const std::vector<TKeyDownDone> done = owner.TakeAll(sender, 3);
+    std::vector<TKeyDownDone> done = owner.TakeAll(sender, 3);
     ASSERT_EQ(done.size(), 3u);
     EXPECT_EQ(done[0].Result.Outcome, TKeyDownOutcome::Delivered);
     EXPECT_EQ(done[1].Result.Outcome, TKeyDownOutcome::NotAnswered);
     EXPECT_EQ(done[2].Result.Outcome, TKeyDownOutcome::Delivered);
+    // The program answers again: the key-down it had left comes back late, once.
+    window.AnswerLate();
+    done = owner.TakeAll(sender, 1);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].Job.VirtualKey, 117u);
+    EXPECT_EQ(done[0].Result.Outcome, TKeyDownOutcome::Delivered);
+    EXPECT_TRUE(done[0].Late);
     EXPECT_EQ(window.SentSoFar(), (std::vector<unsigned>{116, 117, 118})) << "sent once each";
 }
 
