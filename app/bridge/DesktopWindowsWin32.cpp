@@ -112,8 +112,10 @@ private:
         delete answer;
     }
 
+public:
     static Win32Desktop& Instance();
 
+private:
     // Looks at this thread's messages (which runs the callbacks) until `done` or `until`.
     void Serve(std::chrono::steady_clock::time_point until, const std::function<bool()>& done) {
         for (;;) {

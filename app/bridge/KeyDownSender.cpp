@@ -7,6 +7,7 @@
 struct TKeyDownSender::TState {
     TKeyDownPort Port;
     TReady Ready;
+    std::chrono::milliseconds Limit{0};
     int Outstanding = 0;  // not answered in time, late answer still to come
     mutable std::mutex Lock;
     std::condition_variable Changed;
@@ -20,8 +21,10 @@ struct TKeyDownSender::TState {
     std::thread Thread;
 };
 
-TKeyDownSender::TKeyDownSender(TKeyDownPort port, TReady ready) : FState(std::make_shared<TState>()) {
+TKeyDownSender::TKeyDownSender(TKeyDownPort port, TReady ready, std::chrono::milliseconds limit)
+    : FState(std::make_shared<TState>()) {
     FState->Port = std::move(port);
+    FState->Limit = limit;
     FState->Ready = std::move(ready);
     FState->Thread = std::thread([state = FState] { Run(state); });
 }
@@ -57,23 +60,25 @@ void TKeyDownSender::Stop(std::chrono::milliseconds timeout) {
     if (!FState->Thread.joinable()) return;
     std::unique_lock<std::mutex> lock(FState->Lock);
     FState->Stopping = true;
-    // What has not left yet never will.
-    for (const TKeyDownJob& job : FState->Queue) FState->Done.push_back({job, false, {}, {}});
-    FState->Queue.clear();
+    // What has not left yet never will; it comes after the one on its way.
+    std::deque<TKeyDownJob> waiting;
+    waiting.swap(FState->Queue);
     FState->Changed.notify_all();
+    lock.unlock();
     if (FState->Port.Wake) FState->Port.Wake();
+    lock.lock();
     // An idle thread ends at once; only a send on its way is given a time.
-    const bool ended = FState->Changed.wait_for(lock, timeout, [this] { return FState->Ended || !FState->OnItsWay; });
+    const bool ended =
+        FState->Changed.wait_for(lock, timeout, [this] { return FState->Ended || !FState->OnItsWay; });
     if (!ended) {
         // Left to its own bound; as far as anyone here will know, it was not confirmed.
         FState->Abandoned = true;
-        if (FState->OnItsWay) {
-            const TKeyDownJob& job = FState->InFlight;
-            FState->Done.push_back({job, true, {TKeyDownOutcome::NotAnswered, 0},
-                                    std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        std::chrono::steady_clock::now() - job.ReportTime)});
-        }
+        const TKeyDownJob& job = FState->InFlight;
+        FState->Done.push_back({job, true, {TKeyDownOutcome::NotAnswered, 0},
+                                std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    std::chrono::steady_clock::now() - job.ReportTime)});
     }
+    for (const TKeyDownJob& job : waiting) FState->Done.push_back({job, false, {}, {}});
     lock.unlock();
     if (ended)
         FState->Thread.join();
@@ -99,6 +104,7 @@ void TKeyDownSender::Run(const std::shared_ptr<TState>& state) {
         state->Queue.pop_front();
         state->OnItsWay = true;
         state->InFlight = job;
+        const std::chrono::milliseconds limit = state->Outstanding > 0 ? std::chrono::milliseconds(0) : state->Limit;
         lock.unlock();
 
         // The late answer may come after the sender is gone: it holds the state, not it.
@@ -120,7 +126,7 @@ void TKeyDownSender::Run(const std::shared_ptr<TState>& state) {
         };
         TKeyDownResult result;
         try {
-            result = state->Port.Send(job, answeredLate);
+            result = state->Port.Send(job, limit, answeredLate);
         } catch (...) {
             result = {TKeyDownOutcome::Failed, 0};
         }

@@ -41,7 +41,9 @@ struct TKeyDownDone {
 // How the sender reaches the window (DesktopWindows: SendKeyDown, AwaitAnswers,
 // WakeAnswers).
 struct TKeyDownPort {
-    std::function<TKeyDownResult(const TKeyDownJob& job, std::function<void()> answeredLate)> Send;
+    std::function<TKeyDownResult(const TKeyDownJob& job, std::chrono::milliseconds limit,
+                                 std::function<void()> answeredLate)>
+        Send;
     std::function<void(std::chrono::milliseconds max)> Await;
     std::function<void()> Wake;
 };
@@ -50,7 +52,10 @@ class TKeyDownSender {
 public:
     using TReady = std::function<void()>;
 
-    TKeyDownSender(TKeyDownPort port, TReady ready);
+    // Each key-down is waited for at most `limit`; while one not answered in time still
+    // waits for its answer, the next ones are handed on without waiting (they queue at the
+    // window behind it, in order, and a Quit meanwhile is not held).
+    TKeyDownSender(TKeyDownPort port, TReady ready, std::chrono::milliseconds limit);
     // Stops as Stop(0) does.
     ~TKeyDownSender();
     TKeyDownSender(const TKeyDownSender&) = delete;

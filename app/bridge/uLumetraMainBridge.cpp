@@ -149,9 +149,9 @@ TKeyDownSender& TfrmMain::KeyDownSender() {
         DesktopWindows* desktop = &Desktop();
         std::weak_ptr<bool> alive = FAlive;
         FKeyDownSender = std::make_unique<TKeyDownSender>(
-            TKeyDownPort{[desktop](const TKeyDownJob& job, std::function<void()> answeredLate) {
-                             return desktop->SendKeyDown(job.Window, job.VirtualKey, VantoKeyDownLimit,
-                                                         std::move(answeredLate));
+            TKeyDownPort{[desktop](const TKeyDownJob& job, std::chrono::milliseconds limit,
+                                   std::function<void()> answeredLate) {
+                             return desktop->SendKeyDown(job.Window, job.VirtualKey, limit, std::move(answeredLate));
                          },
                          [desktop](std::chrono::milliseconds max) { desktop->AwaitAnswers(max); },
                          [desktop] { desktop->WakeAnswers(); }},
@@ -160,7 +160,8 @@ TKeyDownSender& TfrmMain::KeyDownSender() {
                     if (alive.lock()) KeyDownsDone();
                 });
                 MainThread::Wake();
-            });
+            },
+            VantoKeyDownLimit);
     }
     return *FKeyDownSender;
 }

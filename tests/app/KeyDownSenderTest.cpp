@@ -19,6 +19,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr std::chrono::milliseconds kLimit{500};
+
 // Holds the sends that reach it closed until opened; shared, so that a send left to end
 // by itself after the test never reaches a gone gate.
 struct Gate {
@@ -53,13 +55,17 @@ struct Window {
     // Key-downs the program leaves unanswered.
     std::vector<unsigned> Unanswered;
 
+    // The wait each key-down was given, in the order sent (under Lock once sent).
+    std::vector<std::chrono::milliseconds> Limits;
     // Late answers still to come, in the order sent.
     std::vector<std::function<void()>> Late;
 
     // Shared with the sender's thread, which a stop may leave to end by itself.
     static TKeyDownPort SendTo(std::shared_ptr<Window> self) {
         TKeyDownPort port;
-        port.Send = [self](const TKeyDownJob& job, std::function<void()> answeredLate) {
+        port.Send = [self](const TKeyDownJob& job, std::chrono::milliseconds limit,
+                           std::function<void()> answeredLate) {
+            self->Limits.push_back(limit);
             self->Hold->Pass();
             std::lock_guard<std::mutex> guard(self->Lock);
             self->Sent.push_back(job.VirtualKey);
@@ -120,7 +126,7 @@ TEST(KeyDownSender, EveryKeyDownLeavesOnceInTheOrderOfThePresses) {
     auto shared = std::make_shared<Window>();
     Window& window = *shared;
     Owner owner;
-    TKeyDownSender sender(Window::SendTo(shared), owner.Sink());
+    TKeyDownSender sender(Window::SendTo(shared), owner.Sink(), kLimit);
     std::vector<unsigned> pressed;
     for (unsigned i = 0; i < 300; ++i) {
         pressed.push_back(116 + i % 6);
@@ -143,13 +149,15 @@ TEST(KeyDownSender, AKeyDownNotAnsweredInTimeIsNeverSentAgainAndTheNextOnesFollo
     Window& window = *shared;
     window.Unanswered = {117};
     Owner owner;
-    TKeyDownSender sender(Window::SendTo(shared), owner.Sink());
+    TKeyDownSender sender(Window::SendTo(shared), owner.Sink(), kLimit);
     for (unsigned k : {116u, 117u, 118u}) sender.Add(Job(k));
     std::vector<TKeyDownDone> done = owner.TakeAll(sender, 3);
     ASSERT_EQ(done.size(), 3u);
     EXPECT_EQ(done[0].Result.Outcome, TKeyDownOutcome::Delivered);
     EXPECT_EQ(done[1].Result.Outcome, TKeyDownOutcome::NotAnswered);
     EXPECT_EQ(done[2].Result.Outcome, TKeyDownOutcome::Delivered);
+    // Behind a key-down still not answered, the next one is handed on without a wait.
+    EXPECT_EQ(window.Limits, (std::vector<std::chrono::milliseconds>{kLimit, kLimit, 0ms}));
     // The program answers again: the key-down it had left comes back late, once.
     window.AnswerLate();
     done = owner.TakeAll(sender, 1);
@@ -164,7 +172,7 @@ TEST(KeyDownSender, PressesAddedWhileTheProgramHangsDoNotWaitAndKeepTheirOrder) 
     auto shared = std::make_shared<Window>();
     Window& window = *shared;
     Owner owner;
-    TKeyDownSender sender(Window::SendTo(shared), owner.Sink());
+    TKeyDownSender sender(Window::SendTo(shared), owner.Sink(), kLimit);
     window.Hold->Set(false);
     sender.Add(Job(116));
     ASSERT_TRUE(window.Hold->WaitForOne());
@@ -187,7 +195,7 @@ TEST(KeyDownSender, StoppingGivesBackWhatHadNotLeftAndDoesNotWaitForAHang) {
         SCOPED_TRACE(c.name);
         auto shared = std::make_shared<Window>();
     Window& window = *shared;
-        auto sender = std::make_unique<TKeyDownSender>(Window::SendTo(shared), nullptr);
+        auto sender = std::make_unique<TKeyDownSender>(Window::SendTo(shared), nullptr, kLimit);
         window.Hold->Set(false);
         sender->Add(Job(116));
         ASSERT_TRUE(window.Hold->WaitForOne());
@@ -203,11 +211,15 @@ TEST(KeyDownSender, StoppingGivesBackWhatHadNotLeftAndDoesNotWaitForAHang) {
         }
         const std::vector<TKeyDownDone> done = sender->Take();
         ASSERT_EQ(done.size(), 3u);
-        // The two that waited were never sent; they come first, as Stop found them.
-        std::vector<unsigned> notSent, sent;
-        for (const TKeyDownDone& d : done) (d.Sent ? sent : notSent).push_back(d.Job.VirtualKey);
-        EXPECT_EQ(notSent, (std::vector<unsigned>{117, 118}));
-        EXPECT_EQ(sent, (std::vector<unsigned>{116}));
+        // In the order of the presses: the one on its way, then the two that waited and
+        // were never sent.
+        EXPECT_EQ(done[0].Job.VirtualKey, 116u);
+        EXPECT_TRUE(done[0].Sent);
+        EXPECT_EQ(done[0].Result.Outcome, c.hang ? TKeyDownOutcome::NotAnswered : TKeyDownOutcome::Delivered);
+        EXPECT_EQ(done[1].Job.VirtualKey, 117u);
+        EXPECT_EQ(done[2].Job.VirtualKey, 118u);
+        EXPECT_FALSE(done[1].Sent);
+        EXPECT_FALSE(done[2].Sent);
         sender->Add(Job(119));
         const std::vector<TKeyDownDone> after = sender->Take();
         ASSERT_EQ(after.size(), 1u);
