@@ -602,6 +602,9 @@ void TSimulator::Fault(const TSimCommand& command) {
 
 void TSimulator::HoldLog() {
     // As a log viewer or a virus scanner does: open for reading, nobody else may write.
+    // Taken once the trace's writer has written what waits (and closed the file), so that
+    // the script holds it at the point it says.
+    FlushTrace(std::chrono::seconds(5));
     const std::wstring folder = LogFolder();
     try {
         CreateLogFolder(folder);
