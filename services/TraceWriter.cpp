@@ -3,13 +3,13 @@
 #include "Exceptions.h"
 #include "uLogs.h"
 
+#include <cstddef>
 #include <exception>
 #include <vector>
 
 namespace {
 
-// Lines appended in one write: enough to catch up quickly after the file was held, few
-// enough that one write stays short.
+// Lines taken from the queue at a time (each still appended on its own).
 constexpr std::size_t kBatchLines = 256;
 
 std::wstring MessageOf(std::exception_ptr error) {
@@ -118,16 +118,26 @@ void TTraceWriter::Run() {
         FInFlight = batch.size();
         lock.unlock();
 
+        // One append per line: a line is whole in the file or not there at all, and the
+        // lines written before a failure stay written.
         std::exception_ptr error;
+        std::size_t written = 0;
+        bool droppedWritten = dropped == 0;
         try {
             const TLogSeparators separators = FFile.Separators();
-            std::wstring text;
-            if (dropped > 0) text += FormatLogLine(droppedTime, separators, L"WriteLog", DroppedText(dropped));
-            for (const TTraceEntry& e : batch) text += FormatLogLine(e.Time, separators, e.ProcName, e.Text);
-            FFile.Append(path, FFile.ToAnsi(text));
+            if (!droppedWritten) {
+                FFile.Append(path, FFile.ToAnsi(FormatLogLine(droppedTime, separators, L"WriteLog",
+                                                              DroppedText(dropped))));
+                droppedWritten = true;
+            }
+            for (; written < batch.size(); ++written) {
+                const TTraceEntry& e = batch[written];
+                FFile.Append(path, FFile.ToAnsi(FormatLogLine(e.Time, separators, e.ProcName, e.Text)));
+            }
         } catch (...) {
             error = std::current_exception();
         }
+        batch.erase(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(written));
 
         lock.lock();
         FInFlight = 0;
@@ -140,8 +150,11 @@ void TTraceWriter::Run() {
         } else {
             // Back to the head of the queue, in their order, to be tried again.
             for (auto it = batch.rbegin(); it != batch.rend(); ++it) FQueue.push_front(std::move(*it));
-            FDroppedPending += dropped;
-            if (dropped > 0) FDroppedTime = droppedTime, FDroppedPath = path;
+            if (!droppedWritten) {
+                FDroppedPending += dropped;
+                FDroppedTime = droppedTime;
+                FDroppedPath = path;
+            }
             while (FOptions.MaxWaiting > 0 && FQueue.size() > FOptions.MaxWaiting) {
                 FDroppedTime = FQueue.front().Time;
                 FDroppedPath = FQueue.front().Path;

@@ -9,7 +9,8 @@
 // for a minute loses nothing. Past `MaxWaiting` lines the oldest ones give way, and one
 // line in their place says how many were dropped. Lines reach the file as soon as the
 // writer gets to them (each append is a complete write of its own), and Stop writes what
-// waits before the writer ends, within the time it is given.
+// waits before the writer ends, within the time it is given. Each line is one append of
+// its own, as it was when callers wrote it themselves.
 
 #include "TraceFile.h"
 
