@@ -1,5 +1,6 @@
 // Key presses of the current control box: a key fires the push-button event once when a
-// report shows it going down, and leaves three trace lines for that press. A key held
+// report shows it going down, and leaves three trace lines for that press, written after
+// the key-downs of the report have gone. A key held
 // while other keys come and go fires nothing and writes nothing: each extra event would
 // be a second time recorded for one runner.
 
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -19,8 +21,8 @@ constexpr std::uint8_t kPressed = 1;
 void TSDList::HIDreader(TJvHidDevice* HidDev, std::uint8_t ReportID, const void* Data,
                         std::uint16_t Size) {
     // Reports of any device but the current control box's are never acted on. This is
-    // asked again after every trace line: the work a line lets run may have removed or
-    // replaced the current control box, and then the rest of the report is dropped.
+    // asked again before each key-down: should a push-button handler remove or replace
+    // the current control box, the rest of the report is not sent.
     const auto stillCurrent = [this, HidDev] {
         return FCurrentSD != nullptr && FCurrentSD->Device() == HidDev;
     };
@@ -42,7 +44,7 @@ void TSDList::HIDreader(TJvHidDevice* HidDev, std::uint8_t ReportID, const void*
     // Which keys went down since the last report of this box. Every listed box keeps its
     // states, current or not: a key held while the box becomes current does not fire until
     // it is released and pressed again, and a key released meanwhile fires at its next press.
-    // The states are stored before the first trace line, which may let the next work run.
+    // The states are stored before anything else is done with the report.
     bool wentDown[KeyStateBytes] = {};
     for (std::size_t k = 0; k < KeyStateBytes; ++k) {
         wentDown[k] = keys[k] == kPressed && sd->FKeyStates[k] != kPressed;
@@ -55,23 +57,30 @@ void TSDList::HIDreader(TJvHidDevice* HidDev, std::uint8_t ReportID, const void*
     }
     if (!stillCurrent()) return;
 
+    // The key-downs go first: nothing between the report and them writes, waits or lets
+    // other work run. Each press's trace follows, with the lines its key-down wrote kept
+    // in their place, so the file reads as before: "Bouton", "appuyé", the line of the
+    // key-down, then the active flag.
+    bool fired[KeyStateBytes] = {};
+    std::vector<TTraceEntry> sent[KeyStateBytes];
+    for (std::size_t k = 0; k < KeyStateBytes; ++k) {
+        if (!wentDown[k] || !stillCurrent()) continue;
+        const std::int32_t index = static_cast<std::int32_t>(k);
+        if (FCurrentSD->Buttons() == nullptr || FCurrentSD->Buttons()->IndexOf(index) == nullptr) continue;
+        fired[k] = true;
+        TTraceCapture capture;
+        if (FOnPushButton) FOnPushButton(this, index);
+        sent[k] = capture.Take();
+    }
+
     for (std::size_t k = 0; k < KeyStateBytes; ++k) {
         if (!wentDown[k]) continue;
         const std::wstring button = L"Bouton N\u00b0" + std::to_wstring(k + 1);
-        const std::int32_t index = static_cast<std::int32_t>(k);
-
         WriteLog(L"HIDreader", button);
-        if (!stillCurrent()) return;
-        if (FCurrentSD->Buttons() == nullptr || FCurrentSD->Buttons()->IndexOf(index) == nullptr)
-            continue;
-
+        if (!fired[k]) continue;
         WriteLog(L"HIDreader", button + L" appuy\u00e9");
-        if (!stillCurrent()) return;
-        if (FOnPushButton) FOnPushButton(this, index);
-        if (!stillCurrent()) return;
-
-        WriteLog(L"HIDreader",
-                 button + L" ACurrentList.CurrentSD.Active " + (FCurrentSD->Active() ? L"-1" : L"0"));
-        if (!stillCurrent()) return;
+        WriteLogLines(sent[k]);
+        const bool active = FCurrentSD != nullptr && FCurrentSD->Active();
+        WriteLog(L"HIDreader", button + L" ACurrentList.CurrentSD.Active " + (active ? L"-1" : L"0"));
     }
 }

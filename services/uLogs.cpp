@@ -1,11 +1,12 @@
 #include "uLogs.h"
 
 #include "Application.h"
-#include "MainThread.h"
 #include "ProcessInfo.h"
 
 #include <atomic>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 namespace {
@@ -29,7 +30,68 @@ std::atomic<bool>& TraceFailureTold() {
     return told;
 }
 
+// The running writer, if any. Lines are added under the lock so that a writer being
+// stopped never loses one to a race with its end.
+std::mutex& WriterLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::unique_ptr<TTraceWriter>& Writer() {
+    static std::unique_ptr<TTraceWriter> writer;
+    return writer;
+}
+
+thread_local TTraceCapture* tCapture = nullptr;
+
+// One line to the writer, or appended at once without one.
+void WriteEntry(TraceFile& file, const TTraceEntry& entry) {
+    try {
+        {
+            std::lock_guard<std::mutex> guard(WriterLock());
+            if (Writer()) {
+                Writer()->Add(entry);
+                return;
+            }
+        }
+        const std::wstring line = FormatLogLine(entry.Time, file.Separators(), entry.ProcName, entry.Text);
+        file.Append(entry.Path, file.ToAnsi(line));
+        TraceFailureTold().store(false);
+    } catch (...) {
+        // Told once, and not again for every line until one has been written again.
+        // Marked before the message is shown: showing it may let other lines be tried.
+        if (!TraceFailureTold().exchange(true)) Application::HandleException(std::current_exception());
+    }
+}
+
 }  // namespace
+
+TTraceCapture::TTraceCapture() : FOuter(tCapture), FAttached(true) { tCapture = this; }
+
+TTraceCapture::~TTraceCapture() { WriteLogLines(Take()); }
+
+void TTraceCapture::Detach() {
+    if (!FAttached) return;
+    FAttached = false;
+    if (tCapture == this) tCapture = FOuter;
+}
+
+std::vector<TTraceEntry> TTraceCapture::Take() {
+    Detach();
+    std::vector<TTraceEntry> lines;
+    lines.swap(FLines);
+    return lines;
+}
+
+void WriteLogLines(const std::vector<TTraceEntry>& lines) {
+    for (const TTraceEntry& entry : lines) {
+        if (tCapture) {
+            tCapture->FLines.push_back(entry);  // an outer capture keeps them in turn
+            continue;
+        }
+        WriteEntry(CurrentTraceFile(), entry);
+    }
+}
 
 std::wstring FormatLogLine(const TLogTime& time, const TLogSeparators& separators,
                            const std::wstring& _ProcName, const std::wstring& _ErrorStr) {
@@ -74,18 +136,37 @@ void CreateLogFolder(const std::wstring& folder) { CurrentTraceFile().CreateFold
 void AppendLogLine(const std::wstring& logFile, const std::wstring& _ProcName, const std::wstring& _ErrorStr) {
     // A line that cannot be written (a log viewer or a virus scanner holding the file, a
     // full disk) must never stop the work it records: a key press is worth more than its
-    // trace. The operator is told once, through the default error handler, and not again
-    // for every line until one has been written again.
+    // trace.
     try {
         TraceFile& file = CurrentTraceFile();
-        const std::wstring line = FormatLogLine(file.Now(), file.Separators(), _ProcName, _ErrorStr);
-        file.Append(logFile, file.ToAnsi(line));
-        TraceFailureTold().store(false);
+        TTraceEntry entry{logFile, file.Now(), _ProcName, _ErrorStr};
+        if (tCapture) {
+            tCapture->FLines.push_back(std::move(entry));
+            return;
+        }
+        WriteEntry(file, entry);
     } catch (...) {
-        // Marked before the message is shown: a message box lets other lines be tried.
         if (!TraceFailureTold().exchange(true)) Application::HandleException(std::current_exception());
     }
-    MainThread::ProcessMessages();
+}
+
+void StartTraceWriter(TTraceWriter::TFailureNotice notice, TTraceWriter::TOptions options) {
+    std::lock_guard<std::mutex> guard(WriterLock());
+    if (!Writer()) Writer() = std::make_unique<TTraceWriter>(CurrentTraceFile(), options, std::move(notice));
+}
+
+std::size_t StopTraceWriter(std::chrono::milliseconds timeout) {
+    std::unique_ptr<TTraceWriter> writer;
+    {
+        std::lock_guard<std::mutex> guard(WriterLock());
+        writer = std::move(Writer());
+    }
+    return writer ? writer->Stop(timeout) : 0;
+}
+
+bool FlushTrace(std::chrono::milliseconds timeout) {
+    std::lock_guard<std::mutex> guard(WriterLock());
+    return !Writer() || Writer()->Flush(timeout);
 }
 
 void WriteLog(const std::wstring& _ProcName, const std::wstring& _ErrorStr) {

@@ -10,7 +10,10 @@ public:
     std::wstring WindowText(TWindowHandle, std::size_t) override { return {}; }
     bool IsWindowVisible(TWindowHandle) override { return false; }
     TWindowHandle FindWindowByTitle(const std::wstring&) override { return 0; }
-    std::uint32_t SendKeyDown(TWindowHandle, unsigned) override { return 0; }
+    TKeyDownResult SendKeyDown(TWindowHandle, unsigned, std::chrono::milliseconds, std::function<void()>) override {
+        return {TKeyDownOutcome::Failed, 1400};  // no such window
+    }
+    void AwaitAnswers(std::chrono::milliseconds) override {}
 };
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "ScriptedDesktopWindows.h"
 
+#include <algorithm>
+#include <thread>
+
 void ScriptedDesktopWindows::EnumWindows(const std::function<bool(TWindowHandle)>& visit) {
     // Handles first: a visitor may change the script, as windows come and go meanwhile.
     std::vector<TWindowHandle> handles;
@@ -30,13 +33,24 @@ TWindowHandle ScriptedDesktopWindows::FindWindowByTitle(const std::wstring& titl
     return 0;
 }
 
-std::uint32_t ScriptedDesktopWindows::SendKeyDown(TWindowHandle window, unsigned virtualKey) {
-    if (const TWindow* w = Find(window); w && w->SendError != 0)
-        return w->SendError;
+TKeyDownResult ScriptedDesktopWindows::SendKeyDown(TWindowHandle window, unsigned virtualKey,
+                                                   std::chrono::milliseconds /*limit*/,
+                                                   std::function<void()> answeredLate) {
+    const TWindow* w = Find(window);
+    if (!w)
+        return {TKeyDownOutcome::Failed, 1400};  // ERROR_INVALID_WINDOW_HANDLE
+    if (w->SendError == KeyDownRefused)
+        return {TKeyDownOutcome::Refused, w->SendError};
+    if (w->SendError != 0)
+        return {TKeyDownOutcome::Failed, w->SendError};
     KeyDowns.push_back({window, virtualKey});
+    if (w->Hung) {
+        FLate.push_back(std::move(answeredLate));
+        return {TKeyDownOutcome::NotAnswered, 1460};  // ERROR_TIMEOUT
+    }
     if (OnKeyDown)
         OnKeyDown(KeyDowns.back());
-    return 0;
+    return {};
 }
 
 const ScriptedDesktopWindows::TWindow* ScriptedDesktopWindows::Find(TWindowHandle window) const {
@@ -44,4 +58,15 @@ const ScriptedDesktopWindows::TWindow* ScriptedDesktopWindows::Find(TWindowHandl
         if (w.Handle == window)
             return &w;
     return nullptr;
+}
+
+void ScriptedDesktopWindows::AwaitAnswers(std::chrono::milliseconds max) {
+    std::this_thread::sleep_for(std::min(max, std::chrono::milliseconds(1)));
+}
+
+void ScriptedDesktopWindows::AnswerLate() {
+    std::vector<std::function<void()>> late;
+    late.swap(FLate);
+    for (auto& answered : late)
+        if (answered) answered();
 }

@@ -10,6 +10,7 @@
 #include "TextUtils.h"
 #include "uLumetraMain.h"
 
+#include <chrono>
 #include <string>
 
 namespace {
@@ -61,6 +62,7 @@ void TfrmMain::TimerFindVantoTimer(void* /*Sender*/) {
         }
     } else if (previous == 1) {
         FVantoRefusesKeys = false;
+        FVantoNotResponding = false;
         SDListLink().SetActive(false);
         LogError(L"TimerFindVanto", L"Vanto non trouv\u00e9");
         UpdateStatus();
@@ -100,64 +102,181 @@ void TfrmMain::ClearRaceLabels() {
 }
 
 void TfrmMain::EnvoyerVanto(std::int32_t _IdButton) {
-    if (FListChercheVanto.empty()) {
-        LogError(L"EnvoyerVanto", L"ERROR : FListChercheVanto.Count = 0");
-        return;
-    }
-    // Looked up again by title: the window found by the last search may be gone. A title
-    // longer than the search reads was stored cut and matches no window exactly; then the
-    // window the search recorded is taken, while it is still the timing software's.
+    // The press's time, before anything else: its delay is counted from here.
+    const auto reportTime = std::chrono::steady_clock::now();
+    // The window of the last search, looked up again by its title; else the window that
+    // search recorded, while it is visible and still the timing software's (the race in
+    // its title changes, the program does not); else a search then and there (no search
+    // has run yet, or the window came since). A window gone, or no longer the timing
+    // software's, gets nothing.
+    const bool searched = !FListChercheVanto.empty();
     DesktopWindows& desktop = Desktop();
-    const std::wstring& title = FListChercheVanto.front();
-    TWindowHandle programHwnd = desktop.FindWindowByTitle(title);
-    if (programHwnd == 0) programHwnd = LastFoundVantoWindow(title);
+    TWindowHandle programHwnd = 0;
+    if (searched) {
+        programHwnd = desktop.FindWindowByTitle(FListChercheVanto.front());
+        if (programHwnd == 0) programHwnd = LastFoundVantoWindow(FListChercheVanto.front());
+    }
+    if (programHwnd == 0) programHwnd = SearchVantoNow();
     if (programHwnd == 0) {
-        LogError(L"EnvoyerVanto", L"ERROR : ProgramHwnd = 0");
+        LogError(L"EnvoyerVanto", searched ? L"ERROR : ProgramHwnd = 0" : L"ERROR : FListChercheVanto.Count = 0");
         return;
     }
     if (_IdButton < 0 || _IdButton >= VantoKeyCount)
         return;
     const unsigned key = VantoKeyMap[_IdButton];
-    // The log line lets other work run; the handle is already taken, so that is harmless.
-    const std::wstring sent = L"Handle=" + std::to_wstring(programHwnd) + L" wParam=" + std::to_wstring(key);
-    LogError(L"SendMessage", sent);
-    const std::uint32_t error = desktop.SendKeyDown(programHwnd, key);
-    if (error == KeyDownRefused) {
-        LogError(L"SendMessage", L"ERROR : " + sent +
-                                     L" refus\u00e9 par Windows (acc\u00e8s refus\u00e9) : Vanto V3 tourne avec des "
-                                     L"droits plus \u00e9lev\u00e9s");
-        FVantoRefusesKeys = true;
-        UpdateStatus();
-        if (!FVantoRefusalTold) {
-            FVantoRefusalTold = true;
-            ShowOperatorMessage(VantoRefusesKeysMessage);
-        }
-    } else if (error == 0 && (FVantoRefusesKeys || FVantoRefusalTold)) {
-        FVantoRefusesKeys = false;
-        FVantoRefusalTold = false;
-        UpdateStatus();
+    // The key-down leaves first; its trace line follows. The sender's result comes back
+    // through KeyDownsDone.
+    KeyDownSender().Add({programHwnd, key, reportTime});
+    FLastKeyDownHandOff = std::chrono::steady_clock::now();
+    ++FKeyDownsHandedOff;
+    LogError(L"SendMessage", L"Handle=" + std::to_wstring(programHwnd) + L" wParam=" + std::to_wstring(key));
+}
+
+TWindowHandle TfrmMain::SearchVantoNow() {
+    DesktopWindows& desktop = Desktop();
+    TWindowHandle found = 0;
+    desktop.EnumWindows([&](TWindowHandle window) {
+        if (desktop.IsWindowVisible(window) &&
+            AsciiUpper(desktop.WindowText(window, VantoTitleBufferChars).substr(0, 6)) == VantoTitlePrefix)
+            found = window;  // the last one in z-order, as the tick's search takes
+        return true;
+    });
+    return found;
+}
+
+TKeyDownSender& TfrmMain::KeyDownSender() {
+    if (!FKeyDownSender) {
+        DesktopWindows* desktop = &Desktop();
+        std::weak_ptr<bool> alive = FAlive;
+        FKeyDownSender = std::make_unique<TKeyDownSender>(
+            TKeyDownPort{[desktop](const TKeyDownJob& job, std::chrono::milliseconds limit,
+                                   std::function<void()> answeredLate) {
+                             return desktop->SendKeyDown(job.Window, job.VirtualKey, limit, std::move(answeredLate));
+                         },
+                         [desktop](std::chrono::milliseconds max) { desktop->AwaitAnswers(max); },
+                         [desktop] { desktop->WakeAnswers(); }},
+            [this, alive] {
+                MainThread::Post([this, alive] {
+                    if (alive.lock()) KeyDownsDone();
+                });
+                MainThread::Wake();
+            },
+            VantoKeyDownLimit);
     }
+    return *FKeyDownSender;
+}
+
+void TfrmMain::KeyDownsDone() {
+    if (!FKeyDownSender) return;
+    for (const TKeyDownDone& done : FKeyDownSender->Take()) {
+        const std::wstring sent =
+            L"Handle=" + std::to_wstring(done.Job.Window) + L" wParam=" + std::to_wstring(done.Job.VirtualKey);
+        const std::wstring delay = std::to_wstring(done.Delay.count());
+        if (!done.Sent) {
+            LogError(L"SendMessage", L"ERROR : " + sent + L" non envoy\u00e9 (fin du programme)");
+            continue;
+        }
+        switch (done.Result.Outcome) {
+        case TKeyDownOutcome::Delivered:
+            if (done.Late || done.Delay > VantoLateKeyDown)
+                LogError(L"SendMessage", L"ERROR : " + sent + L" re\u00e7u avec " + delay + L" ms de retard");
+            if (FVantoRefusesKeys || FVantoRefusalTold || FVantoNotResponding) {
+                FVantoRefusesKeys = false;
+                FVantoRefusalTold = false;
+                FVantoNotResponding = false;
+                UpdateStatus();
+            }
+            break;
+        case TKeyDownOutcome::NotAnswered:
+            LogError(L"SendMessage", L"ERROR : " + sent + L" non confirm\u00e9 apr\u00e8s " + delay +
+                                         L" ms : Vanto V3 ne r\u00e9pond pas");
+            if (!FVantoNotResponding) {
+                FVantoNotResponding = true;
+                UpdateStatus();
+                ShowOperatorMessage(VantoNotRespondingMessage);
+            }
+            break;
+        case TKeyDownOutcome::Refused:
+            LogError(L"SendMessage", L"ERROR : " + sent +
+                                         L" refus\u00e9 par Windows (acc\u00e8s refus\u00e9) : Vanto V3 tourne avec des "
+                                         L"droits plus \u00e9lev\u00e9s");
+            FVantoRefusesKeys = true;
+            UpdateStatus();
+            if (!FVantoRefusalTold) {
+                FVantoRefusalTold = true;
+                ShowOperatorMessage(VantoRefusesKeysMessage);
+            }
+            break;
+        case TKeyDownOutcome::Failed:
+            LogError(L"SendMessage", L"ERROR : " + sent + L" non envoy\u00e9 (erreur " +
+                                         std::to_wstring(done.Result.Error) + L")");
+            break;
+        }
+    }
+}
+
+bool TfrmMain::SettleKeyDowns(std::chrono::milliseconds timeout) {
+    if (!FKeyDownSender) return true;
+    const bool settled =
+        MainThread::ServeUntil([this] { return !FKeyDownSender || FKeyDownSender->Settled(); }, timeout);
+    KeyDownsDone();
+    return settled;
+}
+
+void TfrmMain::StopKeyDowns() {
+    if (!FKeyDownSender) return;
+    // A send on its way ends by its own limit; the way out waits for half of it at most
+    // and leaves the rest to the end of the process, so that a Quit while the timing
+    // software hangs stays well within a second.
+    FKeyDownSender->Stop(VantoKeyDownLimit / 2);
+    KeyDownsDone();
 }
 
 TWindowHandle TfrmMain::LastFoundVantoWindow(const std::wstring& _Title) {
     if (FHandleVanto == 0 || _Title.empty()) return 0;
     DesktopWindows& desktop = Desktop();
     if (!desktop.IsWindowVisible(FHandleVanto)) return 0;
-    // Read as long as the stored title: equal means it still starts with it. A window
-    // that is gone reads empty.
-    if (desktop.WindowText(FHandleVanto, _Title.size() + 1) != _Title) return 0;
+    // A window that is gone reads empty.
+    const std::wstring now = desktop.WindowText(FHandleVanto, VantoTitleBufferChars);
+    if (AsciiUpper(now.substr(0, 6)) != VantoTitlePrefix) return 0;
     return FHandleVanto;
 }
 
 void TfrmMain::ShowOperatorMessage(const std::wstring& _Text) {
-    // After the key press has been handled: a message box waits for the operator, and the
-    // control box's next press must not wait with it.
-    auto show = FServices.ShowMessage;
-    MainThread::Post([show, _Text] {
-        if (show)
-            show(_Text);
+    // The tray tells at once (UpdateStatus has set its hint); the box waits for the
+    // top-level loop: a press must not wait for the operator's click, and the way out
+    // shows nothing.
+    if (FEnding) return;
+    FPendingMessages.push_back(_Text);
+    std::weak_ptr<bool> alive = FAlive;
+    MainThread::Post([this, alive] {
+        if (alive.lock()) ShowPendingMessages();
+    });
+}
+
+void TfrmMain::ShowPendingMessages() {
+    if (FEnding || MainThread::QuitRequested()) {
+        FPendingMessages.clear();
+        return;
+    }
+    std::vector<std::wstring> pending;
+    pending.swap(FPendingMessages);
+    for (const std::wstring& text : pending) {
+        if (FServices.ShowMessage)
+            FServices.ShowMessage(text);
         else
-            AppShell::ShowMessage(_Text);
+            AppShell::ShowMessage(text);
+    }
+}
+
+void TfrmMain::TraceNotice(const std::wstring& _Message) {
+    // From the trace's writer thread: the window is told on the main thread.
+    std::weak_ptr<bool> alive = FAlive;
+    MainThread::Post([this, alive, _Message] {
+        if (!alive.lock()) return;
+        FTraceNotWritten = !_Message.empty();
+        UpdateStatus();
+        if (!_Message.empty()) ShowOperatorMessage(_Message);
     });
 }
 
@@ -168,6 +287,9 @@ void TfrmMain::UpdateStatus() {
     } else if (FTrouveVanto > 0 && FVantoRefusesKeys) {
         TrayIcon1.SetIconIndex(tpControlBoxOnly);
         SetTrayHint(L"ControlBox OK", VantoRefusesKeysHint);
+    } else if (FTrouveVanto > 0 && FVantoNotResponding) {
+        TrayIcon1.SetIconIndex(tpControlBoxOnly);
+        SetTrayHint(L"ControlBox OK", VantoNotRespondingHint);
     } else if (FTrouveVanto > 0) {
         TrayIcon1.SetIconIndex(tpReady);
         SetTrayHint(L"ControlBox OK", L"Vanto V3  OK");
@@ -178,7 +300,9 @@ void TfrmMain::UpdateStatus() {
 }
 
 void TfrmMain::SetTrayHint(const std::wstring& _Line2, const std::wstring& _Line3) {
-    TrayIcon1.SetHint(L"LUMETRA CONTROL BOX\r" + _Line2 + L"\r" + _Line3);
+    std::wstring hint = L"LUMETRA CONTROL BOX\r" + _Line2 + L"\r" + _Line3;
+    if (FTraceNotWritten) hint += std::wstring(L"\r") + TraceNotWrittenHint;
+    TrayIcon1.SetHint(hint);
 }
 
 void TfrmMain::SDListPushButton(void* /*_Sender*/, std::int32_t _IdButton) { EnvoyerVanto(_IdButton); }

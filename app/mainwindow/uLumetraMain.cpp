@@ -50,6 +50,9 @@ TfrmMain::TfrmMain(TfrmMainServices services)
 }
 
 TfrmMain::~TfrmMain() {
+    // Work posted for this window finds it gone; a key-down sender stops.
+    FAlive.reset();
+    FKeyDownSender.reset();
     // The platform side goes first: it refers to the components.
     FPeer.reset();
 }

@@ -18,6 +18,7 @@
 // (Grid), the toolbar and menus (Menus), the status bar (StatusBar), the dark look
 // (DarkLook) and the messages (Messages), each in uLumetraMain<part>Win32.cpp.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "DesktopWindows.h"
+#include "KeyDownSender.h"
 #include "MainWindowComponents.h"
 #include "VrRunOnce.h"
 
@@ -83,6 +85,18 @@ inline constexpr const wchar_t* VantoRefusesKeysHint = L"Vanto V3 runs with high
 inline constexpr const wchar_t* VantoRefusesKeysMessage =
     L"Vanto V3 runs with higher rights than Lumetra Control Box, so Windows does not let the keys "
     L"through to it. Start Lumetra Control Box with the same rights as Vanto V3 (Run as administrator).";
+
+// The timing software that does not handle a key-down within VantoKeyDownLimit is told as
+// not responding until a key-down is confirmed again; a key-down confirmed later than
+// VantoLateKeyDown after its report is traced with its delay.
+inline constexpr std::chrono::milliseconds VantoKeyDownLimit{500};
+inline constexpr std::chrono::milliseconds VantoLateKeyDown{50};
+inline constexpr const wchar_t* VantoNotRespondingHint = L"Vanto V3 not responding";
+inline constexpr const wchar_t* VantoNotRespondingMessage =
+    L"Vanto V3 is not responding: the keys pressed meanwhile reach it when it answers again, "
+    L"with a delay written in the trace. Check the times of those runners.";
+// What the operator is told when the trace cannot be written.
+inline constexpr const wchar_t* TraceNotWrittenHint = L"Error.log cannot be written";
 
 // The window's platform side; made by CreateWnd, gone with the window.
 class TfrmMainPeer {
@@ -172,6 +186,29 @@ public:
     void actNoDefaultUpdate(void* Sender);
     void actRefreshListExecute(void* Sender);
 
+    // --- Key-downs on their way ----------------------------------------------------------
+    // Serves the main thread until every key-down handed to the sender has its result and
+    // the result has been handled, or `timeout` has passed; true when all have.
+    bool SettleKeyDowns(std::chrono::milliseconds timeout);
+    // Every key-down handed to the sender has its result, handled.
+    bool KeyDownsSettled() const { return !FKeyDownSender || FKeyDownSender->Settled(); }
+    // Key-downs handed to the sender so far, and when the last one was (benchmarks).
+    std::uint64_t FKeyDownsHandedOff = 0;
+    std::chrono::steady_clock::time_point FLastKeyDownHandOff;
+    // Ends the sender (the way out): key-downs still waiting are traced as not sent, one on
+    // its way as not confirmed. Waits for nothing longer than the send's own bound.
+    void StopKeyDowns();
+    // The results the sender has for the main thread: traced, and the tray follows.
+    void KeyDownsDone();
+
+    // --- Operator notices ---------------------------------------------------------------
+    // Tells the operator at once in the tray; the message box follows from the top-level
+    // message loop only, never inside a press or on the way out.
+    void ShowOperatorMessage(const std::wstring& _Text);
+    // A notice of the trace's writer (any thread): a failure's message, empty once lines
+    // are written again.
+    void TraceNotice(const std::wstring& _Message);
+
     // --- Error log --------------------------------------------------------------------
     // One line into FLogErrorFile (the log folder's "Error.log" until FormCreate sets it).
     void LogError(const std::wstring& _ProcName, const std::wstring& _ErrorStr);
@@ -196,6 +233,12 @@ public:
     bool FVantoRefusesKeys = false;
     // The operator has had the message about it; again only after a key got through.
     bool FVantoRefusalTold = false;
+    // A key-down was not handled in time; the tray says so until one is confirmed again.
+    bool FVantoNotResponding = false;
+    // The trace cannot be written; the tray says so until lines are written again.
+    bool FTraceNotWritten = false;
+    // The way out has begun: no message box any more.
+    bool FEnding = false;
     // The control box list as the window holds it (SDListPort.h); made by FormCreate.
     std::unique_ptr<TSDListPort> FSDListPort;
     // Outer width of the window in pixels, kept up to date by the platform side.
@@ -262,7 +305,18 @@ private:
     // The window the last search recorded, while it is still there, visible, and its title
     // still starts with the stored one; 0 otherwise.
     TWindowHandle LastFoundVantoWindow(const std::wstring& _Title);
-    void ShowOperatorMessage(const std::wstring& _Text);
+    // A search of the desktop then and there, as the tick's, without its bookkeeping (the
+    // labels, the tray, the list and the trace follow at the next tick): the window found,
+    // or 0.
+    TWindowHandle SearchVantoNow();
+    TKeyDownSender& KeyDownSender();
+    // Message boxes waiting for the top-level loop.
+    void ShowPendingMessages();
+
+    std::unique_ptr<TKeyDownSender> FKeyDownSender;
+    std::vector<std::wstring> FPendingMessages;
+    // Work posted to the main thread checks this before touching the window.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 
     TfrmMainServices FServices;
     // Serves the bridge while the window has no list of its own.

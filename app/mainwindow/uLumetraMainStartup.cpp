@@ -202,6 +202,10 @@ void TfrmMain::FormClose(void* Sender) {
 
 void TfrmMain::FormDestroy(void* Sender) {
     (void)Sender;
+    // No message box on the way out; key-downs still waiting are traced as not sent,
+    // without waiting for a timing software that does not answer.
+    FEnding = true;
+    Application::Guarded([&] { StopKeyDowns(); });
     // Logging off ends the process from inside a run's wait: leave no download behind.
     // A step that fails is reported and the next one runs: a save that failed must not
     // keep the devices open or the trace without its last line.

@@ -7,6 +7,7 @@
 #include "ProcessInfo.h"
 #include "SDListAdapter.h"
 #include "VrRunOnce.h"
+#include "uLogs.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -29,6 +30,8 @@ std::unique_ptr<TfrmMain> StartMainWindow(TfrmMainServices services, HidPlatform
     if (!services.CreateSDList)
         services.CreateSDList = [&hid] { return std::make_unique<TSDListAdapter>(hid); };
     auto form = std::make_unique<TfrmMain>(std::move(services));
+    // The trace's own writer: no line waits on the disk or on a program holding the file.
+    StartTraceWriter([f = form.get()](const std::wstring& message) { f->TraceNotice(message); });
     // A second copy ends inside Check, before any creation step.
     form->VrRunOnce1.Check(applicationTitle);
     bool made = false;
@@ -38,14 +41,18 @@ std::unique_ptr<TfrmMain> StartMainWindow(TfrmMainServices services, HidPlatform
     });
     // Without its window the program could show nothing, search nothing and be quit by
     // nobody: it goes before any creation step has opened a box or read a setting.
-    if (!made)
+    if (!made) {
+        StopTraceWriter(TraceStopLimit);
         return nullptr;
+    }
     Application::Guarded([&] { form->FormCreate(form.get()); });
     return form;
 }
 
 void FinishMainWindow(TfrmMain& form) {
     Application::Guarded([&] { form.FormDestroy(&form); });
+    // What waits is written; a file still held gets a little time, not the session's.
+    StopTraceWriter(TraceStopLimit);
     if (form.Peer())
         form.Peer()->RemoveTrayIcon();
 }

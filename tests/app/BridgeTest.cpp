@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -188,12 +190,14 @@ TEST(BridgeKeys, ForwardsEachPressAsOneFunctionKey) {
         std::int32_t Key;
         Record Events;
         std::vector<ScriptedDesktopWindows::TKeyDown> Sent;
+        // The desktop holds no timing software at all.
+        bool Empty = false;
     };
     const std::vector<std::wstring> found = {L"VANTO3 - A - B > C"};
     const std::vector<Case> cases = {
-        {"absent", {}, 0, {L"log EnvoyerVanto|ERROR : FListChercheVanto.Count = 0"}, {}},
-        {"absent, key out of range", {}, 6, {L"log EnvoyerVanto|ERROR : FListChercheVanto.Count = 0"}, {}},
-        {"window gone", {L"VANTO3 - closed since"}, 0, {L"log EnvoyerVanto|ERROR : ProgramHwnd = 0"}, {}},
+        {"absent", {}, 0, {L"log EnvoyerVanto|ERROR : FListChercheVanto.Count = 0"}, {}, true},
+        {"absent, key out of range", {}, 6, {L"log EnvoyerVanto|ERROR : FListChercheVanto.Count = 0"}, {}, true},
+        {"window gone", {L"VANTO3 - closed since"}, 0, {L"log EnvoyerVanto|ERROR : ProgramHwnd = 0"}, {}, true},
         {"key 0", found, 0, {L"log SendMessage|Handle=900 wParam=116"}, {{900, 116}}},
         {"key 1", found, 1, {L"log SendMessage|Handle=900 wParam=117"}, {{900, 117}}},
         {"key 2", found, 2, {L"log SendMessage|Handle=900 wParam=118"}, {{900, 118}}},
@@ -212,10 +216,11 @@ TEST(BridgeKeys, ForwardsEachPressAsOneFunctionKey) {
         ScriptedDesktopWindows desktop;
         desktop.Windows = {{800, L"VANTO3 - twin", false}, {900, L"VANTO3 - A - B > C", true},
                            {901, L"VANTO3 - Marathon", true}, {902, L"VANTO3 - twin", true}};
+        if (c.Empty) desktop.Windows = {{800, L"Notepad", true}};
         WatchedWindow w(desktop);
         w.Form.FListChercheVanto = c.Found;
         w.Form.FHandleVanto = 902;
-        w.Form.SDListPushButton(nullptr, c.Key);
+        w.Press(c.Key);
         EXPECT_EQ(w.Events, c.Events) << c.Name;
         EXPECT_EQ(desktop.KeyDowns, c.Sent) << c.Name;
     }
@@ -237,9 +242,14 @@ TEST(BridgeKeys, ALongTitleFallsBackToTheWindowOfTheLastSearch) {
         {"still there", {{10, longTitle, true}}, {L"log SendMessage|Handle=10 wParam=116"}, {{10, 116}}},
         {"title grown since", {{10, longTitle + L" more", true}}, {L"log SendMessage|Handle=10 wParam=116"},
          {{10, 116}}},
-        {"gone", {{11, longTitle, true}}, notFound, {}},
+        // Gone: a search then and there finds the window that is there now.
+        {"gone", {{11, longTitle, true}}, {L"log SendMessage|Handle=11 wParam=116"}, {{11, 116}}},
+        {"gone, nothing else", {{11, L"Notepad", true}}, notFound, {}},
         {"hidden since", {{10, longTitle, false}}, notFound, {}},
-        {"title changed", {{10, L"VANTO3 - Semi - Arriv\u00e9e > " + std::wstring(300, L'r'), true}}, notFound, {}},
+        // The race changes, the program stays: its window still takes the keys.
+        {"title changed", {{10, L"VANTO3 - Semi - Arriv\u00e9e > " + std::wstring(300, L'r'), true}},
+         {L"log SendMessage|Handle=10 wParam=116"}, {{10, 116}}},
+        {"no longer the timing software's", {{10, L"Notepad", true}}, notFound, {}},
         {"another window with the exact cut title comes first",
          {{10, longTitle, true}, {12, stored, false}},
          {L"log SendMessage|Handle=12 wParam=116"},
@@ -254,7 +264,7 @@ TEST(BridgeKeys, ALongTitleFallsBackToTheWindowOfTheLastSearch) {
         ASSERT_EQ(w.Form.FHandleVanto, 10u);
         desktop.Windows = c.Windows;
         w.Events.clear();
-        w.Form.SDListPushButton(nullptr, 0);
+        w.Press(0);
         EXPECT_EQ(w.Events, c.Events) << c.Name;
         EXPECT_EQ(desktop.KeyDowns, c.Sent) << c.Name;
     }
@@ -281,12 +291,13 @@ TEST(BridgeKeys, AKeyDownWindowsRefusesIsTracedAndToldOnce) {
         {"delivered: the tray is ready again", 0, {sent, L"tray 2|" + bridgetest::ReadyHint}},
         {"delivered again: nothing more", 0, {sent}},
         {"refused anew: told anew", KeyDownRefused, {sent, refused, L"tray 1|" + bridgetest::RefusedHint, told}},
-        {"another error: the key-down is not called refused", 1400, {sent}},
+        {"another error: the key-down is not called refused", 1400,
+         {sent, L"log SendMessage|ERROR : Handle=900 wParam=116 non envoy\u00e9 (erreur 1400)"}},
     };
     for (const auto& p : presses) {
         desktop.Windows[0].SendError = p.SendError;
         w.Events.clear();
-        w.Form.SDListPushButton(nullptr, 0);
+        w.Press(0);
         MainThread::ProcessMessages();  // the message comes after the press was handled
         EXPECT_EQ(w.Events, p.Events) << p.What;
     }
@@ -309,7 +320,7 @@ TEST(BridgeKeys, ATraceThatCannotBeWrittenStopsNoKeyNorTheTray) {
     Application::SetMessageShower([&](const std::wstring& m) { shown.push_back(m); });
     w.Trace.Refuse = true;
     w.Form.TimerFindVantoTimer(nullptr);
-    w.Form.SDListPushButton(nullptr, 0);
+    w.Press(0);
     desktop.Windows.clear();
     w.Form.TimerFindVantoTimer(nullptr);
     Application::SetMessageShower(nullptr);
@@ -332,8 +343,8 @@ TEST(BridgeKeys, PressesAreForwardedWhateverTheActiveFlag) {
     WatchedWindow w(desktop);
     w.SDList.Current = false;
     w.Form.TimerFindVantoTimer(nullptr);
-    w.Form.SDListPushButton(nullptr, 3);
-    w.Form.SDListPushButton(nullptr, 3);
+    w.Press(3);
+    w.Press(3);
     EXPECT_EQ(desktop.KeyDowns, (std::vector<ScriptedDesktopWindows::TKeyDown>{{900, 123}, {900, 123}}));
 }
 
@@ -429,6 +440,118 @@ TEST(BridgeWindowDesign, StartsWithTheTimerOffAndThreeTrayPictures) {
     EXPECT_EQ(form.gbVanto.Caption(), L"Vanto V3");
     EXPECT_EQ(Labels({form.lblEventCaption.Caption(), form.lblFolderCaption.Caption(), form.lblRaceCaption.Caption()}),
               Labels({L"Event", L"Folder", L"Race"}));
+}
+
+}  // namespace
+
+namespace {
+
+using bridgetest::Record;
+using bridgetest::WatchedWindow;
+
+TEST(BridgeKeys, APressBeforeTheFirstSearchFindsTheWindowThenAndThere) {
+    ScriptedDesktopWindows desktop;
+    desktop.Windows = {{900, L"VANTO3 - A - B > C", true}};
+    WatchedWindow w(desktop);
+    // No tick yet: the press searches and the key-down leaves; the tick's bookkeeping
+    // (tray, list, labels, its line) is left to the tick.
+    w.Press(2);
+    EXPECT_EQ(desktop.KeyDowns, (std::vector<ScriptedDesktopWindows::TKeyDown>{{900, 118}}));
+    EXPECT_EQ(w.Events, Record({L"log SendMessage|Handle=900 wParam=118"}));
+    w.Form.TimerFindVantoTimer(nullptr);
+    EXPECT_EQ(w.Labels(), (std::vector<std::wstring>{L"A", L"B", L"C"}));
+}
+
+TEST(BridgeKeys, ATimingSoftwareThatDoesNotAnswerIsToldUntilAKeyDownIsConfirmed) {
+    ScriptedDesktopWindows desktop;
+    desktop.Windows = {{900, L"VANTO3 - A - B > C", true}};
+    WatchedWindow w(desktop);
+    w.Form.TimerFindVantoTimer(nullptr);
+    const std::wstring sent = L"log SendMessage|Handle=900 wParam=116";
+    const std::wstring notResponding = L"LUMETRA CONTROL BOX\rControlBox OK\rVanto V3 not responding";
+    const struct {
+        const char* What;
+        bool Hung;
+        Record Events;
+    } presses[] = {
+        {"not answered: traced with its delay, tray, one message", true,
+         {sent, L"log SendMessage|ERROR : Handle=900 wParam=116 non confirm\u00e9 apr\u00e8s # ms : Vanto V3 ne "
+                L"r\u00e9pond pas",
+          L"tray 1|" + notResponding, std::wstring(L"msgbox ") + VantoNotRespondingMessage}},
+        {"not answered again: traced only", true,
+         {sent, L"log SendMessage|ERROR : Handle=900 wParam=116 non confirm\u00e9 apr\u00e8s # ms : Vanto V3 ne "
+                L"r\u00e9pond pas"}},
+        {"confirmed: the tray is ready again", false, {sent, L"tray 2|" + bridgetest::ReadyHint}},
+        {"confirmed again: nothing more", false, {sent}},
+        {"not answered once more", true,
+         {sent, L"log SendMessage|ERROR : Handle=900 wParam=116 non confirm\u00e9 apr\u00e8s # ms : Vanto V3 ne "
+                L"r\u00e9pond pas",
+          L"tray 1|" + notResponding, std::wstring(L"msgbox ") + VantoNotRespondingMessage}},
+    };
+    for (const auto& p : presses) {
+        desktop.Windows[0].Hung = p.Hung;
+        w.Events.clear();
+        w.Press(0);
+        // The delay's figure is the clock's; the rest is exact.
+        for (std::wstring& e : w.Events) {
+            const std::size_t at = e.find(L"apr\u00e8s ");
+            if (at == std::wstring::npos) continue;
+            const std::size_t from = at + 6, to = e.find(L" ms", from);
+            ASSERT_NE(to, std::wstring::npos);
+            e.replace(from, to - from, L"#");
+        }
+        EXPECT_EQ(w.Events, p.Events) << p.What;
+    }
+    EXPECT_EQ(desktop.KeyDowns.size(), 5u) << "each key-down sent once, answered or not";
+    // The program answers again: the three key-downs it had left are traced late, and the
+    // first answer makes the tray ready again.
+    w.Events.clear();
+    desktop.AnswerLate();
+    w.Form.SettleKeyDowns(std::chrono::seconds(30));
+    ASSERT_EQ(w.Events.size(), 4u);
+    const std::wstring head = L"log SendMessage|ERROR : Handle=900 wParam=116 re\u00e7u avec ";
+    for (int i : {0, 2, 3}) EXPECT_EQ(w.Events[i].substr(0, head.size()), head);
+    EXPECT_EQ(w.Events[1], L"tray 2|" + bridgetest::ReadyHint);
+}
+
+TEST(BridgeKeys, AKeyDownConfirmedLateIsTracedWithItsDelay) {
+    ScriptedDesktopWindows desktop;
+    desktop.Windows = {{900, L"VANTO3 - A - B > C", true}};
+    // The program takes its time over this key-down, as while it writes its database.
+    desktop.OnKeyDown = [](const ScriptedDesktopWindows::TKeyDown&) {
+        std::this_thread::sleep_for(VantoLateKeyDown + std::chrono::milliseconds(20));
+    };
+    WatchedWindow w(desktop);
+    w.Form.TimerFindVantoTimer(nullptr);
+    w.Events.clear();
+    w.Press(5);
+    ASSERT_EQ(w.Events.size(), 2u);
+    const std::wstring late = w.Events[1];
+    const std::wstring head = L"log SendMessage|ERROR : Handle=900 wParam=119 re\u00e7u avec ";
+    ASSERT_EQ(late.substr(0, head.size()), head) << std::string(late.begin(), late.end());
+    EXPECT_GE(std::stoi(late.substr(head.size())), VantoLateKeyDown.count());
+    EXPECT_EQ(late.substr(late.size() - 13), L" ms de retard");
+}
+
+TEST(BridgeNotices, AMessageBoxWaitsForTheLoopAndIsNeverShownOnTheWayOut) {
+    ScriptedDesktopWindows desktop;
+    WatchedWindow w(desktop);
+    // Told inside a press: nothing shown until the loop serves it.
+    w.Form.ShowOperatorMessage(L"first");
+    EXPECT_TRUE(w.Events.empty());
+    MainThread::ProcessMessages();
+    EXPECT_EQ(w.Events, Record({L"msgbox first"}));
+    // Quit asked before the loop came round: dropped.
+    w.Events.clear();
+    w.Form.ShowOperatorMessage(L"during Quit");
+    MainThread::RequestQuit();
+    MainThread::ProcessMessages();
+    MainThread::ClearQuitRequest();
+    // The way out has begun: not even queued.
+    w.Form.FEnding = true;
+    w.Form.ShowOperatorMessage(L"on the way out");
+    MainThread::ProcessMessages();
+    EXPECT_TRUE(w.Events.empty());
 }
 
 }  // namespace

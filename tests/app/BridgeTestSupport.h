@@ -7,6 +7,7 @@
 #include "TraceFile.h"
 #include "uLumetraMain.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -85,6 +86,12 @@ public:
     ~WatchedWindow() {
         MainThread::ProcessMessages();
         SetTraceFile(nullptr);
+    }
+    // One press, then its key-down's result handled (the sender's thread answers it).
+    void Press(std::int32_t key) {
+        Form.SDListPushButton(nullptr, key);
+        Form.SettleKeyDowns(std::chrono::seconds(30));
+        MainThread::ProcessMessages();  // the loop comes round: a notice's message box
     }
     std::vector<std::wstring> Labels() const {
         return {Form.lblEpreuve.Caption(), Form.lblDossier.Caption(), Form.lblCourse.Caption()};

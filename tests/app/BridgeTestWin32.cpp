@@ -100,7 +100,7 @@ TEST(BridgeWin32, FindsTheTimingSoftwareAmongRealWindows) {
         ASSERT_EQ(form.FTrouveVanto, 1);
         EXPECT_EQ(form.FListChercheVanto.at(0).size(), 254u);
         w.Events.clear();
-        form.SDListPushButton(nullptr, 0);
+        w.Press(0);
         // The cut title matches no window; the window the search recorded takes the key.
         EXPECT_EQ(w.Events, Record({L"log SendMessage|Handle=" + std::to_wstring(longTitle.Handle()) + L" wParam=116"}));
         const std::wstring cutRace = race.substr(0, 254 - std::wstring(L"VANTO3 - Event - Folder > ").size());
@@ -172,7 +172,7 @@ TEST(BridgeWin32, AWindowOfAnotherThreadReceivesOneKeyDownPerPress) {
     WatchedWindow w(PlatformDesktopWindows());
     w.Form.FListChercheVanto = {title};
     for (int key = 0; key <= 6; ++key)
-        w.Form.SDListPushButton(nullptr, key);
+        w.Press(key);
 
     PostMessageW(window, WM_CLOSE, 0, 0);
     receiver.join();

@@ -193,14 +193,23 @@ TEST_F(KeyPressTest, ReportsOfOtherDevicesAreIgnored) {
     EXPECT_TRUE(Trace.Lines.empty());
 }
 
-TEST_F(KeyPressTest, CurrentBoxPulledDuringATraceLineDropsTheRestOfTheReport) {
+TEST_F(KeyPressTest, TheKeyDownsOfAReportGoBeforeItsTraceWhichKeepsItsOrder) {
     const Bytes data = Keys(16, {{0, 1}, {1, 1}});
     TJvHidDevice* device = List->CurrentSD()->Device();
-    // Pulled while "Bouton N°1" is written: nothing more of this report.
-    Trace.InsideLine = [&](const CapturedTrace::Line&) { Unplug(Box); };
+    // Whatever happens while the trace is written (here the box pulled), both presses
+    // have gone already, and each press's lines are all there.
+    Trace.InsideLine = [&](const CapturedTrace::Line&) {  // once, in the first line
+        Events.push_back(L"line");
+        Unplug(Box);
+    };
     List->HIDreader(device, 1, data.data(), 16);
-    EXPECT_EQ(Trace.Texts(), Strings{L"HIDreader|Bouton N\u00b01"});
-    EXPECT_EQ(Events, (Strings{L"change", L"current:none"}));
+    EXPECT_EQ(Events, (Strings{L"push:0", L"push:1", L"line", L"change", L"current:none"}));
+    Strings lines = Pressed(0, true);
+    lines.push_back(Pressed(1, false)[0]);
+    lines.push_back(Pressed(1, false)[1]);
+    lines.push_back(Pressed(1, false)[2]);
+    lines[2] = Pressed(0, false)[2];  // the active flag as it is when the line is written
+    EXPECT_EQ(Trace.Texts(), lines);
 }
 
 TEST_F(KeyPressTest, CurrentBoxPulledByThePushHandler) {
@@ -208,8 +217,11 @@ TEST_F(KeyPressTest, CurrentBoxPulledByThePushHandler) {
     TJvHidDevice* device = List->CurrentSD()->Device();
     OnPush = [&](std::int32_t) { Unplug(Box); };
     List->HIDreader(device, 1, data.data(), 16);
+    // The second key is not sent to a box that is gone; its going down is still traced.
     EXPECT_EQ(Events, (Strings{L"push:0", L"change", L"current:none"}));
-    EXPECT_EQ(Trace.Texts(), (Strings{Pressed(0, false)[0], Pressed(0, false)[1]}));
+    Strings lines = Pressed(0, false);
+    lines.push_back(Pressed(1, false)[0]);
+    EXPECT_EQ(Trace.Texts(), lines);
 }
 
 TEST_F(KeyPressTest, InputReportsArriveThroughTheReadThread) {

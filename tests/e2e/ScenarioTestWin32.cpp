@@ -131,6 +131,14 @@ void HideHandleAfter(std::string& line, const std::string& marker) {
     line.replace(at + marker.size(), end - at - marker.size(), "{HWND}");
 }
 
+void HideNumberAfter(std::string& line, const std::string& marker, const std::string& as) {
+    const std::size_t at = line.find(marker);
+    if (at == std::string::npos) return;
+    std::size_t end = at + marker.size();
+    while (end < line.size() && line[end] >= '0' && line[end] <= '9') ++end;
+    line.replace(at + marker.size(), end - at - marker.size(), as);
+}
+
 std::wstring Widen(const std::string& s) { return Utf8ToWide(s); }
 
 // The system's text for a file that is not there, as the simulator reports it.
@@ -197,6 +205,9 @@ protected:
             line = line.substr(cut);
             HideHandleAfter(line, "Vanto trouv\xC3\xA9 : ");
             HideHandleAfter(line, "Handle=");
+            // A key-down's delay is the clock's.
+            HideNumberAfter(line, "apr\xC3\xA8s ", "{MS}");
+            HideNumberAfter(line, "re\xC3\xA7u avec ", "{MS}");
             lines.push_back(line);
             start = end + 1;
         }
@@ -313,6 +324,10 @@ TEST_F(Scenario, BoxReplugedWhileTheProgramIsBusyComesBackLive) { Play("replug_b
 TEST_F(Scenario, ReadsThatKeepFailingAreReopenedAndTracedOnce) { Play("reads_failing"); }
 TEST_F(Scenario, OtherDevicesNoticesDuringPressesCostNoPass) { Play("other_devices"); }
 TEST_F(Scenario, ShortAndForeignReportsFireNothing) { Play("short_foreign_reports"); }
+TEST_F(Scenario, APressFindsTheTimingSoftwareAtOnce) { Play("vanto_at_once"); }
+TEST_F(Scenario, ATraceHeldFromTheMiddleOfARunLosesNoLineAndHoldsNoKey) { Play("held_log_midrun"); }
+TEST_F(Scenario, ATimingSoftwareThatHangsHoldsNothingAndGetsEveryKeyOnce) { Play("vanto_hang"); }
+TEST_F(Scenario, QuitWhileTheTimingSoftwareHangs) { Play("vanto_hang_quit"); }
 
 }  // namespace
 

@@ -91,14 +91,15 @@ protected:
     bool FRan = false;  // set by work posted to the main thread; drained in TearDown
 };
 
-TEST_F(LineWriter, AppendsTheConvertedLineThenLetsWaitingWorkRun) {
+TEST_F(LineWriter, AppendsTheConvertedLineAndRunsNothingElse) {
     MainThread::Post([this] { FRan = true; });
     AppendLogLine(L"trace.log", L"actSetAsDefault", L"N\u00b0S\u00e9rie AL12 est d\u00e9finit par defaut \u0394");
     ASSERT_EQ(FTrace.Appends.size(), 1u);
     EXPECT_EQ(FTrace.Appends[0].first, L"trace.log");
     EXPECT_EQ(FTrace.Appends[0].second,
               "09.12.2026\t05h03h07\tactSetAsDefault\tN\xB0S\xE9rie AL12 est d\xE9" "finit par defaut ?\r");
-    EXPECT_TRUE(FRan);
+    EXPECT_FALSE(FRan) << "a trace line is no point where other work runs";
+    MainThread::ProcessMessages();
 }
 
 TEST_F(LineWriter, ALineThatCannotBeWrittenIsToldOnceAndTheWorkGoesOn) {
@@ -125,7 +126,8 @@ TEST_F(LineWriter, ALineThatCannotBeWrittenIsToldOnceAndTheWorkGoesOn) {
         FTrace.Refuse = step.refuse;
         EXPECT_NO_THROW(AppendLogLine(L"trace.log", L"FormShow", L""));
         if (!step.refuse) ++written;
-        EXPECT_TRUE(FRan) << "waiting work runs whether or not the line was written";
+        EXPECT_FALSE(FRan) << "nothing else runs inside a line, written or not";
+        MainThread::ProcessMessages();
         EXPECT_EQ(FTrace.Appends.size(), written);
         EXPECT_EQ(shown, step.shown);
     }
@@ -151,6 +153,34 @@ TEST_F(LineWriter, WriteLogUsesTheHeldFolderAndCreateLogFolderTheGivenOne) {
     EXPECT_EQ(FTrace.Appends[0].first, LogFolder() + L"Error.log");
     CreateLogFolder(L"some folder");
     EXPECT_EQ(FTrace.Folders, std::vector<std::wstring>{L"some folder"});
+}
+
+TEST_F(LineWriter, CapturedLinesAreWrittenWhereTheyAreHandedOn) {
+    auto texts = [&] {
+        std::vector<std::string> out;
+        for (const auto& a : FTrace.Appends) out.push_back(a.second.substr(a.second.rfind('\t') + 1));
+        return out;
+    };
+    std::vector<TTraceEntry> kept;
+    {
+        TTraceCapture outer;
+        AppendLogLine(L"trace.log", L"P", L"sent 1");
+        {
+            TTraceCapture inner;
+            AppendLogLine(L"trace.log", L"P", L"sent 2");
+            WriteLogLines(inner.Take());  // to the capture around it
+        }
+        kept = outer.Take();
+    }
+    EXPECT_TRUE(FTrace.Appends.empty()) << "nothing written while captured";
+    AppendLogLine(L"trace.log", L"P", L"before");
+    WriteLogLines(kept);
+    AppendLogLine(L"trace.log", L"P", L"after");
+    {
+        TTraceCapture dropped;  // lines never taken are written when it ends
+        AppendLogLine(L"trace.log", L"P", L"at the end");
+    }
+    EXPECT_EQ(texts(), (std::vector<std::string>{"before\r", "sent 1\r", "sent 2\r", "after\r", "at the end\r"}));
 }
 
 }  // namespace

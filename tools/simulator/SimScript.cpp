@@ -334,6 +334,8 @@ const std::map<std::wstring, TCommandInfo>& Commands() {
         {L"update-limits", {K::UpdateLimits, 4, 4, L"update-limits CONNECT SEND RECEIVE REQUEST", ParseUpdateLimits}},
         {L"replug", {K::Replug, 1, 2, L"replug SERIAL [busy]", ParseReplug}},
         {L"busy", {K::Busy, 1, 1, L"busy MS", ParseBusy}},
+        {L"vanto-hang", {K::VantoHang, 1, 1, L"vanto-hang MS", ParseWait}},
+        {L"bench-handoff", {K::BenchHandoff, 2, 2, L"bench-handoff SERIAL N", ParseBenchPress}},
         {L"notices", {K::Notices, 1, 1, L"notices N", ParseNotices}},
     };
     return table;

@@ -45,6 +45,8 @@ enum class TSimCommandKind {
     Replug,
     Busy,
     Notices,
+    VantoHang,
+    BenchHandoff,
 };
 
 // `fault SERIAL WHAT WHEN`: which reports of a box fail, or how short its reads are.

@@ -361,6 +361,8 @@ const std::map<TSimCommandKind, TSimulator::THandler>& TSimulator::Handlers() {
         {K::ReleaseLog, &TSimulator::DoReleaseLog},
         {K::WaitIdle, &TSimulator::DoWaitIdle},
         {K::UpdateLimits, &TSimulator::DoUpdateLimits},
+        {K::VantoHang, &TSimulator::DoVantoHang},
+        {K::BenchHandoff, &TSimulator::DoBenchHandoff},
     };
     return table;
 }
@@ -387,7 +389,10 @@ void TSimulator::DoStart(const TSimCommand&) {
 void TSimulator::DoPress(const TSimCommand& command) {
     const VirtualHidDevicePtr device = FindBox(command.Serial, true);
     if (!device || !RequireRunning(command)) return;
-    if (SendReport(device, SimKeyReport(command.Keys))) SendReport(device, SimKeyReport({}));
+    if (SendReport(device, SimKeyReport(command.Keys))) {
+        SettleKeyDowns();
+        SendReport(device, SimKeyReport({}));
+    }
 }
 
 void TSimulator::DoInput(const TSimCommand& command) {
@@ -397,6 +402,8 @@ void TSimulator::DoInput(const TSimCommand& command) {
 }
 
 void TSimulator::DoVanto(const TSimCommand& command) { FVanto.Show(command.Text); }
+
+void TSimulator::DoVantoHang(const TSimCommand& command) { FVanto.HangNext(static_cast<unsigned>(command.Number)); }
 
 void TSimulator::DoVantoHide(const TSimCommand&) {
     if (!FVanto.Hide()) Error(L"there is no stand-in window");
@@ -578,6 +585,9 @@ void TSimulator::DoFault(const TSimCommand& command) {
 
 void TSimulator::DoHoldLog(const TSimCommand&) {
     // As a log viewer or a virus scanner does: open for reading, nobody else may write.
+    // Taken once the trace's writer has written what waits (and closed the file), so that
+    // the script holds it at the point it says.
+    FlushTrace(std::chrono::seconds(5));
     const std::wstring folder = LogFolder();
     try {
         CreateLogFolder(folder);
@@ -893,6 +903,50 @@ void TSimulator::DoBenchPress(const TSimCommand& command) {
     };
     char line[160];
     std::snprintf(line, sizeof line, "bench-press %d median=%.0fus p99=%.0fus max=%.0fus", command.Number, at(0.5),
+                  at(0.99), micros.back());
+    FOutput.LineBytes(line);
+}
+
+void TSimulator::SettleKeyDowns() {
+    // The key-downs leave from the program's sender; the script goes on once they have
+    // their answer, so that what the stand-in prints comes in the script's order. A
+    // stand-in asleep in a hang answers nothing: the script goes on at once, as the
+    // program does.
+    if (!Form()) return;
+    PumpUntil([this] { return !Form() || Form()->KeyDownsSettled() || FVanto.Hanging(); }, kHandledTimeoutMs);
+}
+
+void TSimulator::DoBenchHandoff(const TSimCommand& command) {
+    // The main thread's share of a press: from the report queued on the virtual box to
+    // the key-down handed to the sender, whatever the timing software does meanwhile.
+    if (!RequireRunning(command)) return;
+    const VirtualHidDevicePtr device = FindBox(command.Serial, true);
+    if (!device || !Form()) return;
+    std::vector<double> micros;
+    micros.reserve(static_cast<std::size_t>(command.Number));
+    FOutput.SetQuietKeys(true);
+    const std::wstring path = device->Path();
+    for (int i = 0; i < command.Number; ++i) {
+        const std::uint64_t before = Form()->FKeyDownsHandedOff;
+        const auto start = std::chrono::steady_clock::now();
+        const std::uint64_t handledAt = FHid.QueueReport(*device, SimKeyReport({i % 6}));
+        if (!PumpUntil([&] { return Form()->FKeyDownsHandedOff > before; }, kHandledTimeoutMs)) {
+            FOutput.SetQuietKeys(false);
+            Error(L"press " + std::to_wstring(i + 1) + L" was not handed to the sender");
+            return;
+        }
+        micros.push_back(std::chrono::duration<double, std::micro>(Form()->FLastKeyDownHandOff - start).count());
+        PumpUntil([&] { return FHid.ReadsStarted(path) >= handledAt; }, kHandledTimeoutMs);
+        SendReport(device, SimKeyReport({}));
+    }
+    FOutput.SetQuietKeys(false);
+    std::sort(micros.begin(), micros.end());
+    auto at = [&](double q) {
+        const std::size_t index = std::min(micros.size() - 1, static_cast<std::size_t>(q * (micros.size() - 1) + 0.5));
+        return micros[index];
+    };
+    char line[160];
+    std::snprintf(line, sizeof line, "bench-handoff %d median=%.0fus p99=%.0fus max=%.0fus", command.Number, at(0.5),
                   at(0.99), micros.back());
     FOutput.LineBytes(line);
 }

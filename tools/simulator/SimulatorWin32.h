@@ -99,6 +99,11 @@ private:
     void DoBenchPress(const TSimCommand& command);
     void DoUpdateUrl(const TSimCommand& command);
     void DoFault(const TSimCommand& command);
+    // The stand-in sleeps in its window procedure on its next key-down.
+    void DoVantoHang(const TSimCommand& command);
+    void DoBenchHandoff(const TSimCommand& command);
+    // After a press: until its key-downs have their results, or the stand-in hangs.
+    void SettleKeyDowns();
     // Holds the trace file open, denying writes, until `release-log` or the end.
     void DoHoldLog(const TSimCommand& command);
     void DoReleaseLog(const TSimCommand& command);

@@ -26,6 +26,8 @@ struct TStandInVanto::Impl {
     std::mutex JobsLock;
     std::deque<std::function<void()>> Jobs;
     std::atomic<std::uint64_t> KeyDowns{0};
+    std::atomic<unsigned> HangMs{0};
+    std::atomic<bool> Hanging{false};
     std::atomic<std::int64_t> LastKeyDownTicks{0};
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -37,6 +39,11 @@ struct TStandInVanto::Impl {
         switch (message) {
         case WM_KEYDOWN:
             if (self) {
+                if (const unsigned hang = self->HangMs.exchange(0); hang > 0) {
+                    self->Hanging = true;
+                    Sleep(hang);
+                    self->Hanging = false;
+                }
                 self->LastKeyDownTicks = std::chrono::steady_clock::now().time_since_epoch().count();
                 self->KeyDowns.fetch_add(1);
                 if (!self->Output.QuietKeys()) self->Output.Line(L"keydown " + std::to_wstring(wParam));
@@ -138,6 +145,13 @@ TStandInVanto::TStandInVanto(TSimOutput& output) : FImpl(std::make_unique<Impl>(
 
 TStandInVanto::~TStandInVanto() {
     PostThreadMessageW(FImpl->ThreadId, WM_QUIT, 0, 0);
+    if (FImpl->Hanging) {
+        // Asleep in a hang: the simulator does not wait for it, as nobody waits for a
+        // hung timing software; it goes with the process.
+        FImpl->Thread.detach();
+        (void)FImpl.release();
+        return;
+    }
     if (FImpl->Thread.joinable()) FImpl->Thread.join();
     CloseHandle(FImpl->Ready);
 }
@@ -181,6 +195,10 @@ bool TStandInVanto::Exists() {
     FImpl->Call([&] { had = FImpl->Window != nullptr; });
     return had;
 }
+
+void TStandInVanto::HangNext(unsigned ms) { FImpl->HangMs = ms; }
+
+bool TStandInVanto::Hanging() const { return FImpl->Hanging; }
 
 std::uint64_t TStandInVanto::KeyDowns() const { return FImpl->KeyDowns; }
 

@@ -30,6 +30,12 @@ public:
     bool Close();
     bool Exists();
 
+    // The window procedure sleeps `ms` on the next key-down it receives (before printing
+    // it), as a program does while it prints, exports or writes its database.
+    void HangNext(unsigned ms);
+    // The window procedure is asleep in such a hang.
+    bool Hanging() const;
+
     // Key-downs received so far, and when the last one arrived.
     std::uint64_t KeyDowns() const;
     std::chrono::steady_clock::time_point LastKeyDown() const;
