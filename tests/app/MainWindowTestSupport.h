@@ -11,6 +11,7 @@
 #include "SettingsStore.h"
 #include "TextUtils.h"
 #include "uLumetraMain.h"
+#include "uLogs.h"
 #include "uLumetraMainSettings.h"
 #include "uRegistry.h"
 
@@ -186,8 +187,10 @@ public:
         return services;
     }
 
-    // The trace lines only, as "procedure|text".
+    // The trace lines only, as "procedure|text": those still with the trace's writer are
+    // written first.
     std::vector<std::wstring> LogLines() const {
+        FlushTrace(std::chrono::seconds(5));
         std::vector<std::wstring> lines;
         for (const std::wstring& e : Events)
             if (e.rfind(L"log ", 0) == 0)
