@@ -23,13 +23,17 @@ TqvHIDController::TqvHIDController(HidPlatform& platform) {
     FJvController->SetOnDeviceDataError([this](TJvHidDevice* HidDev, std::uint32_t Error) {
         if (FOnDeviceDataError) FOnDeviceDataError(HidDev, Error);
     });
+    // Before the first pass: every device object takes this handler when it is built.
+    FJvController->SetOnDeviceUnplug([this](TJvHidDevice*) { DeviceDropped(); });
     FUSB = std::make_unique<TComponentUSB>(platform);
     FUSB->SetOnUSBArrival([this](void*) { CheckChanged(true); });
     FUSB->SetOnUSBRemove([this](void*) { CheckChanged(true); });
 }
 
 TqvHIDController::~TqvHIDController() {
-    // Stopping the read threads lets their last hand-offs run: they reach nobody now.
+    // Stopping the read threads lets their last hand-offs run: they reach nobody now, and
+    // no check for dropped devices runs any more.
+    FAlive.reset();
     FOnDeviceData = {};
     FOnPlugged = {};
     FOnUnPlugged = {};
@@ -44,12 +48,14 @@ void TqvHIDController::Forward(TJvHidDevice* HidDev, std::uint8_t ReportID, cons
     if (FOnDeviceData) FOnDeviceData(HidDev, ReportID, Data, Size);
 }
 
-void TqvHIDController::CheckChanged(bool _ForceChange) {
+void TqvHIDController::CheckChanged(bool _ForceChange) { RunPasses(_ForceChange, true); }
+
+void TqvHIDController::RunPasses(bool forceChange, bool settle) {
     if (FInPass) {
         // Asked from inside a running pass: running it now would destroy, drop or announce
         // again what the running pass still handles. It runs right after instead.
         FPassRequested = true;
-        FRequestedForce = FRequestedForce || _ForceChange;
+        FRequestedForce = FRequestedForce || forceChange;
         return;
     }
     FInPass = true;
@@ -57,14 +63,46 @@ void TqvHIDController::CheckChanged(bool _ForceChange) {
         bool& Flag;
         ~TLeave() { Flag = false; }
     } leave{FInPass};
-    bool force = _ForceChange;
+    bool force = forceChange;
     for (;;) {
-        RunPass(force);
+        RunPass(force, settle);
+        settle = true;
         if (!FPassRequested) break;
         force = FRequestedForce;
         FPassRequested = false;
         FRequestedForce = false;
     }
+    if (FDropSeenInPass) {
+        FDropSeenInPass = false;
+        // Dropped after the passes' departures had looked (from a handler they ran).
+        if (HoldsADroppedDevice()) DeviceDropped();
+    }
+}
+
+void TqvHIDController::DeviceDropped() {
+    // Called from inside the HID controller's pass: run ours once that is over.
+    std::weak_ptr<char> alive = FAlive;
+    MainThread::Post([alive, this] {
+        if (!alive.expired()) CheckDropped();
+    });
+}
+
+void TqvHIDController::CheckDropped() {
+    if (FInPass) {
+        // The running pass takes the fresh object up and lets the wrapper go, unless the
+        // drop came after its departures: that is looked at when it ends.
+        FDropSeenInPass = true;
+        return;
+    }
+    // A pulled box's own notices have run a pass already: nothing is left to do then.
+    // Otherwise the HID controller has just listed the fresh object: nothing to settle and
+    // nothing to enumerate again, the press waits for no more than the check-out.
+    if (HoldsADroppedDevice()) RunPasses(false, false);
+}
+
+bool TqvHIDController::HoldsADroppedDevice() const {
+    return std::any_of(FDevices.begin(), FDevices.end(),
+                       [](const std::unique_ptr<TqvHIDDevice>& d) { return !d->Device->IsPluggedIn(); });
 }
 
 void TqvHIDController::SettleWait() {
@@ -75,9 +113,9 @@ void TqvHIDController::SettleWait() {
     MainThread::ProcessMessages();
 }
 
-void TqvHIDController::RunPass(bool forceChange) {
+void TqvHIDController::RunPass(bool forceChange, bool settle) {
     try {
-        SettleWait();
+        if (settle) SettleWait();
         if (forceChange) FJvController->DeviceChange();
 
         // Devices dropped by the previous pass; being unplugged, they leave the list.

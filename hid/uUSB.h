@@ -54,11 +54,19 @@ public:
     TComponentUSB& USB() const { return *FUSB; }
 
 private:
-    void RunPass(bool forceChange);
+    // CheckChanged, and the take-up of a dropped device (which needs no settle wait).
+    void RunPasses(bool forceChange, bool settle);
+    void RunPass(bool forceChange, bool settle);
     // The 100 ms that let a device finish arriving before the pass looks, spent serving the
     // main thread's hand-offs: a press that comes meanwhile goes through at once.
     void SettleWait();
     void Forward(TJvHidDevice* HidDev, std::uint8_t ReportID, const void* Data, std::uint16_t Size);
+    // The HID controller dropped a device of ours by itself (its own pass, run for any
+    // device notice of the machine, replaces a device whose reads failed): a pass of ours
+    // takes up the fresh object, or no notice of the box would ever come to do so.
+    void DeviceDropped();
+    void CheckDropped();
+    bool HoldsADroppedDevice() const;
 
     std::unique_ptr<TJvHidDeviceController> FJvController;
     std::unique_ptr<TComponentUSB> FUSB;
@@ -74,4 +82,8 @@ private:
     bool FInPass = false;
     bool FPassRequested = false;
     bool FRequestedForce = false;
+    // A drop seen while a pass ran: looked at again once the pass is over.
+    bool FDropSeenInPass = false;
+    // Checks posted by DeviceDropped find a destroyed wrapper gone.
+    std::shared_ptr<char> FAlive = std::make_shared<char>();
 };

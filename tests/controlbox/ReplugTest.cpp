@@ -152,6 +152,33 @@ TEST_F(ReplugTest, ReadsThatKeepFailingAreReopenedAndTracedOnce) {
     EXPECT_TRUE(PressArrives(box, 1));
 }
 
+// A read failed once while the box stayed plugged in; then some other device (a phone put
+// on charge) makes the HID controller run a pass of its own. That pass drops the object
+// whose read failed and lists a fresh one, and no notice of the box follows: the box must
+// still be taken up again, current, and deliver its presses.
+TEST_F(ReplugTest, ABoxDroppedForAFailedReadByAnotherDevicesPassIsTakenUpAgain) {
+    StoreDefault(L"AL01");
+    auto box = Bus.PlugControlBox(L"AL01");
+    MakeList();
+    MainThread::ProcessMessages();
+    TJvHidDevice* device = List->CurrentSD()->Device();
+    device->SetThreadSleepTime(10);
+    ASSERT_TRUE(PressArrives(box, 0));
+
+    box->SetReadFails(true);
+    ASSERT_TRUE(MainThread::ServeUntil([&] { return device->ReadFailed(); }, std::chrono::seconds(10)));
+    box->SetReadFails(false);
+
+    Bus.PostUsbNotices(true);
+    MainThread::ProcessMessages();
+    ASSERT_TRUE(MainThread::ServeUntil([&] { return List->CurrentSD() && List->CurrentSD()->Device() != device; },
+                                       std::chrono::seconds(10)))
+        << "the dropped object is never replaced in the list";
+    ExpectListSound();
+    EXPECT_EQ(Current(), L"AL01");
+    EXPECT_TRUE(PressArrives(box, 3)) << "the box reads again";
+}
+
 TEST_F(ReplugTest, InputBuffersAndReportSizes) {
     StoreDefault(L"AL01");
     TVirtualHidDescription refusing = VirtualControlBoxDescription(L"AL01");
@@ -238,6 +265,18 @@ TEST_F(ReplugStressTest, SeededRaceDay) {
                 break;
             case 5:
                 Bus.PostUsbNotices(random() % 2 == 0);
+                break;
+            case 6:  // the default box's read fails for a moment; then another device's notice
+                if (def) {
+                    TJvHidDevice* device = List->Get(List->IndexOf(L"D1"))->Device();
+                    def->SetReadFails(true);
+                    MainThread::ServeUntil([&] { return device->ReadFailed(); }, std::chrono::seconds(10));
+                    def->SetReadFails(false);
+                    Bus.PostUsbNotices(random() % 2 == 0);
+                    // The HID controller's own pass drops the object; the take-up runs at
+                    // the next turn of the message loop.
+                    MainThread::ProcessMessages();
+                }
                 break;
             default:  // presses
                 break;
