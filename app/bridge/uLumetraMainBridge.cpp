@@ -247,6 +247,7 @@ void TfrmMain::ShowOperatorMessage(const std::wstring& _Text) {
     // top-level loop: a press must not wait for the operator's click, and the way out
     // shows nothing.
     if (FEnding) return;
+    TrayIcon1.ShowBalloon(L"Lumetra Control Box", _Text);
     FPendingMessages.push_back(_Text);
     std::weak_ptr<bool> alive = FAlive;
     MainThread::Post([this, alive] {

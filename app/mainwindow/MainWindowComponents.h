@@ -104,6 +104,17 @@ public:
         FVisible = Value;
         Changed();
     }
+    // A notice shown at once beside the icon (a balloon), without waiting for anyone.
+    void ShowBalloon(std::wstring Title, std::wstring Text) {
+        FBalloonTitle = std::move(Title);
+        FBalloonText = std::move(Text);
+        ++FBalloonCount;
+        Changed();
+    }
+    const std::wstring& BalloonTitle() const { return FBalloonTitle; }
+    const std::wstring& BalloonText() const { return FBalloonText; }
+    // Counts the balloons asked for, so that the tray shows each once.
+    unsigned BalloonCount() const { return FBalloonCount; }
     TImageList* Icons = nullptr;  // not owned
     TNotifyEvent OnDblClick;
 
@@ -111,6 +122,9 @@ private:
     std::wstring FHint;
     int FIconIndex = 0;
     bool FVisible = true;
+    std::wstring FBalloonTitle;
+    std::wstring FBalloonText;
+    unsigned FBalloonCount = 0;
 };
 
 class TAction : public TComponent {

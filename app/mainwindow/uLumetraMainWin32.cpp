@@ -258,6 +258,18 @@ private:
             return;
         }
         NOTIFYICONDATAW data = TrayData();
+        const TTrayIcon& tray = FForm.TrayIcon1;
+        if (tray.BalloonCount() != FBalloonsShown) {
+            FBalloonsShown = tray.BalloonCount();
+            data.uFlags |= NIF_INFO;
+            data.dwInfoFlags = NIIF_WARNING;
+            const std::size_t title = std::min(tray.BalloonTitle().size(), std::size(data.szInfoTitle) - 1);
+            std::wmemcpy(data.szInfoTitle, tray.BalloonTitle().c_str(), title);
+            data.szInfoTitle[title] = L'\0';
+            const std::size_t text = std::min(tray.BalloonText().size(), std::size(data.szInfo) - 1);
+            std::wmemcpy(data.szInfo, tray.BalloonText().c_str(), text);
+            data.szInfo[text] = L'\0';
+        }
         if (FTrayAdded && Shell_NotifyIconW(NIM_MODIFY, &data))
             return;
         // Not there yet, or lost with a restarted taskbar.
@@ -334,6 +346,7 @@ private:
     TFontHandle FBoldFont;
     UINT FTaskbarCreated = 0;
     bool FTrayAdded = false;
+    unsigned FBalloonsShown = 0;  // the tray's balloons shown so far
     std::vector<std::unique_ptr<TIconHandle>> FTrayIcons;
     std::vector<std::pair<TComponent*, HWND>> FControls;
     std::unique_ptr<TMainWindowExtras> FExtras;
