@@ -58,7 +58,14 @@ void Enqueue(TEntry entry) {
 // Runs one entry outside the lock and releases a waiting worker afterwards, whatever the
 // call did.
 void Run(TEntry& entry) {
-    Application::Guarded(entry.Call);
+    // The waiting worker is released before an error of the call is shown: its message
+    // box waits for a click.
+    std::exception_ptr error;
+    try {
+        entry.Call();
+    } catch (...) {
+        error = std::current_exception();
+    }
     if (entry.Completion) {
         TDispatcher& d = Dispatcher();
         {
@@ -67,6 +74,7 @@ void Run(TEntry& entry) {
         }
         d.CallServed.notify_all();
     }
+    if (error) Application::HandleException(error);
 }
 
 // Takes the oldest entry queued no later than `limit`; false when there is none.

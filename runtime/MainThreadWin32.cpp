@@ -83,12 +83,20 @@ void RunPending(std::uint64_t limit) {
             item = std::move(d.Queue.front());
             d.Queue.pop_front();
         }
-        Application::Guarded(item.Call);
+        // A worker waiting for this hand-off (a read thread with its report) is released
+        // before an error of the call is shown: its message box waits for a click.
+        std::exception_ptr error;
+        try {
+            item.Call();
+        } catch (...) {
+            error = std::current_exception();
+        }
         if (item.Done) {
             std::lock_guard<std::mutex> guard(d.Lock);
             *item.Done = true;
             d.Finished.notify_all();
         }
+        if (error) Application::HandleException(error);
     }
     std::lock_guard<std::mutex> guard(d.Lock);
     if (!d.Queue.empty())

@@ -85,6 +85,28 @@ TEST_F(MainThreadTest, ExceptionsFromHandOffsGoToTheDefaultHandler) {
     EXPECT_EQ(Shown, (std::vector<std::wstring>{L"from a worker", L"plain", L"from a post"}));
 }
 
+// The box of an error that escapes a hand-off waits for the operator's click: the worker
+// that handed it over (a read thread with the next report) is released before it shows.
+TEST_F(MainThreadTest, AnErrorOfAHandOffIsShownOnlyOnceItsWorkerIsReleased) {
+    std::atomic<bool> released{false};
+    std::vector<bool> releasedWhenShown;
+    Application::SetMessageShower([&](const std::wstring& m) {
+        Shown.push_back(m);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!released && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        releasedWhenShown.push_back(released.load());
+    });
+    std::thread worker([&] {
+        MainThread::Synchronize([] { throw EControllerError(L"in a hand-off"); });
+        released = true;
+    });
+    PumpUntil([&] { return !Shown.empty(); });
+    worker.join();
+    EXPECT_EQ(Shown, (std::vector<std::wstring>{L"in a hand-off"}));
+    EXPECT_EQ(releasedWhenShown, (std::vector<bool>{true}));
+}
+
 TEST_F(MainThreadTest, PostRunsLaterInOrderAndOnlyWhatWasQueuedBeforeTheCall) {
     std::vector<int> order;
     std::function<void()> requeue = [&] {

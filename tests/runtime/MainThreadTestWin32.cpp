@@ -74,6 +74,27 @@ TEST_F(MainThreadWin32, SynchronizeFromWorkerRunsOnMainThreadAndBlocksUntilRun) 
     EXPECT_TRUE(MainThread::IsMainThread());
 }
 
+// The box of an error that escapes a hand-off waits for the operator's click: the worker
+// that handed it over (a read thread with the next report) is released before it shows.
+TEST_F(MainThreadWin32, AnErrorOfAHandOffIsShownOnlyOnceItsWorkerIsReleased) {
+    std::atomic<bool> released{false};
+    std::vector<bool> releasedWhenShown;
+    Application::SetMessageShower([&](const std::wstring& m) {
+        Shown.push_back(m);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!released && std::chrono::steady_clock::now() < deadline) ::Sleep(1);
+        releasedWhenShown.push_back(released.load());
+    });
+    std::thread worker([&] {
+        MainThread::Synchronize([] { throw EControllerError(L"in a hand-off"); });
+        released = true;
+    });
+    EXPECT_TRUE(ServeUntil([&] { return !Shown.empty(); }));
+    worker.join();
+    EXPECT_EQ(Shown, (std::vector<std::wstring>{L"in a hand-off"}));
+    EXPECT_EQ(releasedWhenShown, (std::vector<bool>{true}));
+}
+
 TEST_F(MainThreadWin32, PlainMessageLoopServesHandOffs) {
     // The application's own GetMessage loop must run hand-offs without knowing about them.
     std::vector<int> order;
