@@ -282,6 +282,10 @@ void WaitFor(std::thread& thread) {
         // leaving them would hold up whoever sent them, the joined thread included); posted
         // messages wait for the message loop.
         const HANDLE handles[2] = {handle, d.QueueEvent};
+        // Hand-offs queued before this wait may have had their event taken by an earlier
+        // wait that ended for another reason (ServeUntil's condition met): run them now, or
+        // a thread waiting on one of them would never end, nor this wait with it.
+        RunPending(LastQueued());
         for (;;) {
             const DWORD r = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_SENDMESSAGE);
             if (r == WAIT_OBJECT_0 + 1) {
