@@ -874,6 +874,27 @@ void TSimulator::DoDump(const TSimCommand& command) {
     FOutput.LineBytes("end");
 }
 
+namespace {
+
+// "NAME N median=…us p99=…us max=…us" of the latencies of a bench command.
+std::string LatencyLine(const char* name, std::vector<double> micros) {
+    std::sort(micros.begin(), micros.end());
+    auto at = [&](double q) {
+        const std::size_t index = std::min(micros.size() - 1, static_cast<std::size_t>(q * (micros.size() - 1) + 0.5));
+        return micros[index];
+    };
+    char line[160];
+    std::snprintf(line, sizeof line, "%s %d median=%.0fus p99=%.0fus max=%.0fus", name, static_cast<int>(micros.size()),
+                  at(0.5), at(0.99), micros.back());
+    return line;
+}
+
+}  // namespace
+
+void TSimulator::PrintLatencies(const char* name, std::vector<double> micros) {
+    FOutput.LineBytes(LatencyLine(name, std::move(micros)));
+}
+
 void TSimulator::DoBenchPress(const TSimCommand& command) {
     if (!RequireRunning(command)) return;
     const VirtualHidDevicePtr device = FindBox(command.Serial, true);
@@ -896,15 +917,7 @@ void TSimulator::DoBenchPress(const TSimCommand& command) {
         SendReport(device, SimKeyReport({}));
     }
     FOutput.SetQuietKeys(false);
-    std::sort(micros.begin(), micros.end());
-    auto at = [&](double q) {
-        const std::size_t index = std::min(micros.size() - 1, static_cast<std::size_t>(q * (micros.size() - 1) + 0.5));
-        return micros[index];
-    };
-    char line[160];
-    std::snprintf(line, sizeof line, "bench-press %d median=%.0fus p99=%.0fus max=%.0fus", command.Number, at(0.5),
-                  at(0.99), micros.back());
-    FOutput.LineBytes(line);
+    PrintLatencies("bench-press", std::move(micros));
 }
 
 void TSimulator::SettleKeyDowns() {
@@ -940,13 +953,5 @@ void TSimulator::DoBenchHandoff(const TSimCommand& command) {
         SendReport(device, SimKeyReport({}));
     }
     FOutput.SetQuietKeys(false);
-    std::sort(micros.begin(), micros.end());
-    auto at = [&](double q) {
-        const std::size_t index = std::min(micros.size() - 1, static_cast<std::size_t>(q * (micros.size() - 1) + 0.5));
-        return micros[index];
-    };
-    char line[160];
-    std::snprintf(line, sizeof line, "bench-handoff %d median=%.0fus p99=%.0fus max=%.0fus", command.Number, at(0.5),
-                  at(0.99), micros.back());
-    FOutput.LineBytes(line);
+    PrintLatencies("bench-handoff", std::move(micros));
 }

@@ -104,6 +104,8 @@ private:
     void DoBenchHandoff(const TSimCommand& command);
     // After a press: until its key-downs have their results, or the stand-in hangs.
     void SettleKeyDowns();
+    // Prints the median, 99th percentile and longest of a bench command's latencies.
+    void PrintLatencies(const char* name, std::vector<double> micros);
     // Holds the trace file open, denying writes, until `release-log` or the end.
     void DoHoldLog(const TSimCommand& command);
     void DoReleaseLog(const TSimCommand& command);

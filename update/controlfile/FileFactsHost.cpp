@@ -20,21 +20,12 @@ public:
         return fs::is_regular_file(HostPath(path), error);
     }
 
-    std::optional<TDateStamp> LastWriteTime(const std::wstring& path) override {
-        std::error_code error;
-        if (!fs::is_regular_file(HostPath(path), error)) return std::nullopt;
-        const auto written = fs::last_write_time(HostPath(path), error);
-        if (error) return std::nullopt;
-        const auto system = std::chrono::file_clock::to_sys(written);
-        const std::time_t seconds = std::chrono::system_clock::to_time_t(
-            std::chrono::time_point_cast<std::chrono::system_clock::duration>(system));
-        std::tm local{};
-        if (localtime_r(&seconds, &local) == nullptr) return std::nullopt;
-        return TDateStamp{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                          local.tm_hour,        local.tm_min,     local.tm_sec};
-    }
+    std::optional<TDateStamp> LastWriteTime(const std::wstring& path) override { return WriteTime(path, false); }
 
-    std::optional<TDateStamp> LastWriteTimeUtc(const std::wstring& path) override {
+    std::optional<TDateStamp> LastWriteTimeUtc(const std::wstring& path) override { return WriteTime(path, true); }
+
+    // The file's last write, in local time or in UTC.
+    static std::optional<TDateStamp> WriteTime(const std::wstring& path, bool utc) {
         std::error_code error;
         if (!fs::is_regular_file(HostPath(path), error)) return std::nullopt;
         const auto written = fs::last_write_time(HostPath(path), error);
@@ -42,9 +33,9 @@ public:
         const auto system = std::chrono::file_clock::to_sys(written);
         const std::time_t seconds = std::chrono::system_clock::to_time_t(
             std::chrono::time_point_cast<std::chrono::system_clock::duration>(system));
-        std::tm utc{};
-        if (gmtime_r(&seconds, &utc) == nullptr) return std::nullopt;
-        return TDateStamp{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec};
+        std::tm at{};
+        if ((utc ? gmtime_r(&seconds, &at) : localtime_r(&seconds, &at)) == nullptr) return std::nullopt;
+        return TDateStamp{at.tm_year + 1900, at.tm_mon + 1, at.tm_mday, at.tm_hour, at.tm_min, at.tm_sec};
     }
 
     std::int64_t FileSize(const std::wstring& path) override {
