@@ -194,21 +194,23 @@ TEST(KeyDownSender, StoppingGivesBackWhatHadNotLeftAndDoesNotWaitForAHang) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto shared = std::make_shared<Window>();
-    Window& window = *shared;
-        auto sender = std::make_unique<TKeyDownSender>(Window::SendTo(shared), nullptr, kLimit);
+        Window& window = *shared;
+        TKeyDownPort port = Window::SendTo(shared);
+        // The stop wakes the sender once it has taken back what had not left: a send on
+        // its way that ends is let through then, and comes back answered.
+        auto stopping = std::make_shared<std::atomic<bool>>(false);
+        if (!c.hang)
+            port.Wake = [gate = window.Hold, stopping] {
+                if (*stopping) gate->Set(true);
+            };
+        auto sender = std::make_unique<TKeyDownSender>(port, nullptr, kLimit);
         window.Hold->Set(false);
         sender->Add(Job(116));
         ASSERT_TRUE(window.Hold->WaitForOne());
         sender->Add(Job(117));
         sender->Add(Job(118));
-        if (!c.hang) {
-            // Opened before the stop: the one on its way comes back answered.
-            std::thread open([gate = window.Hold] { gate->Set(true); });
-            sender->Stop(30s);
-            open.join();
-        } else {
-            sender->Stop(1ms);
-        }
+        *stopping = true;
+        sender->Stop(c.hang ? 1ms : 30s);
         const std::vector<TKeyDownDone> done = sender->Take();
         ASSERT_EQ(done.size(), 3u);
         // In the order of the presses: the one on its way, then the two that waited and
