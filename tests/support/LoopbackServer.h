@@ -2,7 +2,8 @@
 // A small HTTP/1.1 server on 127.0.0.1 that the Windows tests start themselves. Each path
 // answers as its route says: status, announced length (or none, then the connection
 // closes after the body), the body, or a body cut short; or the body trickles slowly, or
-// the server never answers at all.
+// the server never answers at all. It can also stand as a web proxy that tunnels every
+// CONNECT to one port of this machine (an HTTPS server there answers for any host).
 
 #include <cstdint>
 #include <map>
@@ -31,6 +32,9 @@ public:
     std::wstring Base() const;
     void Route(const std::string& path, TRoute route);
     int Requests() const;
+    // CONNECT requests are answered "200" and then relayed, both ways, to 127.0.0.1:port.
+    void TunnelTo(int port);
+    int Tunnels() const;
 
     struct TImpl;
 

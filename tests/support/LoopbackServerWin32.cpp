@@ -19,6 +19,8 @@ struct TLoopbackServer::TImpl {
     std::vector<std::thread> Workers;
     std::vector<SOCKET> Clients;
     std::atomic<int> Requests{0};
+    std::atomic<int> TunnelPort{0};
+    std::atomic<int> Tunnels{0};
 
     void Accept() {
         for (;;) {
@@ -46,6 +48,8 @@ struct TLoopbackServer::TImpl {
         return true;
     }
 
+    void Tunnel(SOCKET client, const std::string& early);
+
     void Serve(SOCKET client) {
         std::string pending;
         char buffer[4096];
@@ -65,6 +69,10 @@ struct TLoopbackServer::TImpl {
             const std::size_t first = head.find(' ');
             const std::size_t second = head.find(' ', first + 1);
             const std::string path = head.substr(first + 1, second - first - 1);
+            if (head.rfind("CONNECT ", 0) == 0 && TunnelPort != 0) {
+                Tunnel(client, pending);
+                return;
+            }
             TRoute route;
             {
                 std::lock_guard<std::mutex> guard(Lock);
@@ -108,6 +116,47 @@ struct TLoopbackServer::TImpl {
     }
 };
 
+// The proxy's side of a CONNECT: the client's bytes (those already read first) go to the
+// tunnel's port and its answers come back, until either side closes or the server stops.
+void TLoopbackServer::TImpl::Tunnel(SOCKET client, const std::string& early) {
+    SOCKET target = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(TunnelPort.load()));
+    if (target == INVALID_SOCKET || connect(target, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        const char refused[] = "HTTP/1.1 502 Test\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+        SendAll(client, refused, sizeof refused - 1);
+        if (target != INVALID_SOCKET) closesocket(target);
+        return;
+    }
+    ++Tunnels;
+    const char established[] = "HTTP/1.1 200 Connection established\r\n\r\n";
+    bool open = SendAll(client, established, sizeof established - 1) &&
+                (early.empty() || SendAll(target, early.data(), early.size()));
+    char buffer[16384];
+    while (open && !Stopping) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(client, &readable);
+        FD_SET(target, &readable);
+        timeval wait{0, 100 * 1000};
+        const int ready = select(0, &readable, nullptr, nullptr, &wait);
+        if (ready < 0) break;
+        for (SOCKET from : {client, target}) {
+            if (!open || !FD_ISSET(from, &readable)) continue;
+            const int got = recv(from, buffer, sizeof buffer, 0);
+            if (got <= 0) {
+                open = false;
+                break;
+            }
+            open = SendAll(from == client ? target : client, buffer, static_cast<std::size_t>(got));
+        }
+    }
+    shutdown(client, SD_SEND);
+    closesocket(target);
+}
+
 TLoopbackServer::TLoopbackServer() : FImpl(std::make_unique<TImpl>()) {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
@@ -145,3 +194,7 @@ void TLoopbackServer::Route(const std::string& path, TRoute route) {
 }
 
 int TLoopbackServer::Requests() const { return FImpl->Requests; }
+
+void TLoopbackServer::TunnelTo(int port) { FImpl->TunnelPort = port; }
+
+int TLoopbackServer::Tunnels() const { return FImpl->Tunnels; }
