@@ -114,6 +114,17 @@ std::string WindowsSeen(DWORD process) {
     return seen;
 }
 
+// The texts of the message boxes `process` shows, each closed once read when `close`. A
+// box still being made has no text yet: it is read at a later look.
+void ReadBoxes(DWORD process, std::vector<std::wstring>& texts, bool close) {
+    for (HWND box : WindowsOfProcess(process, L"#32770")) {
+        wchar_t text[1024] = {};
+        if (GetDlgItemTextW(box, 0xFFFF, text, 1024) == 0) continue;
+        texts.push_back(text);
+        if (close) PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+}
+
 class ReleasedProgram : public testing::Test {
 protected:
     void SetUp() override {
@@ -170,20 +181,11 @@ protected:
         EXPECT_TRUE(program.Started()) << program.StartError();
         const auto until = std::chrono::steady_clock::now() + 60s;
         while (std::chrono::steady_clock::now() < until && outcome.Boxes.empty()) {
-            for (HWND box : WindowsOfProcess(program.Id(), L"#32770")) {
-                wchar_t text[1024] = {};
-                GetDlgItemTextW(box, 0xFFFF, text, 1024);
-                outcome.Boxes.push_back(text);
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-            }
+            ReadBoxes(program.Id(), outcome.Boxes, true);
             if (fs::exists(folder / installed)) {
                 // Given a moment to tell anything it would tell after installing.
                 std::this_thread::sleep_for(1s);
-                for (HWND box : WindowsOfProcess(program.Id(), L"#32770")) {
-                    wchar_t text[1024] = {};
-                    GetDlgItemTextW(box, 0xFFFF, text, 1024);
-                    outcome.Boxes.push_back(text);
-                }
+                ReadBoxes(program.Id(), outcome.Boxes, false);
                 break;
             }
             std::this_thread::sleep_for(100ms);
