@@ -431,13 +431,14 @@ std::string StandInSignature(const std::string& text, std::uint8_t x) {
     auto hash = MakeSystemReleaseCrypto()->NewSha256();
     hash->Add(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     const TSha256Digest digest = *hash->Finish();
+    // DER wants the shortest form: leading zero bytes dropped (a digest starts with one in
+    // 1 of 256 files), one put back where the top bit would make it negative.
     auto integer = [](const std::uint8_t* bytes) {
-        std::string out = "\x02";
-        const bool high = bytes[0] & 0x80;
-        out += static_cast<char>(high ? 33 : 32);
-        if (high) out += '\0';
-        out.append(reinterpret_cast<const char*>(bytes), 32);
-        return out;
+        std::size_t skip = 0;
+        while (skip < 31 && bytes[skip] == 0) ++skip;
+        std::string value(reinterpret_cast<const char*>(bytes) + skip, 32 - skip);
+        if (static_cast<std::uint8_t>(value[0]) & 0x80) value.insert(value.begin(), '\0');
+        return "\x02" + std::string(1, static_cast<char>(value.size())) + value;
     };
     std::vector<std::uint8_t> s(32, x);
     const std::string body = integer(digest.data()) + integer(s.data());
@@ -523,6 +524,21 @@ TEST_F(SignedRunFixture, GoodReleaseIsInstalledAndItsDateRemembered) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kNotes);
     EXPECT_EQ(Stored, L"2026-12-10 10:00:00");
     EXPECT_FALSE(fs::exists(TempPath("LumetraControlBox.INF.sig")));
+}
+
+// A digest that starts with zero bytes is signed with a shorter r; it verifies all the same.
+TEST_F(SignedRunFixture, ShortSignatureIntegersVerify) {
+    std::string text;
+    for (int n = 0;; ++n) {
+        text = Release("10/12/2026", "sha256=" + Sha256HexOf(kNotes) + "\n", "; " + std::to_string(n) + "\n");
+        const std::string signature = StandInSignature(text, 0x31);
+        if (signature[3] < 32) break;  // r of 31 bytes or fewer
+    }
+    File("notes.txt", kNotes);
+    Signed(text, StandInSignature(text, 0x31));
+    RunUpdateQuietly(*Engine);
+    EXPECT_EQ(Messages(), std::vector<std::wstring>{L"Hello"});
+    EXPECT_TRUE(SystemFileSystem().FileExists(InApp(L"notes.txt")));
 }
 
 TEST_F(SignedRunFixture, FilesMustMatchTheirPins) {
