@@ -274,6 +274,12 @@ TParseError ParseAnswer(const TArgs& args, TSimCommand& command) {
     return {};
 }
 
+TParseError ParseShellOpen(const TArgs& args, TSimCommand& command) {
+    if (args[0] != L"run" && args[0] != L"print") return L"bad word " + Quoted(args[0]) + L" (run or print)";
+    command.Yes = args[0] == L"run";
+    return {};
+}
+
 TParseError ParseShow(const TArgs& args, TSimCommand& command) {
     const auto& topics = ShowTopics();
     if (std::find(topics.begin(), topics.end(), args[0]) == topics.end())
@@ -337,6 +343,7 @@ const std::map<std::wstring, TCommandInfo>& Commands() {
         {L"vanto-hang", {K::VantoHang, 1, 1, L"vanto-hang MS", ParseWait}},
         {L"bench-handoff", {K::BenchHandoff, 2, 2, L"bench-handoff SERIAL N", ParseBenchPress}},
         {L"notices", {K::Notices, 1, 1, L"notices N", ParseNotices}},
+        {L"shell-open", {K::ShellOpen, 1, 1, L"shell-open run|print", ParseShellOpen}},
     };
     return table;
 }

@@ -47,6 +47,7 @@ enum class TSimCommandKind {
     Notices,
     VantoHang,
     BenchHandoff,
+    ShellOpen,
 };
 
 // `fault SERIAL WHAT WHEN`: which reports of a box fail, or how short its reads are.
@@ -63,7 +64,7 @@ struct TSimCommand {
     int Number = 0;                       // image key, wait ms, select row, brightness, bench count
     std::wstring Text;                    // vanto title, action name, file, what `show` shows,
                                           // what `fault` breaks (output, feature, read)
-    bool Yes = false;                     // answer
+    bool Yes = false;                     // answer; shell-open: run (not only print)
     bool Background = false;              // action NAME &: start it, do not wait for its end
                                           // replug SERIAL busy: no pass while the box is away
     std::vector<int> Times;               // update-limits: connect, send, receive, request (ms)

@@ -73,7 +73,10 @@ std::wstring SystemMessage(DWORD error) {
 TSimulator::TSimulator(TSimOutput& output)
     : FOutput(output),
       FDialogs([this](const std::wstring& text) { FOutput.Line(L"msgbox " + SimEscape(text)); },
-               [this](const std::wstring& text) { return Question(text); }) {
+               [this](const std::wstring& text) { return Question(text); },
+               [this](const std::wstring& file, const std::wstring& parameters) {
+                   return !FRunShellOpens || MakeSystemUpdateDialogs()->ShellOpen(file, parameters);
+               }) {
     // Errors that escape a handler would be shown in a message box; here they are printed.
     Application::SetMessageShower(
         [this](const std::wstring& message) { FOutput.Line(L"msgbox " + SimEscape(message)); });
@@ -363,6 +366,7 @@ const std::map<TSimCommandKind, TSimulator::THandler>& TSimulator::Handlers() {
         {K::UpdateLimits, &TSimulator::DoUpdateLimits},
         {K::VantoHang, &TSimulator::DoVantoHang},
         {K::BenchHandoff, &TSimulator::DoBenchHandoff},
+        {K::ShellOpen, &TSimulator::DoShellOpen},
     };
     return table;
 }
@@ -489,6 +493,8 @@ void TSimulator::DoClose(const TSimCommand& command) {
 }
 
 void TSimulator::DoAnswer(const TSimCommand& command) { FAnswers.push_back(command.Yes); }
+
+void TSimulator::DoShellOpen(const TSimCommand& command) { FRunShellOpens = command.Yes; }
 
 void TSimulator::DoQuit(const TSimCommand&) {
     if (FState != TProgramState::Running) return;

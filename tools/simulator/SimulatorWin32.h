@@ -92,6 +92,7 @@ private:
     void DoBrightness(const TSimCommand& command);
     void DoClose(const TSimCommand& command);
     void DoAnswer(const TSimCommand& command);
+    void DoShellOpen(const TSimCommand& command);
     void DoScreenshot(const TSimCommand& command);
     void DoShow(const TSimCommand& command);
     void DoDump(const TSimCommand& command);
@@ -133,6 +134,9 @@ private:
     // Pictures given to keys with `image`; the keys only refer to them.
     std::list<Bitmap24> FImages;
     std::deque<bool> FAnswers;
+    // shell-open run: what the update engine opens (the updater, a release's runafter, a
+    // browser) is also carried out, not only printed.
+    bool FRunShellOpens = false;
     bool FErrors = false;
     int FLine = 0;  // the script line being carried out
     bool FSearchWanted = false;  // the program switched its one-second search on

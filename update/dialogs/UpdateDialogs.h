@@ -113,13 +113,15 @@ private:
 // Routes everything to two callbacks, for a host that prints what the program shows and
 // answers what it asks (the simulator): message boxes go to `show`; questions,
 // confirmations and both dialogs to `ask` (a dialog with "whatsnew " or "eula " before its
-// caption); shell opens are shown as "open FILE PARAMETERS" and not carried out, and an
-// HTML dialog as "htmldialog URL".
+// caption); shell opens are shown as "open FILE PARAMETERS" and carried out only by `open`
+// when the host gives one, and an HTML dialog is shown as "htmldialog URL".
 class TRoutedUpdateDialogs : public TUpdateDialogs {
 public:
     using TShow = std::function<void(const std::wstring& text)>;
     using TAsk = std::function<bool(const std::wstring& text)>;
-    TRoutedUpdateDialogs(TShow show, TAsk ask) : FShow(std::move(show)), FAsk(std::move(ask)) {}
+    using TOpen = std::function<bool(const std::wstring& file, const std::wstring& parameters)>;
+    TRoutedUpdateDialogs(TShow show, TAsk ask, TOpen open = nullptr)
+        : FShow(std::move(show)), FAsk(std::move(ask)), FOpen(std::move(open)) {}
 
     void ShowMessage(const std::wstring& text) override { FShow(text); }
     bool AskYesNo(const std::wstring& text) override { return FAsk(text); }
@@ -129,10 +131,11 @@ public:
     void ShowHTMLDialog(const std::wstring& url) override { FShow(L"htmldialog " + url); }
     bool ShellOpen(const std::wstring& file, const std::wstring& parameters) override {
         FShow(L"open " + file + (parameters.empty() ? L"" : L" " + parameters));
-        return true;
+        return FOpen ? FOpen(file, parameters) : true;
     }
 
 private:
     TShow FShow;
     TAsk FAsk;
+    TOpen FOpen;
 };

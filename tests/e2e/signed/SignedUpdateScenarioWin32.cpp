@@ -1,7 +1,8 @@
 // Signed releases end to end: the simulator, linked with a publisher's key made for this
 // run, checks for an update against a server on this machine. A good release is installed
 // and its date kept among the settings; a tampered control file or a file that is not the
-// one pinned is told and installs nothing, also at start-up.
+// one pinned is told and installs nothing, also at start-up; a release of the program itself
+// is installed by the real updater, which then starts the new program.
 
 #include <gtest/gtest.h>
 
@@ -59,9 +60,11 @@ protected:
     void TearDown() override {
         Forget();
         std::error_code error;
-        fs::remove(FExe, error);
-        fs::remove(FFolder / "readme.txt", error);
+        for (const fs::path& file : {FExe, FFolder / "readme.txt", FFolder / "Helper.dll", Started()})
+            fs::remove(file, error);
     }
+    // Written by the new program of a release once the updater has started it.
+    fs::path Started() const { return FFolder / (FAppName + ".started"); }
     // No settings and no trace: a first start.
     void Forget() { ForgetSettings(Utf8ToWide(FAppName)); }
     std::wstring Setting(const wchar_t* name) const { return TextSetting(Utf8ToWide(FAppName), name); }
@@ -235,6 +238,52 @@ TEST_F(SignedScenario, WhatTheSignatureDoesNotCoverIsNeitherShownNorRun) {
             EXPECT_EQ(run.Output.find(not_seen), std::string::npos) << not_seen << "\n" << run.Output;
         EXPECT_EQ(fs::exists(FFolder / "readme.txt"), c.Installed);
     }
+}
+
+// A release of the program's two components that changes one: the program fetches and checks
+// it, asks to restart, ends; the updater carried in its resources waits for it, swaps the
+// program alone (the other component stays as installed) and starts the new program.
+TEST_F(SignedScenario, ReleaseChangingOneOfTwoComponentsIsInstalledByTheUpdater) {
+    TLoopbackServer server;
+    const std::string base = WideToUtf8(server.Base());
+    const std::string newProgram = Slurp(fs::path(Utf8ToWide(LUMETRA_NEW_PROGRAM_EXE)));
+    ASSERT_FALSE(newProgram.empty());
+    const std::string oldProgram = Slurp(FExe);
+    const std::string helper = "helper component, as installed";
+    Spill(FFolder / "Helper.dll", helper);
+    const std::string exeName = FAppName + ".exe";
+    const std::string control = "[update]\r\nunconditional=1\r\ndate=" + Today() +
+                                "\r\ntime=10:45\r\n[application]\r\nappupdate=1\r\nappname=" + exeName +
+                                "\r\nappparam=-fresh\r\nappcomps=" + exeName + " Helper.dll\r\n[files]\r\ncount=1\r\n"
+                                "[file1]\r\nurl=" + base + "/release/" + exeName + "\r\nsha256=" +
+                                Sha256Of(newProgram) + "\r\n";
+    server.Route("/lumetra.INF", {200, true, -1, control});
+    server.Route("/lumetra.INF.sig", {200, true, -1, Sign(control)});
+    server.Route("/release/" + exeName, {200, true, -1, newProgram});
+    const TSimulatorRun run = RunScript("shell-open run\nstart\nwait-idle\nupdate-url " + base +
+                                        "/lumetra.INF\nanswer yes\naction actCheckUpdates\n");
+    EXPECT_EQ(run.ExitCode, 0u) << run.Output;
+    EXPECT_NE(run.Output.find("question Shutting down application to update executable files ?"), std::string::npos)
+        << run.Output;
+    // Nothing told but the start of the updater, which is given the one component this run
+    // fetched, with its hash.
+    const std::size_t opened = run.Output.find("msgbox open ");
+    ASSERT_NE(opened, std::string::npos) << run.Output;
+    EXPECT_EQ(run.Output.find("msgbox"), opened) << run.Output;
+    EXPECT_EQ(run.Output.find("msgbox", opened + 1), std::string::npos) << run.Output;
+    const std::string line = run.Output.substr(opened, run.Output.find('\n', opened) - opened);
+    EXPECT_NE(line.find("\\upd.exe "), std::string::npos) << line;
+    EXPECT_NE(line.find(" " + exeName + "|" + Sha256Of(newProgram)), std::string::npos) << line;
+    EXPECT_EQ(line.find("Helper.dll"), std::string::npos) << line;
+
+    // The simulator has ended: the updater swaps the program and starts the new one.
+    for (int waited = 0; waited < 600 && !fs::exists(Started()); ++waited) Sleep(100);
+    ASSERT_TRUE(fs::exists(Started())) << "the new program was not started\n" << run.Output;
+    EXPECT_EQ(Slurp(Started()), "started -fresh");
+    EXPECT_EQ(Slurp(FExe), newProgram);
+    EXPECT_NE(Slurp(FExe), oldProgram);
+    EXPECT_EQ(Slurp(FFolder / "Helper.dll"), helper);
+    EXPECT_EQ(Setting(L"LastReleaseDate"), TodayStored("10:45"));
 }
 
 }  // namespace

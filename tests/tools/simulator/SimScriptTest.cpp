@@ -119,6 +119,9 @@ TEST(SimScript, SimpleCommands) {
         EXPECT_EQ(c.Text, tc.Text);
     }
     EXPECT_TRUE(Parsed(L"answer yes").Yes);
+    EXPECT_EQ(Parsed(L"shell-open run").Kind, TSimCommandKind::ShellOpen);
+    EXPECT_TRUE(Parsed(L"shell-open run").Yes);
+    EXPECT_FALSE(Parsed(L"shell-open print").Yes);
     EXPECT_FALSE(Parsed(L"answer no").Yes);
     EXPECT_TRUE(Parsed(L"action actCheckUpdates &").Background);
     EXPECT_FALSE(Parsed(L"action actCheckUpdates").Background);
@@ -151,6 +154,8 @@ TEST(SimScript, BadLinesGiveAClearErrorWithTheirLineNumber) {
         {L"wait 99999999", L"line 3: bad time \"99999999\" (milliseconds, 0 to 3600000)"},
         {L"tick now", L"line 3: too many arguments; usage: tick"},
         {L"answer maybe", L"line 3: bad answer \"maybe\" (yes or no)"},
+        {L"shell-open now", L"line 3: bad word \"now\" (run or print)"},
+        {L"shell-open", L"line 3: missing argument; usage: shell-open run|print"},
         {L"show everything", L"line 3: cannot show \"everything\" (one of labels, tray, grid, window, trackbar, "
                              L"status, settings, log)"},
         {L"bench-press S 0", L"line 3: bad count \"0\""},
