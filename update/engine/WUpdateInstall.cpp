@@ -71,7 +71,7 @@ void TWebUpdate::ReportMoveFailure(const std::wstring& from, const std::wstring&
 }
 
 void TWebUpdate::RemoveLeftover(const std::wstring& path) {
-    if (path.empty() || !Files().FileExists(path) || Files().RemoveFile(path)) return;
+    if (path.empty() || !Files().FileExists(path) || Files().DiscardFile(path)) return;
     DoStatus(972, path, scDeleteRenameFailure, 6);
     WriteLogLine(L"Unable to delete file " + path);
 }

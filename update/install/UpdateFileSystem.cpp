@@ -81,6 +81,10 @@ bool TFaultyFileSystem::RemoveFile(const std::wstring& path) {
     return Allow(TKind::Delete) && FInner.RemoveFile(path);
 }
 
+bool TFaultyFileSystem::DiscardFile(const std::wstring& path) {
+    return Allow(TKind::Delete) && FInner.DiscardFile(path);
+}
+
 bool TFaultyFileSystem::RemoveFolder(const std::wstring& path) {
     return Allow(TKind::Delete) && FInner.RemoveFolder(path);
 }

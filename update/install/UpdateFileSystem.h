@@ -85,6 +85,12 @@ public:
     // Deletes.
     // Deletes a file, read-only or hidden included.
     virtual bool RemoveFile(const std::wstring& path) = 0;
+    // Deletes a file whose content nobody needs any more (a backup once the new file is in
+    // place, what was staged or fetched once installed). The Windows layer empties it first,
+    // on the calling thread, so that the deletion itself is quick: under Wine deletions are
+    // carried out by the one server every thread of every program waits on, and freeing a
+    // large file's blocks there held presses up for tens of milliseconds.
+    virtual bool DiscardFile(const std::wstring& path) { return RemoveFile(path); }
     // Deletes an empty folder, or a link to a folder (never what it points to).
     virtual bool RemoveFolder(const std::wstring& path) = 0;
 };
@@ -125,6 +131,7 @@ public:
     bool MoveFile(const std::wstring& from, const std::wstring& to) override;
     bool ReplaceFile(const std::wstring& from, const std::wstring& to) override;
     bool RemoveFile(const std::wstring& path) override;
+    bool DiscardFile(const std::wstring& path) override;
     bool RemoveFolder(const std::wstring& path) override;
 
     // True when this operation of `kind` is to go ahead (counts it).

@@ -168,6 +168,22 @@ public:
         SetFileAttributesW(path.c_str(), attributes);
         return false;
     }
+    bool DiscardFile(const std::wstring& path) override {
+        // Deleted as its handle closes, after one read through it: under Wine that read
+        // leaves this process holding the file too, so the server's deletion only takes the
+        // name away and the blocks are freed here, as this thread lets the file go.
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            char byte = 0;
+            DWORD got = 0;
+            ReadFile(file, &byte, 1, &got, nullptr);
+            CloseHandle(file);
+            if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+        }
+        return RemoveFile(path);
+    }
     // On a junction or a link to a folder this removes the link alone.
     bool RemoveFolder(const std::wstring& path) override { return RemoveDirectoryW(path.c_str()) != 0; }
 };

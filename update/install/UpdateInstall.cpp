@@ -85,7 +85,7 @@ TSwapResult SwapInFiles(TUpdateFileSystem& fs, const std::vector<TSwapItem>& ite
         return result;
     }
     for (const TDone& d : done)
-        if (!d.Backup.empty() && !fs.RemoveFile(d.Backup)) result.Leftovers.push_back(d.Backup);
+        if (!d.Backup.empty() && !fs.DiscardFile(d.Backup)) result.Leftovers.push_back(d.Backup);
     return result;
 }
 
