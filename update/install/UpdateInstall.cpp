@@ -63,7 +63,7 @@ TSwapResult SwapInFiles(TUpdateFileSystem& fs, const std::vector<TSwapItem>& ite
             result.FailedFrom = item.Staged;
             result.FailedTo = item.Target;
             if (!backup.empty() && !fs.MoveFile(backup, item.Target)) {
-                result.Failure += L"; cannot restore " + item.Target + L" from " + backup;
+                result.Failure += L"; cannot restore " + item.Target + L", its old file is kept as " + backup;
                 backup.clear();
             }
             break;
@@ -77,9 +77,11 @@ TSwapResult SwapInFiles(TUpdateFileSystem& fs, const std::vector<TSwapItem>& ite
         for (auto it = done.rbegin(); it != done.rend(); ++it) {
             const bool restored = it->Backup.empty() ? fs.RemoveFile(it->Item->Target)
                                                      : fs.ReplaceFile(it->Backup, it->Item->Target);
+            // A backup that could not be put back is the only copy of the old file: it
+            // stays, named in the failure, never among the files to delete.
             if (!restored) {
                 result.Failure += L"; cannot restore " + it->Item->Target;
-                if (!it->Backup.empty()) result.Leftovers.push_back(it->Backup);
+                if (!it->Backup.empty()) result.Failure += L", its old file is kept as " + it->Backup;
             }
         }
         return result;

@@ -47,7 +47,8 @@ struct TSwapResult {
     // The move that failed: from the file, to the file or folder ("" on success).
     std::wstring FailedFrom;
     std::wstring FailedTo;
-    // Files that could not be deleted afterwards.
+    // Files that could not be deleted afterwards, for the caller to try again. A backup
+    // that could not be put back is never one of them: it is kept, and the failure names it.
     std::vector<std::wstring> Leftovers;
 };
 
