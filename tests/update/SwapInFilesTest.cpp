@@ -37,7 +37,8 @@ public:
     }
 
 private:
-    static bool IsBackup(const std::wstring& path) { return path.find(L"WUPD") != std::wstring::npos; }
+    // Staged files end in ".new"; backups are temporary names of the folder.
+    static bool IsBackup(const std::wstring& path) { return path.find(L".new") == std::wstring::npos; }
 };
 
 TEST(SwapInFiles, AnOldFileThatCannotBePutBackIsKeptAndNamed) {
@@ -68,7 +69,7 @@ TEST(SwapInFiles, AnOldFileThatCannotBePutBackIsKeptAndNamed) {
         // The old content of a.dll is somewhere in the folder, and the failure says where.
         fs::path kept;
         for (const auto& entry : fs::directory_iterator(root))
-            if (entry.path().filename().string().rfind("WUPD", 0) == 0) kept = entry.path();
+            if (entry.path().filename().string().rfind("WUP", 0) == 0) kept = entry.path();
         ASSERT_FALSE(kept.empty()) << WideToUtf8(result.Failure);
         EXPECT_EQ(Slurp(kept), "old a");
         EXPECT_NE(result.Failure.find(L"its old file is kept as " + Wide(kept)), std::wstring::npos)
