@@ -8,3 +8,6 @@
 // "<temp>/<stem>-<process id>", or "<temp>/<stem>-<process id>-<part>": a folder only this
 // test process uses (not made here).
 std::filesystem::path TempRoot(const std::string& stem, const std::string& part = "");
+
+// The wide form of a path, as the update engine's file layer takes it.
+std::wstring WidePath(const std::filesystem::path& path);

@@ -14,13 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::wstring Wide(const fs::path& path) {
-    if constexpr (sizeof(wchar_t) == 2)
-        return path.wstring();
-    else
-        return Utf8ToWide(path.string());
-}
-
 // Refuses a staged file's move onto one target, and a backup's way back onto another.
 class TRefusingFileSystem : public TFaultyFileSystem {
 public:
@@ -59,10 +52,10 @@ TEST(SwapInFiles, AnOldFileThatCannotBePutBackIsKeptAndNamed) {
         Spill(root / "a.new", "new a");
         Spill(root / "b.new", "new b");
         TRefusingFileSystem files;
-        files.RefuseMoveTo = Wide(root / (c.SecondFails ? "b.dll" : "a.dll"));
-        files.RefuseRestoreTo = Wide(root / "a.dll");
+        files.RefuseMoveTo = WidePath(root / (c.SecondFails ? "b.dll" : "a.dll"));
+        files.RefuseRestoreTo = WidePath(root / "a.dll");
         const TSwapResult result = SwapInFiles(
-            files, {{Wide(root / "a.new"), Wide(root / "a.dll")}, {Wide(root / "b.new"), Wide(root / "b.dll")}},
+            files, {{WidePath(root / "a.new"), WidePath(root / "a.dll")}, {WidePath(root / "b.new"), WidePath(root / "b.dll")}},
             L"WUPD");
         EXPECT_FALSE(result.Ok);
         EXPECT_TRUE(result.Leftovers.empty());
@@ -72,7 +65,7 @@ TEST(SwapInFiles, AnOldFileThatCannotBePutBackIsKeptAndNamed) {
             if (entry.path().filename().string().rfind("WUP", 0) == 0) kept = entry.path();
         ASSERT_FALSE(kept.empty()) << WideToUtf8(result.Failure);
         EXPECT_EQ(Slurp(kept), "old a");
-        EXPECT_NE(result.Failure.find(L"its old file is kept as " + Wide(kept)), std::wstring::npos)
+        EXPECT_NE(result.Failure.find(L"its old file is kept as " + WidePath(kept)), std::wstring::npos)
             << WideToUtf8(result.Failure);
         EXPECT_EQ(Slurp(root / "b.dll"), "old b");
     }

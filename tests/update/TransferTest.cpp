@@ -28,13 +28,6 @@ namespace fs = std::filesystem;
 
 using TResponse = TScriptedResponse;
 
-std::wstring Wide(const fs::path& path) {
-    if constexpr (sizeof(wchar_t) == 2)
-        return path.wstring();
-    else
-        return Utf8ToWide(path.string());
-}
-
 struct TStatus {
     int Ident;  // recognised from the text
     std::wstring Text;
@@ -53,8 +46,8 @@ protected:
         fs::create_directories(Root / "docs");
         TKnownFolders folders;
         folders.Temp = Folder(Root / "temp");
-        folders.Documents = Wide(Root / "docs");
-        folders.Application = Wide(Root);
+        folders.Documents = WidePath(Root / "docs");
+        folders.Application = WidePath(Root);
         Engine = std::make_unique<TWebUpdate>(std::make_unique<TFileFactsTable>(), folders);
         // An address the server does not know does not resolve; no request asks for headers.
         Server.Unknown = {0, -1, "", std::string::npos, 12007, true};
@@ -71,7 +64,7 @@ protected:
     }
 
     static std::wstring Folder(const fs::path& path) {
-        return Wide(path) + (sizeof(wchar_t) == 2 ? L"\\" : L"/");
+        return WidePath(path) + (sizeof(wchar_t) == 2 ? L"\\" : L"/");
     }
     std::wstring Temp() const { return Folder(Root / "temp"); }
     std::size_t LeftoverTempFiles() const {

@@ -28,13 +28,6 @@ namespace fs = std::filesystem;
 
 using TKind = TScriptedUpdateDialogs::TKind;
 
-std::wstring Wide(const fs::path& path) {
-    if constexpr (sizeof(wchar_t) == 2)
-        return path.wstring();
-    else
-        return Utf8ToWide(path.string());
-}
-
 // The server as the test describes it; addresses it does not know answer 404.
 using TServer = TScriptedServer;
 
@@ -82,9 +75,9 @@ protected:
         fs::create_directories(Root / "docs");
         fs::create_directories(Root / "app");
         TKnownFolders folders = SystemKnownFolders();
-        folders.Temp = Wide(Root / "temp") + Separator();
-        folders.Documents = Wide(Root / "docs");
-        folders.Application = Wide(Root / "app");
+        folders.Temp = WidePath(Root / "temp") + Separator();
+        folders.Documents = WidePath(Root / "docs");
+        folders.Application = WidePath(Root / "app");
         Engine = std::make_unique<TWebUpdate>(MakeSystemFileFacts(), folders);
         Engine->SetURL(kLoopbackURL);
         Engine->SetDialogs(&Dialogs);
@@ -104,7 +97,7 @@ protected:
     }
 
     static std::wstring Separator() { return sizeof(wchar_t) == 2 ? L"\\" : L"/"; }
-    std::wstring App() const { return Wide(Root / "app"); }
+    std::wstring App() const { return WidePath(Root / "app"); }
     fs::path TempPath(const std::string& name) const { return Root / "temp" / name; }
     // A path as the engine writes a control file's folder + "\" + name.
     std::wstring InApp(const std::wstring& name) const { return App() + L"\\" + name; }
@@ -387,7 +380,7 @@ TEST_F(UpdateRunFixture, UpdaterParameters) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Application);
         Spill(Root / "docs" / "control.inf", "[application]\n" + c.Application);
-        Engine->SetControlFile(Wide(Root / "docs" / "control.inf"));
+        Engine->SetControlFile(WidePath(Root / "docs" / "control.inf"));
         Engine->ReadApplicationSection();
         CurrentFolder = c.Folder;
         EXPECT_EQ(Engine->UpdaterParameters(), c.Expected);

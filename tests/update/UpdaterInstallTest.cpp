@@ -21,14 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using TKind = TFaultyFileSystem::TKind;
 
-std::wstring Wide(const fs::path& path) {
-    if constexpr (sizeof(wchar_t) == 2)
-        return path.wstring();
-    else
-        return Utf8ToWide(path.string());
-}
-
-std::wstring Folder(const fs::path& path) { return Wide(path) + (sizeof(wchar_t) == 2 ? L"\\" : L"/"); }
+std::wstring Folder(const fs::path& path) { return WidePath(path) + (sizeof(wchar_t) == 2 ? L"\\" : L"/"); }
 
 std::vector<std::string> Names(const fs::path& folder) {
     std::vector<std::string> names;
