@@ -86,10 +86,11 @@ public:
     // Deletes a file, read-only or hidden included.
     virtual bool RemoveFile(const std::wstring& path) = 0;
     // Deletes a file whose content nobody needs any more (a backup once the new file is in
-    // place, what was staged or fetched once installed). The Windows layer empties it first,
-    // on the calling thread, so that the deletion itself is quick: under Wine deletions are
-    // carried out by the one server every thread of every program waits on, and freeing a
-    // large file's blocks there held presses up for tens of milliseconds.
+    // place, what was staged or fetched once installed). The Windows layer deletes it
+    // through a handle of the calling thread, so that its blocks are freed there: under Wine
+    // a deletion by name is carried out by the one server every thread of every program
+    // waits on, and freeing a large file's blocks there held presses up for tens of
+    // milliseconds.
     virtual bool DiscardFile(const std::wstring& path) { return RemoveFile(path); }
     // Deletes an empty folder, or a link to a folder (never what it points to).
     virtual bool RemoveFolder(const std::wstring& path) = 0;
